@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+#include "platform/LocaleCodec.h"
+
+namespace tallowen {
+
+// The Windows program reads values into a 1024-byte buffer.
+inline constexpr int kMaxProfileValueBytes = 1023;
+
+// INI file access with the behaviour of GetPrivateProfileStringA /
+// WritePrivateProfileStringA: the file is read (and written) whole at every
+// call, names match without regard to case, anything missing reads as "".
+QString ReadProfileString(const QString& filePath, const QString& section, const QString& key,
+                          const LocaleCodec& codec);
+
+// Sets section/key to value, creating the file, section or key as needed and
+// leaving every other byte of the file as it was. The file is replaced
+// atomically; false means nothing on disk changed.
+bool WriteProfileString(const QString& filePath, const QString& section, const QString& key,
+                        const QString& value, const LocaleCodec& codec);
+
+namespace detail {
+
+// The same operations on a file's bytes, without touching the disk.
+QString readValue(const QByteArray& fileBytes, const QString& section, const QString& key,
+                  const LocaleCodec& codec);
+
+// The file's new bytes, or nullopt when section or key cannot be stored
+// as a name (empty, or containing characters the format cannot hold).
+std::optional<QByteArray> rewrite(const QByteArray& fileBytes, const QString& section, const QString& key,
+                                  const QString& value, const LocaleCodec& codec);
+
+}  // namespace detail
+}  // namespace tallowen

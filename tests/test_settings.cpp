@@ -1,0 +1,263 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <csignal>
+#include <ostream>
+#include <random>
+
+#include "platform/LocaleCodec.h"
+#include "settings/ProfileFile.h"
+#include "settings/modINI.h"
+
+using namespace tallowen;
+using namespace Qt::StringLiterals;
+
+// Readable failure messages.
+void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+void PrintTo(const QByteArray& b, std::ostream* os) {
+  *os << '"' << b.toPercentEncoding(" =[];'\"").toStdString() << '"';
+}
+
+namespace {
+
+template <size_t N>
+QByteArray bytesOf(const char (&s)[N]) {
+  return QByteArray(s, N - 1);
+}
+
+const LocaleCodec kUtf8("UTF-8");
+const LocaleCodec kSjis("SHIFT_JIS");
+
+QByteArray sjisBytes(const QString& s) { return kSjis.fromUnicode(s); }
+
+QByteArray rewritten(const QByteArray& file, const QString& section, const QString& key, const QString& value,
+                     const LocaleCodec& codec = kUtf8) {
+  const std::optional<QByteArray> out = detail::rewrite(file, section, key, value, codec);
+  EXPECT_TRUE(out.has_value()) << section.toStdString() << "/" << key.toStdString();
+  return out.value_or(QByteArray());
+}
+
+QString valueIn(const QByteArray& file, const QString& section, const QString& key,
+                const LocaleCodec& codec = kUtf8) {
+  return detail::readValue(file, section, key, codec);
+}
+
+QByteArray fileBytes(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+void putFile(const QString& path, const QByteArray& bytes) {
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+}  // namespace
+
+TEST(LocaleCodec, ConvertsAndReplacesWhatItCannot) {
+  EXPECT_EQ(kSjis.fromUnicode(u"日本語"_s), QByteArray("\x93\xfa\x96\x7b\x8c\xea"));
+  EXPECT_EQ(kSjis.toUnicode("\x93\xfa\x96\x7b\x8c\xea"), u"日本語"_s);
+  EXPECT_EQ(kSjis.fromUnicode(u"a😀b"_s), QByteArray("a?b"));
+  EXPECT_EQ(kSjis.toUnicode("a\x93\x01z"), u"a\uFFFD\x01z"_s);
+  EXPECT_EQ(kSjis.toUnicode("ab\x93"), u"ab\uFFFD"_s);
+  EXPECT_EQ(kUtf8.toUnicode("a\xff"
+                            "b"),
+            u"a\uFFFDb"_s);
+  EXPECT_EQ(LocaleCodec("NO-SUCH-SET").fromUnicode(u"é"_s), QByteArray("\xc3\xa9"));
+  // The Windows program's code page keeps a path's backslash a backslash.
+  const LocaleCodec cp932("CP932");
+  EXPECT_EQ(cp932.toUnicode(cp932.fromUnicode(u"C:\\録音\\"_s)), u"C:\\録音\\"_s);
+  EXPECT_EQ(cp932.fromUnicode(u"\\"_s), QByteArray("\x5c"));
+}
+
+TEST(LocaleCodec, TruncatesOnCharacterBoundaries) {
+  // メ is 83 81: its trail byte is also a lead byte, so only decoding from
+  // the start tells where characters end.
+  const QByteArray twoMe = sjisBytes(u"メメ"_s);
+  EXPECT_EQ(kSjis.truncateBytes(twoMe, 2), sjisBytes(u"メ"_s));
+  EXPECT_EQ(kSjis.truncateBytes(twoMe, 3), sjisBytes(u"メ"_s));
+  EXPECT_EQ(kSjis.truncateBytes(twoMe, 4), twoMe);
+  EXPECT_EQ(kUtf8.truncateBytes(u"a日本"_s.toUtf8(), 6), u"a日"_s.toUtf8());
+  EXPECT_EQ(kUtf8.truncateBytes("abc", 0), QByteArray());
+}
+
+TEST(ProfileBytes, MissingPiecesReadEmpty) {
+  const QByteArray file = "[a]\r\nk=1\r\nempty=\r\n";
+  EXPECT_EQ(valueIn(file, "a", "k"), "1");
+  EXPECT_EQ(valueIn("", "a", "k"), "");
+  EXPECT_EQ(valueIn(file, "b", "k"), "");
+  EXPECT_EQ(valueIn(file, "a", "x"), "");
+  EXPECT_EQ(valueIn(file, "a", "empty"), "");
+}
+
+TEST(ProfileBytes, AddsSectionsAndKeysWhereExpected) {
+  EXPECT_EQ(rewritten("", "Main", "Key", "v"), "[Main]\r\nKey=v\r\n");
+  EXPECT_EQ(rewritten("[a]\nk=1\n", "b", "x", "2"), "[a]\nk=1\n[b]\nx=2\n");
+  EXPECT_EQ(rewritten("[a]\nk=1", "b", "x", "2"), "[a]\nk=1\n[b]\nx=2\n");
+  // After the section's last key, ahead of its trailing comment and blanks.
+  EXPECT_EQ(rewritten("[a]\r\nk=1\r\n; about b\r\n\r\n[b]\r\nz=3\r\n", "a", "n", "2"),
+            "[a]\r\nk=1\r\nn=2\r\n; about b\r\n\r\n[b]\r\nz=3\r\n");
+  EXPECT_EQ(rewritten("[a]\n\n[b]\n", "a", "k", "v"), "[a]\nk=v\n\n[b]\n");
+  EXPECT_EQ(rewritten("[a]\nk=1", "a", "n", "2"), "[a]\nk=1\nn=2\n");
+  EXPECT_EQ(rewritten("", "s", "k", ""), "[s]\r\nk=\r\n");
+}
+
+TEST(ProfileBytes, ReplacesInPlaceAndKeepsTheRest) {
+  const QByteArray before =
+      "; top\r\ngarbage line\r\n[Other]\r\nKey=o\r\n\r\n[ Main ]\r\n"
+      "  KEY  =  old value  \r\nNext=n\r\n[main]\r\nkey=later\r\n";
+  const QByteArray after =
+      "; top\r\ngarbage line\r\n[Other]\r\nKey=o\r\n\r\n[ Main ]\r\n"
+      "  KEY  =  new\r\nNext=n\r\n[main]\r\nkey=later\r\n";
+  EXPECT_EQ(valueIn(before, "main", "key"), "old value");
+  EXPECT_EQ(valueIn(before, " MAIN\t", "Key "), "old value");
+  EXPECT_EQ(rewritten(before, "MAIN", "key", "new"), after);
+  EXPECT_EQ(rewritten(after, "Main", "Key", "new"), after);
+}
+
+TEST(ProfileBytes, QuotesAndUnstorableText) {
+  EXPECT_EQ(valueIn("[a]\nk=\"q v\"\n", "a", "k"), "q v");
+  EXPECT_EQ(valueIn("[a]\nk='q'\n", "a", "k"), "q");
+  EXPECT_EQ(valueIn("[a]\nk=\"q'\n", "a", "k"), "\"q'");
+  for (const QString& v : {u" padded "_s, u"\"quoted\""_s, u"'x'"_s})
+    EXPECT_EQ(valueIn(rewritten("", "a", "k", v), "a", "k"), v);
+
+  // A line break in a value must not smuggle in another key.
+  const QByteArray file = rewritten("", "a", "k", "one\r\ntwo=2");
+  EXPECT_EQ(file, "[a]\r\nk=one\r\n");
+  const std::pair<const char*, const char*> refused[] = {
+      {"a]b", "k"}, {"a\nb", "k"}, {" ", "k"}, {"a", "k=x"}, {"a", "[k"}, {"a", ";k"}, {"a", ""}};
+  for (const auto& [section, key] : refused)
+    EXPECT_FALSE(detail::rewrite("", section, key, "v", kUtf8).has_value()) << section << key;
+}
+
+TEST(ProfileBytes, LongValuesAreCutOnCharacterBoundaries) {
+  const auto stored = [](const QString& v, const LocaleCodec& c) {
+    return valueIn(c.fromUnicode("[a]\nk=" + v + "\n"), "a", "k", c);
+  };
+  EXPECT_EQ(stored(QString(1100, u'x'), kUtf8), QString(1023, u'x'));
+  EXPECT_EQ(stored(QString(600, u'é'), kUtf8), QString(511, u'é'));
+  EXPECT_EQ(stored("x" + QString(600, u'é'), kUtf8), "x" + QString(511, u'é'));
+  EXPECT_EQ(stored(QString(600, u'メ'), kSjis), QString(511, u'メ'));
+  EXPECT_EQ(stored("x" + QString(600, u'日'), kSjis), "x" + QString(511, u'日'));
+}
+
+TEST(ProfileBytes, ShiftJisNamesAndValues) {
+  // ゾ is 83 5D: its trail byte is ']'.
+  const QByteArray file = rewritten("", u"ゾーン"_s, u"名前"_s, u"表示"_s, kSjis);
+  EXPECT_EQ(file, "[" + sjisBytes(u"ゾーン"_s) + "]\r\n" + sjisBytes(u"名前=表示"_s) + "\r\n");
+  EXPECT_EQ(valueIn(file, u"ゾーン"_s, u"名前"_s, kSjis), u"表示"_s);
+  // A name the code set cannot hold is still found again, not added twice.
+  const QByteArray once = rewritten("", "a", u"k😀"_s, "1", kSjis);
+  EXPECT_EQ(rewritten(once, "a", u"k😀"_s, "2", kSjis), "[a]\r\nk?=2\r\n");
+}
+
+TEST(ProfileBytes, SurvivesNulsHugeLinesAndGarbage) {
+  const QByteArray nuls = bytesOf("[a]\nk=1\0junk\nz=2\n\0\0\n[b\0]\nq=3\n");
+  EXPECT_EQ(valueIn(nuls, "a", "k"), "1");
+  EXPECT_EQ(valueIn(nuls, "a", "q"), "3");  // "[b" is no header once cut at the NUL
+  EXPECT_EQ(rewritten(nuls, "a", "z", "9"), bytesOf("[a]\nk=1\0junk\nz=9\n\0\0\n[b\0]\nq=3\n"));
+
+  const QByteArray huge = "[a]\nk=" + QByteArray(1 << 20, 'x') + "\n[b]\nq=1";
+  EXPECT_EQ(valueIn(huge, "a", "k"), QString(1023, u'x'));
+  EXPECT_EQ(valueIn(huge, "b", "q"), "1");
+  EXPECT_EQ(valueIn(rewritten(huge, "b", "n", "2"), "b", "n"), "2");
+
+  // Whatever the bytes, a write reads back, and writing it again changes nothing.
+  const char alphabet[] =
+      "[]=;\"' \t\r\n\0\x83\x81\x5d\xff"
+      "aAkK";
+  std::mt19937 rng(7);
+  for (int round = 0; round < 3000; ++round) {
+    QByteArray junk(int(rng() % 60), '\0');
+    for (char& c : junk) c = alphabet[rng() % (sizeof alphabet - 1)];
+    const LocaleCodec& codec = round % 2 ? kSjis : kUtf8;
+    const QByteArray out = rewritten(junk, "A", "k", u"値 v"_s, codec);
+    ASSERT_EQ(valueIn(out, "a", "K", codec), u"値 v"_s) << junk.toHex().toStdString();
+    ASSERT_EQ(rewritten(out, "a", "K", u"値 v"_s, codec), out);
+  }
+}
+
+class ProfileFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+  QString path(const QString& name = "setting.ini") const { return dir.filePath(name); }
+  QTemporaryDir dir;
+};
+
+TEST_F(ProfileFileTest, RoundTripsThroughTheDiskInEachCodeSet) {
+  ASSERT_TRUE(WriteProfileString(path(), u"設定"_s, u"名前"_s, u"日本語テキスト"_s, kSjis));
+  EXPECT_EQ(fileBytes(path()), sjisBytes(u"[設定]\r\n名前=日本語テキスト\r\n"_s));
+  EXPECT_EQ(ReadProfileString(path(), u"設定"_s, u"名前"_s, kSjis), u"日本語テキスト"_s);
+
+  ASSERT_TRUE(WriteProfileString(path("u.ini"), u"設定"_s, u"名前"_s, u"日本語"_s, kUtf8));
+  EXPECT_EQ(fileBytes(path("u.ini")), u"[設定]\r\n名前=日本語\r\n"_s.toUtf8());
+  EXPECT_EQ(ReadProfileString(path("u.ini"), u"設定"_s, u"名前"_s, kUtf8), u"日本語"_s);
+  EXPECT_EQ(ReadProfileString(path("none.ini"), "a", "b", kUtf8), "");
+}
+
+TEST_F(ProfileFileTest, KeepsPermissionsAndLineEnds) {
+  putFile(path(), "[a]\nk=1\n");
+  ASSERT_TRUE(QFile::setPermissions(path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+  ASSERT_TRUE(WriteProfileString(path(), "a", "k", "2", kUtf8));
+  ASSERT_TRUE(WriteProfileString(path(), "b", "k", "3", kUtf8));
+  EXPECT_EQ(fileBytes(path()), "[a]\nk=2\n[b]\nk=3\n");
+  struct stat st {};
+  ASSERT_EQ(stat(QFile::encodeName(path()).constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST_F(ProfileFileTest, UnreadableOrUnwritablePathsChangeNothing) {
+  // A folder where the file should be: unreadable even for root.
+  ASSERT_TRUE(QDir(dir.path()).mkdir("setting.ini"));
+  EXPECT_EQ(ReadProfileString(path(), "a", "k", kUtf8), "");
+  EXPECT_FALSE(WriteProfileString(path(), "a", "k", "v", kUtf8));
+  EXPECT_TRUE(QFileInfo(path()).isDir());
+
+  // Parent is a regular file: no folder to write into, for root too.
+  putFile(path("plain"), "x");
+  EXPECT_FALSE(WriteProfileString(path("plain/setting.ini"), "a", "k", "v", kUtf8));
+  EXPECT_EQ(fileBytes(path("plain")), "x");
+}
+
+TEST_F(ProfileFileTest, FailedWriteLeavesOldFileIntact) {
+  putFile(path("old.ini"), "[a]\r\nk=1\r\n");
+  // A file size limit stops the write halfway, root or not.
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 64;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool written = WriteProfileString(path("old.ini"), "a", "k", QString(4000, u'v'), kUtf8);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+
+  EXPECT_FALSE(written);
+  EXPECT_EQ(fileBytes(path("old.ini")), "[a]\r\nk=1\r\n");
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"old.ini"});
+}
+
+TEST(ModIni, ReadsAndWritesSettingIniBesideTheExecutable) {
+  const QString file = QCoreApplication::applicationDirPath() + "/setting.ini";
+  ASSERT_EQ(SettingsFilePath(), file);
+  QFile::remove(file);
+  EXPECT_EQ(ReadSetting("Record", "Folder"), "");
+  WriteSetting("Record", "Folder", "/home/me/voice");
+  WriteSetting("record", "Rate", "44100");
+  EXPECT_EQ(ReadSetting("RECORD", "folder"), "/home/me/voice");
+  EXPECT_EQ(fileBytes(file), "[Record]\r\nFolder=/home/me/voice\r\nRate=44100\r\n");
+  EXPECT_TRUE(QFile::remove(file));
+}
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
