@@ -1,0 +1,156 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <deque>
+#include <memory>
+#include <optional>
+
+#include "recording/EncoderError.h"
+#include "recording/Profiles.h"
+#include "recording/WmaWriter.h"
+
+class QThread;
+
+namespace tallowen {
+
+class CaptureWorker;
+
+enum class SourceType { Audio = 1, Video = 2 };
+
+// One input of a source group. The input is "DEVICE://" and a device name
+// ("Default_Audio_Device" for the system's default input), or an audio file, as a path
+// or "FILE://" and a path.
+class Source {
+ public:
+  enum class Pace { RealTime, AsFastAsPossible };
+
+  SourceType type() const { return SourceType::Audio; }
+  void setInput(const QString& input, const QString& scheme = QString(),
+                const QString& streamName = QString());
+  const QString& input() const { return input_; }
+  // A file source starts again from its beginning when it runs out; otherwise the
+  // recording ends with the file. A device never runs out.
+  void setRepeat(bool repeat) { repeat_ = repeat; }
+  bool repeat() const { return repeat_; }
+  // A file source is read at the pace of a real input unless told otherwise.
+  void setPace(Pace pace) { pace_ = pace; }
+  Pace pace() const { return pace_; }
+
+ private:
+  QString input_;
+  bool repeat_ = false;
+  Pace pace_ = Pace::RealTime;
+};
+
+class SourceGroup {
+ public:
+  explicit SourceGroup(const QString& name) : name_(name) {}
+  const QString& name() const { return name_; }
+  // Only audio sources can be recorded; one per group.
+  Source& addSource(SourceType type);
+  int sourceCount() const { return static_cast<int>(sources_.size()); }
+  Source& source(int index);
+  void setProfile(const Profile& profile) { profile_ = profile; }
+  const std::optional<Profile>& profile() const { return profile_; }
+
+ private:
+  QString name_;
+  std::deque<Source> sources_;  // deque: references handed out stay valid
+  std::optional<Profile> profile_;
+};
+
+class SourceGroupCollection {
+ public:
+  SourceGroup& add(const QString& name);  // throws EncoderError for a name in use
+  int count() const { return static_cast<int>(groups_.size()); }
+  SourceGroup& item(int index);
+
+ private:
+  std::deque<SourceGroup> groups_;
+};
+
+// The five descriptive texts, in this order.
+class DisplayInfo {
+ public:
+  void setDescription(const QString& text) { texts_.description = text; }
+  void setAuthor(const QString& text) { texts_.author = text; }
+  void setCopyright(const QString& text) { texts_.copyright = text; }
+  void setRating(const QString& text) { texts_.rating = text; }
+  void setTitle(const QString& text) { texts_.title = text; }
+  const DisplayTexts& texts() const { return texts_; }
+
+ private:
+  DisplayTexts texts_;
+};
+
+class EncoderFile {
+ public:
+  void setLocalFileName(const QString& path) { localFileName_ = path; }
+  const QString& localFileName() const { return localFileName_; }
+
+ private:
+  QString localFileName_;
+};
+
+// Records one source group into one WMA file. Capture and encoding run on a thread of
+// their own; state changes reach the owner's thread as queued signals, one at a time.
+class Encoder : public QObject {
+  Q_OBJECT
+ public:
+  enum State { Starting = 1, Running = 2, Paused = 3, Stopping = 4, Stopped = 5 };
+  Q_ENUM(State)
+
+  // Throws EncoderError when the linked FFmpeg cannot write WMA.
+  explicit Encoder(QObject* parent = nullptr);
+  ~Encoder() override;
+
+  SourceGroupCollection& sourceGroupCollection() { return groups_; }
+  ProfileCollection& profileCollection() { return profiles_; }
+  DisplayInfo& displayInfo() { return displayInfo_; }
+  EncoderFile& file() { return file_; }
+
+  // Hand every packet to the operating system as soon as it is written, so that a
+  // recording whose program dies keeps all but its last moments.
+  void setFlushPackets(bool on) { flushPackets_ = on; }
+  bool flushPackets() const { return flushPackets_; }
+  // Have the operating system put the file on the disk every few seconds, so that a
+  // recording survives a power failure too.
+  void setSyncToDisk(bool on) { syncToDisk_ = on; }
+  bool syncToDisk() const { return syncToDisk_; }
+
+  // Starts capture into the file, or resumes a paused recording. Throws EncoderError.
+  void start();
+  // Suspends capture; what is captured meanwhile is left out of the file. Throws.
+  void pause();
+  // Ends capture and completes the file. Throws EncoderError if the file could not be
+  // completed; what was written stays on disk.
+  void stop();
+
+  State state() const { return state_; }
+  // Why the recording ended by itself (input lost, write error); empty otherwise.
+  const QString& lastError() const { return lastError_; }
+  // Samples per channel encoded so far, at the profile's rate.
+  int64_t samplesEncoded() const;
+
+ signals:
+  void stateChanged(int state);
+
+ private:
+  void setState(State state);
+  void finishFromWorker(const QString& reason);
+  void joinWorker();
+
+  SourceGroupCollection groups_;
+  ProfileCollection profiles_;
+  DisplayInfo displayInfo_;
+  EncoderFile file_;
+  bool flushPackets_ = false;
+  bool syncToDisk_ = false;
+  State state_ = Stopped;
+  QString lastError_;
+  std::unique_ptr<QThread> thread_;
+  std::unique_ptr<CaptureWorker> worker_;
+};
+
+}  // namespace tallowen

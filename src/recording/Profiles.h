@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+#include <vector>
+
+namespace tallowen {
+
+// A recording quality: what the WMA encoder is set up with.
+struct Profile {
+  QString name;
+  int sampleRate = 0;
+  int channels = 0;
+  int bitRate = 0;  // bits per second
+};
+
+// The encoder's profiles, from voice quality to CD quality, in a stable order.
+const std::vector<Profile>& BuiltInProfiles();
+
+class ProfileCollection {
+ public:
+  int count() const;
+  const Profile& item(int index) const;  // throws EncoderError outside 0..count-1
+};
+
+}  // namespace tallowen

@@ -1,0 +1,39 @@
+#pragma once
+// Independent judges of what the recorder wrote: ffprobe and ffmpeg, run as programs.
+
+#include <QProcess>
+#include <QString>
+#include <vector>
+
+namespace tallowen::test {
+
+// A sine tone as a 16-bit WAV file.
+void writeToneWav(const QString& path, double frequency, double seconds, int sampleRate, int channels);
+
+struct Probe {
+  bool ok = false;
+  QString formatName;
+  QString codecName;
+  int sampleRate = 0;
+  int channels = 0;
+  double bitRate = 0;
+  double duration = 0;
+  QString title;
+  QString author;
+};
+Probe probe(const QString& path);
+
+// The file's sound decoded by ffmpeg to mono floats at `sampleRate`.
+std::vector<float> decodeMono(const QString& path, int sampleRate);
+
+// Plays a sound file into the test sound server's microphone pipe at the pace of a real
+// microphone; the caller kills the process when done.
+void startFeeding(QProcess& feeder, const QString& fifo, const QString& soundFile);
+
+// The strongest frequency between 50 Hz and the Nyquist limit, in 5 Hz steps.
+double dominantFrequency(const std::vector<float>& samples, int sampleRate);
+
+// The longest run of near-silent samples: a gap in the recording shows as one.
+double longestSilenceSeconds(const std::vector<float>& samples, int sampleRate, double from, double to);
+
+}  // namespace tallowen::test

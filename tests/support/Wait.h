@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QThread>
+
+namespace tallowen::test {
+
+// Runs the event loop until `done` holds or the time is up; returns whether it held.
+template <typename Predicate>
+bool waitUntil(Predicate done, int timeoutMs = 10000) {
+  QDeadlineTimer deadline(timeoutMs);
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(2);
+  }
+  return true;
+}
+
+// Runs the event loop for a while, as a user's pause would.
+inline void runFor(int ms) {
+  QDeadlineTimer deadline(ms);
+  while (!deadline.hasExpired()) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(1);
+  }
+}
+
+}  // namespace tallowen::test

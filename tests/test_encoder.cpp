@@ -1,0 +1,210 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <csignal>
+
+#include "recording/Encoder.h"
+#include "recording/OutputFile.h"
+#include "support/AudioCheck.h"
+#include "support/Wait.h"
+
+using namespace tallowen;
+using namespace tallowen::test;
+
+namespace {
+
+class EncoderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    tone_ = dir_.filePath(QStringLiteral("tone.wav"));
+    writeToneWav(tone_, 1000, 1.5, 48000, 2);
+  }
+
+  // An encoder set up the way the main window sets one up, on the given input.
+  std::unique_ptr<Encoder> makeEncoder(const QString& input, int profile, const QString& out,
+                                       Source::Pace pace = Source::Pace::AsFastAsPossible,
+                                       bool repeat = false) {
+    auto encoder = std::make_unique<Encoder>();
+    SourceGroup& group = encoder->sourceGroupCollection().add(QStringLiteral("SG_1"));
+    Source& source = group.addSource(SourceType::Audio);
+    group.setProfile(encoder->profileCollection().item(profile));
+    source.setInput(input);
+    source.setPace(pace);
+    source.setRepeat(repeat);
+    encoder->displayInfo().setAuthor(QStringLiteral("Tallowen"));
+    encoder->displayInfo().setTitle(QFileInfo(out).fileName());
+    encoder->file().setLocalFileName(out);
+    encoder->setFlushPackets(true);
+    encoder->setSyncToDisk(true);
+    return encoder;
+  }
+
+  QString out(const QString& name) const { return dir_.filePath(name); }
+
+  QTemporaryDir dir_;
+  QString tone_;
+};
+
+TEST_F(EncoderTest, EveryProfileRecordsTheToneAtItsSettings) {
+  ProfileCollection profiles;
+  ASSERT_GE(profiles.count(), 6);
+  for (int i = 0; i < profiles.count(); ++i) {
+    const Profile& p = profiles.item(i);
+    SCOPED_TRACE(p.name.toStdString());
+    const QString path = out(QStringLiteral("p%1.wma").arg(i));
+    auto encoder = makeEncoder(tone_, i, path);
+    encoder->start();
+    ASSERT_TRUE(waitUntil([&] { return encoder->state() == Encoder::Stopped; }));
+    EXPECT_EQ(encoder->lastError(), QString());
+
+    const Probe probed = probe(path);
+    ASSERT_TRUE(probed.ok);
+    EXPECT_EQ(probed.formatName, QStringLiteral("asf"));
+    EXPECT_EQ(probed.codecName, QStringLiteral("wmav2"));
+    EXPECT_EQ(probed.sampleRate, p.sampleRate);
+    EXPECT_EQ(probed.channels, p.channels);
+    EXPECT_NEAR(probed.bitRate, p.bitRate, p.bitRate * 0.1);
+    EXPECT_NEAR(probed.duration, 1.5, 0.05);
+    EXPECT_EQ(probed.title, QStringLiteral("p%1.wma").arg(i));
+    EXPECT_EQ(probed.author, QStringLiteral("Tallowen"));
+
+    const std::vector<float> sound = decodeMono(path, 16000);
+    EXPECT_NEAR(dominantFrequency(sound, 16000), 1000, 10);
+    EXPECT_LT(longestSilenceSeconds(sound, 16000, 0.1, 1.4), 0.005) << "a gap inside the recording";
+  }
+}
+
+TEST_F(EncoderTest, StartRefusesWhatCannotBeRecordedAndOverwritesNothing) {
+  const QString existing = out(QStringLiteral("existing.wma"));
+  {
+    QFile f(existing);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("an earlier recording");
+  }
+  auto encoder = makeEncoder(tone_, 0, existing);
+  try {
+    encoder->start();
+    FAIL() << "started over an existing file";
+  } catch (const EncoderError& e) {
+    EXPECT_TRUE(e.reason().contains(QStringLiteral("exists"))) << e.reason().toStdString();
+  }
+  EXPECT_EQ(encoder->state(), Encoder::Stopped);
+  QFile f(existing);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_EQ(f.readAll(), QByteArray("an earlier recording"));
+
+  auto noFolder = makeEncoder(tone_, 0, out(QStringLiteral("missing/x.wma")));
+  EXPECT_THROW(noFolder->start(), EncoderError);
+
+  auto noInput = makeEncoder(out(QStringLiteral("no-such.wav")), 0, out(QStringLiteral("y.wma")));
+  EXPECT_THROW(noInput->start(), EncoderError);
+  EXPECT_FALSE(QFile::exists(out(QStringLiteral("y.wma")))) << "a failed start leaves no file behind";
+
+  Encoder unprepared;
+  EXPECT_THROW(unprepared.start(), EncoderError);
+  unprepared.sourceGroupCollection().add(QStringLiteral("SG_1")).addSource(SourceType::Audio).setInput(tone_);
+  unprepared.file().setLocalFileName(out(QStringLiteral("z.wma")));
+  EXPECT_THROW(unprepared.start(), EncoderError) << "no profile assigned";
+  EXPECT_THROW(unprepared.sourceGroupCollection().add(QStringLiteral("SG_1")), EncoderError);
+}
+
+TEST_F(EncoderTest, PausedTimeIsLeftOutAndStateChangesArriveInOrder) {
+  const QString path = out(QStringLiteral("paused.wma"));
+  auto encoder = makeEncoder(tone_, 3, path, Source::Pace::RealTime, true);
+  std::vector<int> states;
+  QObject::connect(encoder.get(), &Encoder::stateChanged, [&](int s) { states.push_back(s); });
+  encoder->start();
+  runFor(1000);
+  encoder->pause();
+  runFor(1000);
+  encoder->start();
+  runFor(1000);
+  encoder->stop();
+  runFor(50);
+  EXPECT_EQ(states, (std::vector<int>{Encoder::Starting, Encoder::Running, Encoder::Paused, Encoder::Running,
+                                      Encoder::Stopping, Encoder::Stopped}));
+  EXPECT_NEAR(probe(path).duration, 2.0, 0.15);
+}
+
+TEST_F(EncoderTest, BlockedUserInterfaceLosesNoSound) {
+  const QString path = out(QStringLiteral("blocked.wma"));
+  auto encoder = makeEncoder(tone_, 3, path, Source::Pace::RealTime, true);
+  QElapsedTimer wall;
+  encoder->start();
+  wall.start();
+  runFor(300);
+  QThread::msleep(2000);  // the window's thread is busy; capture must not notice
+  runFor(300);
+  encoder->stop();
+  const double recorded = wall.elapsed() / 1000.0;
+  EXPECT_NEAR(probe(path).duration, recorded, 0.15);
+  const std::vector<float> sound = decodeMono(path, 16000);
+  EXPECT_LT(longestSilenceSeconds(sound, 16000, 0.1, recorded - 0.1), 0.005);
+}
+
+TEST_F(EncoderTest, WriteFailureEndsTheRecordingAndKeepsWhatWasWritten) {
+  const QString longTone = out(QStringLiteral("long.wav"));
+  writeToneWav(longTone, 1000, 20, 44100, 2);
+  const QString path = out(QStringLiteral("full.wma"));
+  OutputFile::setWriteLimitForTesting(40000);
+  auto encoder = makeEncoder(longTone, 3, path);
+  encoder->start();
+  const bool ended = waitUntil([&] { return encoder->state() == Encoder::Stopped; });
+  OutputFile::setWriteLimitForTesting(-1);
+  ASSERT_TRUE(ended);
+  EXPECT_TRUE(encoder->lastError().contains(QStringLiteral("space"))) << encoder->lastError().toStdString();
+  const std::vector<float> sound = decodeMono(path, 16000);
+  EXPECT_GT(sound.size(), 16000u * 3) << "what reached the disk still plays";
+}
+
+TEST_F(EncoderTest, KilledRecordingStillDecodes) {
+  const QString longTone = out(QStringLiteral("long.wav"));
+  writeToneWav(longTone, 1000, 20, 44100, 2);
+  const QString path = out(QStringLiteral("killed.wma"));
+  QProcess tool;
+  tool.start(QStringLiteral(RECORD_TOOL), {longTone, path, QStringLiteral("0"), QStringLiteral("0"),
+                                           QStringLiteral("flush"), QStringLiteral("sync")});
+  ASSERT_TRUE(tool.waitForStarted());
+  ASSERT_TRUE(tool.waitForReadyRead(10000));
+  QThread::msleep(3000);
+  ::kill(pid_t(tool.processId()), SIGKILL);
+  tool.waitForFinished();
+  const std::vector<float> sound = decodeMono(path, 16000);
+  EXPECT_GE(sound.size(), 16000u * 2);
+  EXPECT_NEAR(dominantFrequency(sound, 16000), 1000, 10);
+}
+
+// Needs the test command's own sound server, whose default input is fed from a pipe.
+TEST_F(EncoderTest, DefaultInputRecordsWhatIsPlayed) {
+  const QString fifo = qEnvironmentVariable("TALLOWEN_TEST_MIC_FIFO");
+  if (fifo.isEmpty()) GTEST_SKIP() << "no test sound server (run through the test command)";
+  const QString longTone = out(QStringLiteral("play.wav"));
+  writeToneWav(longTone, 440, 6, 44100, 2);
+  const QString path = out(QStringLiteral("mic.wma"));
+  auto encoder = makeEncoder(QStringLiteral("DEVICE://Default_Audio_Device"), 3, path);
+  encoder->start();
+  // Fed only once recording: a pipe fed earlier would hand over a backlog no microphone has.
+  QProcess feeder;
+  startFeeding(feeder, fifo, longTone);
+  runFor(2000);
+  encoder->stop();
+  feeder.kill();
+  feeder.waitForFinished();
+
+  const Probe probed = probe(path);
+  ASSERT_TRUE(probed.ok);
+  EXPECT_EQ(probed.codecName, QStringLiteral("wmav2"));
+  EXPECT_EQ(probed.sampleRate, 44100);
+  EXPECT_EQ(probed.channels, 2);
+  EXPECT_NEAR(probed.duration, 2.0, 0.2);
+  const std::vector<float> sound = decodeMono(path, 16000);
+  EXPECT_NEAR(dominantFrequency(sound, 16000), 440, 10);
+  EXPECT_LT(longestSilenceSeconds(sound, 16000, 0.3, probed.duration - 0.2), 0.005);
+}
+
+}  // namespace
