@@ -1,0 +1,103 @@
+#include "platform/Seams.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QMessageBox>
+#include <QPointer>
+#include <QProcess>
+#include <QWidget>
+
+#include "help/HTMLHelp.h"
+
+namespace tallowen {
+
+namespace {
+
+class SystemPrompter : public Prompter {
+ public:
+  Answer message(QWidget* owner, const QString& text, Icon icon, Buttons buttons) override {
+    QMessageBox box(owner);
+    box.setWindowTitle(QStringLiteral("Tallowen"));
+    box.setText(QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    box.setIcon(icon == Icon::Information   ? QMessageBox::Information
+                : icon == Icon::Question    ? QMessageBox::Question
+                : icon == Icon::Exclamation ? QMessageBox::Warning
+                                            : QMessageBox::Critical);
+    if (buttons == Buttons::YesNo) {
+      box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+      box.setDefaultButton(QMessageBox::Yes);
+    } else {
+      box.setStandardButtons(QMessageBox::Ok);
+    }
+    const int result = box.exec();
+    return result == QMessageBox::Yes ? Answer::Yes : result == QMessageBox::No ? Answer::No : Answer::Ok;
+  }
+
+  void runModal(QWidget* window) override {
+    QPointer<QWidget> guard(window);
+    if (window->isVisible()) {
+      // A modeless window cannot turn modal while shown: the caller waits for it instead.
+      window->raise();
+      window->activateWindow();
+    } else {
+      window->setWindowModality(Qt::ApplicationModal);
+      window->show();
+    }
+    QEventLoop loop;
+    QObject::connect(window, &QObject::destroyed, &loop, &QEventLoop::quit);
+    // A window that is only hidden on close ends the wait as well.
+    struct HideWatcher : QObject {
+      QEventLoop* loop;
+      bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Hide) loop->quit();
+        return false;
+      }
+    } watcher;
+    watcher.loop = &loop;
+    window->installEventFilter(&watcher);
+    loop.exec();
+    if (guard) guard->removeEventFilter(&watcher);
+  }
+};
+
+class SystemLauncher : public Launcher {
+ public:
+  bool start(const QString& program, const QStringList& arguments) override {
+    return QProcess::startDetached(program, arguments);
+  }
+};
+
+class SystemClock : public Clock {
+ public:
+  QDateTime now() const override { return QDateTime::currentDateTime(); }
+};
+
+class SystemHelpDesk : public HelpDesk {
+ public:
+  quintptr showContents(QWidget* owner, const QString& helpFile) override {
+    return ShowHelpContents(owner, helpFile);
+  }
+  quintptr showTopic(QWidget* owner, const QString& helpFile, int topic) override {
+    return ShowHelpTopic(owner, helpFile, topic);
+  }
+};
+
+class DefaultAudioInput : public AudioInputChoice {
+ public:
+  void adjust(Source&) override {}
+};
+
+}  // namespace
+
+Seams Seams::system() {
+  static SystemPrompter prompter;
+  static SystemLauncher launcher;
+  static SystemClock clock;
+  static SystemHelpDesk help;
+  static DefaultAudioInput audioInput;
+  return Seams{&prompter, &launcher, &clock, &help, &audioInput};
+}
+
+QString ApplicationFolder() { return QCoreApplication::applicationDirPath(); }
+
+}  // namespace tallowen

@@ -1,0 +1,73 @@
+#pragma once
+// What the windows need from the system, each behind a small interface that tests replace
+// with a scripted stand-in. Production code gets Seams::system().
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+namespace tallowen {
+
+class Source;
+
+// Message boxes (caption "Tallowen") and modal windows.
+class Prompter {
+ public:
+  enum class Icon { Information, Question, Exclamation, Critical };
+  enum class Buttons { Ok, YesNo };  // with YesNo, Yes is the default button
+  enum class Answer { Ok, Yes, No };
+
+  virtual ~Prompter() = default;
+  virtual Answer message(QWidget* owner, const QString& text, Icon icon, Buttons buttons) = 0;
+  // Shows the window modally, or brings it to the front if it is open already, and
+  // returns once it has closed.
+  virtual void runModal(QWidget* window) = 0;
+};
+
+// Starting outside programs, without waiting for them.
+class Launcher {
+ public:
+  virtual ~Launcher() = default;
+  // False when the program could not be started.
+  virtual bool start(const QString& program, const QStringList& arguments) = 0;
+};
+
+// The current local date and time.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual QDateTime now() const = 0;
+};
+
+// The help file, at its contents or at a numbered topic.
+class HelpDesk {
+ public:
+  virtual ~HelpDesk() = default;
+  virtual quintptr showContents(QWidget* owner, const QString& helpFile) = 0;
+  virtual quintptr showTopic(QWidget* owner, const QString& helpFile, int topic) = 0;
+};
+
+// The sound a recording captures: production leaves the source on the default input;
+// tests point it at a known sound.
+class AudioInputChoice {
+ public:
+  virtual ~AudioInputChoice() = default;
+  virtual void adjust(Source& source) = 0;
+};
+
+struct Seams {
+  Prompter* prompter = nullptr;
+  Launcher* launcher = nullptr;
+  Clock* clock = nullptr;
+  HelpDesk* help = nullptr;
+  AudioInputChoice* audioInput = nullptr;
+
+  static Seams system();
+};
+
+// The folder of the executable; the program's own files are found in it.
+QString ApplicationFolder();
+
+}  // namespace tallowen

@@ -1,0 +1,121 @@
+#pragma once
+
+#include <QDateTime>
+#include <QMainWindow>
+#include <memory>
+
+#include "platform/Seams.h"
+#include "recording/SingleWindow.h"
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QTimer;
+
+namespace tallowen {
+
+class Encoder;
+class frmAbout;
+class frmConfig;
+class frmPlayer;
+class frmPlayer2;
+
+// The main window: record, stop, pause, play, settings and recording volume.
+class Form1 : public QMainWindow {
+  Q_OBJECT
+ public:
+  explicit Form1(const Seams& seams, QWidget* parent = nullptr);
+  ~Form1() override;
+
+  // Where a recording is in its life; the window's look follows it.
+  enum class Phase { Idle, Starting, Recording, Paused, Stopping };
+  Phase phase() const { return phase_; }
+
+  // The load step; runs before the window is first shown.
+  void Form_Load();
+
+  void StartRecording();
+  void StopRecording();
+  void ShowElapsedTime();
+  void Encoder_OnStateChange(int state);
+  void StopOnClose();
+
+  // Controls, under the names the program gives them.
+  QPushButton* Command1;   // settings
+  QPushButton* Command2;   // record
+  QPushButton* Command3;   // stop
+  QPushButton* Command4;   // play
+  QPushButton* Command5;   // recording volume
+  QPushButton* Command8;   // grey record
+  QPushButton* Command9;   // grey stop
+  QPushButton* Command10;  // grey play
+  QPushButton* Command11;  // pause
+  QPushButton* Command12;  // grey pause
+  QLabel* Label1;
+  QLineEdit* Text1;
+  QTimer* Timer1;
+  QTimer* Timer2;
+  QMenu* MFile;
+  QAction* MFPlay;
+  QAction* MBar2;
+  QAction* MEnd;
+  QMenu* MHelp;
+  QAction* MHelp2;
+  QAction* MBar;
+  QAction* MAbout;
+
+  // The windows opened from here, while they are open.
+  frmConfig* configWindow() const;
+  frmPlayer* playerWindow() const;
+  frmPlayer2* player2Window() const;
+  frmAbout* aboutWindow() const;
+
+  // State of the recording, as the window keeps it.
+  bool Paused = false;
+  bool BlinkState = false;
+  QDateTime StartTime;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  void createControls();
+  void createMenu();
+  QPushButton* pictureButton(const char* name, const char* picture, int left, int width);
+  void OfferEncoderInstall();
+  void Command1_Click();
+  void Command4_Click();
+  void Command5_Click();
+  void Command11_Click();
+  void Timer2_Timer();
+  void MFPlay_Click();
+  void MEnd_Click();
+  void MHelp2_Click();
+  void MAbout_Click();
+  void showConfigModal();
+  void resumeRecording();
+  void showPhase(Phase phase);
+  void letEventsRun();
+  void releaseEncoder();
+  void recordingEndedByItself(const QString& reason);
+  void startOutsideProgram(const QString& program, const QStringList& arguments);
+  QString helpFile() const;
+
+  Seams seams_;
+  Phase phase_ = Phase::Idle;
+  std::unique_ptr<Encoder> Encoder_;
+  QString recordingPath_;
+  qint64 pausedMs_ = 0;  // recorded time leaves out the pauses
+  QDateTime pausedAt_;
+  int busy_ = 0;  // inside a start or stop that lets events run
+  bool closePending_ = false;
+  SingleWindow<frmConfig> config_;
+  SingleWindow<frmPlayer> player_;
+  SingleWindow<frmPlayer2> player2_;
+  SingleWindow<frmAbout> about_;
+};
+
+}  // namespace tallowen

@@ -1,0 +1,100 @@
+#pragma once
+// Scripted stand-ins for the system, for the windows' tests.
+
+#include <QWidget>
+#include <deque>
+#include <functional>
+#include <vector>
+
+#include "platform/Seams.h"
+#include "recording/Encoder.h"
+
+namespace tallowen::test {
+
+struct Message {
+  QWidget* owner;
+  QString text;
+  Prompter::Icon icon;
+  Prompter::Buttons buttons;
+};
+
+class FakePrompter : public Prompter {
+ public:
+  Answer message(QWidget* owner, const QString& text, Icon icon, Buttons buttons) override {
+    messages.push_back({owner, text, icon, buttons});
+    if (answers.empty()) return buttons == Buttons::YesNo ? Answer::No : Answer::Ok;
+    const Answer a = answers.front();
+    answers.pop_front();
+    return a;
+  }
+  void runModal(QWidget* window) override {
+    modalWindows.push_back(window);
+    wasVisible.push_back(window->isVisible());
+    if (whileModal) whileModal(window);
+    window->close();
+  }
+
+  std::vector<Message> messages;
+  std::deque<Answer> answers;
+  std::vector<QWidget*> modalWindows;
+  std::vector<bool> wasVisible;
+  std::function<void(QWidget*)> whileModal;  // what the user does in the modal window
+};
+
+class FakeLauncher : public Launcher {
+ public:
+  bool start(const QString& program, const QStringList& arguments) override {
+    started.push_back(QStringList{program} + arguments);
+    return succeeds;
+  }
+  std::vector<QStringList> started;
+  bool succeeds = true;
+};
+
+class FakeClock : public Clock {
+ public:
+  QDateTime now() const override { return current; }
+  QDateTime current{QDate(2002, 4, 3), QTime(9, 5, 12)};
+};
+
+struct HelpCall {
+  QWidget* owner;
+  QString file;
+  int topic;  // 0 for the contents
+};
+
+class FakeHelpDesk : public HelpDesk {
+ public:
+  quintptr showContents(QWidget* owner, const QString& file) override {
+    calls.push_back({owner, file, 0});
+    return 0;
+  }
+  quintptr showTopic(QWidget* owner, const QString& file, int topic) override {
+    calls.push_back({owner, file, topic});
+    return 0;
+  }
+  std::vector<HelpCall> calls;
+};
+
+// Records a known sound file at a real input's pace instead of the default input.
+class FileAudioInput : public AudioInputChoice {
+ public:
+  void adjust(Source& source) override {
+    if (onAdjust) onAdjust();
+    source.setInput(file);
+    source.setRepeat(true);
+  }
+  QString file;
+  std::function<void()> onAdjust;  // runs in the middle of a recording start
+};
+
+struct FakeSystem {
+  FakePrompter prompter;
+  FakeLauncher launcher;
+  FakeClock clock;
+  FakeHelpDesk help;
+  FileAudioInput audio;
+  Seams seams() { return Seams{&prompter, &launcher, &clock, &help, &audio}; }
+};
+
+}  // namespace tallowen::test
