@@ -173,6 +173,12 @@ TEST_F(Form1Test, WindowHasItsControlsMenuAndLook) {
   EXPECT_EQ(form->MBar2->objectName(), QStringLiteral("MBar2"));
 }
 
+TEST(QtTranslation, StandardButtonsReadInJapanese) {
+  ASSERT_TRUE(LoadQtTranslation());
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes"), QStringLiteral("はい(&Y)"));
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&No"), QStringLiteral("いいえ(&N)"));
+}
+
 TEST_F(Form1Test, InstallOfferComesOnTheFirstStartOnly) {
   sys_.prompter.answers = {Prompter::Answer::Yes};
   auto form = shownForm();

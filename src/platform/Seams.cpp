@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProcess>
@@ -96,6 +98,12 @@ Seams Seams::system() {
   static SystemHelpDesk help;
   static DefaultAudioInput audioInput;
   return Seams{&prompter, &launcher, &clock, &help, &audioInput};
+}
+
+bool LoadQtTranslation() {
+  static QTranslator translator;
+  return translator.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
+         QCoreApplication::installTranslator(&translator);
 }
 
 QString ApplicationFolder() { return QCoreApplication::applicationDirPath(); }

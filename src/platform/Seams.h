@@ -67,6 +67,10 @@ struct Seams {
   static Seams system();
 };
 
+// Qt's own texts (standard buttons, file dialogs) in Japanese, like the rest of the
+// program; false when the translation is not installed.
+bool LoadQtTranslation();
+
 // The folder of the executable; the program's own files are found in it.
 QString ApplicationFolder();
 
