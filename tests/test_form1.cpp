@@ -324,6 +324,14 @@ TEST_F(Form1Test, FailedStartWarnsOpensHelpTopicOneAndAllowsAnotherTry) {
             dir_.filePath(QStringLiteral("missing/2002-04-03_09-05.wma")))
       << "written before the start";
 
+  sys_.encoders.failure = QStringLiteral("no encoder");  // failing to create one counts the same
+  form->Command2->click();
+  ASSERT_EQ(sys_.prompter.messages.size(), 2u);
+  EXPECT_EQ(sys_.prompter.messages[1].text, kUnavailable);
+  EXPECT_EQ(sys_.help.calls.size(), 2u);
+  EXPECT_EQ(lookOf(*form), kIdle);
+
+  sys_.encoders.failure.clear();
   WriteSetting(QStringLiteral("SaveTo"), QStringLiteral("Path"), saveFolder_);
   form->Command2->click();
   EXPECT_EQ(form->phase(), Form1::Phase::Recording) << "the user can try again";

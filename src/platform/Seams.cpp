@@ -2,14 +2,16 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QFileDialog>
 #include <QLibraryInfo>
-#include <QTranslator>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProcess>
+#include <QTranslator>
 #include <QWidget>
 
 #include "help/HTMLHelp.h"
+#include "recording/Encoder.h"
 
 namespace tallowen {
 
@@ -60,6 +62,14 @@ class SystemPrompter : public Prompter {
     loop.exec();
     if (guard) guard->removeEventFilter(&watcher);
   }
+
+  QString chooseFolder(QWidget* owner, const QString& title) override {
+    return QFileDialog::getExistingDirectory(owner, title, QString(), QFileDialog::ShowDirsOnly);
+  }
+
+  QString chooseFile(QWidget* owner, const QString& filter, const QString& folder) override {
+    return QFileDialog::getOpenFileName(owner, QString(), folder, filter);
+  }
 };
 
 class SystemLauncher : public Launcher {
@@ -89,6 +99,11 @@ class DefaultAudioInput : public AudioInputChoice {
   void adjust(Source&) override {}
 };
 
+class BuiltInEncoders : public EncoderFactory {
+ public:
+  std::unique_ptr<Encoder> create() override { return std::make_unique<Encoder>(); }
+};
+
 }  // namespace
 
 Seams Seams::system() {
@@ -97,7 +112,8 @@ Seams Seams::system() {
   static SystemClock clock;
   static SystemHelpDesk help;
   static DefaultAudioInput audioInput;
-  return Seams{&prompter, &launcher, &clock, &help, &audioInput};
+  static BuiltInEncoders encoders;
+  return Seams{&prompter, &launcher, &clock, &help, &audioInput, &encoders};
 }
 
 bool LoadQtTranslation() {

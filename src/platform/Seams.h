@@ -5,11 +5,13 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <memory>
 
 class QWidget;
 
 namespace tallowen {
 
+class Encoder;
 class Source;
 
 // Message boxes (caption "Tallowen") and modal windows.
@@ -24,6 +26,11 @@ class Prompter {
   // Shows the window modally, or brings it to the front if it is open already, and
   // returns once it has closed.
   virtual void runModal(QWidget* window) = 0;
+  // The folder browser: a folder path, or empty when cancelled.
+  virtual QString chooseFolder(QWidget* owner, const QString& title) = 0;
+  // The open-file dialog: a file path, or empty when cancelled. `filter` as Qt writes it
+  // ("Description (*.ext)"); an empty folder leaves the dialog in its own default.
+  virtual QString chooseFile(QWidget* owner, const QString& filter, const QString& folder) = 0;
 };
 
 // Starting outside programs, without waiting for them.
@@ -49,6 +56,13 @@ class HelpDesk {
   virtual quintptr showTopic(QWidget* owner, const QString& helpFile, int topic) = 0;
 };
 
+// A new encoder object; throws EncoderError when none can be made.
+class EncoderFactory {
+ public:
+  virtual ~EncoderFactory() = default;
+  virtual std::unique_ptr<Encoder> create() = 0;
+};
+
 // The sound a recording captures: production leaves the source on the default input;
 // tests point it at a known sound.
 class AudioInputChoice {
@@ -63,6 +77,7 @@ struct Seams {
   Clock* clock = nullptr;
   HelpDesk* help = nullptr;
   AudioInputChoice* audioInput = nullptr;
+  EncoderFactory* encoders = nullptr;
 
   static Seams system();
 };

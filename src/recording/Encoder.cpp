@@ -64,7 +64,10 @@ SourceGroup& SourceGroupCollection::item(int index) {
   return groups_[static_cast<size_t>(index)];
 }
 
-Encoder::Encoder(QObject* parent) : QObject(parent) {
+Encoder::Encoder(QObject* parent) : Encoder(ProfileCollection(), parent) {}
+
+Encoder::Encoder(ProfileCollection profiles, QObject* parent)
+    : QObject(parent), profiles_(std::move(profiles)) {
   const QString missing = WmaWriter::missingComponents();
   if (!missing.isEmpty()) throw EncoderError(QStringLiteral("This FFmpeg lacks %1.").arg(missing));
 }

@@ -103,6 +103,8 @@ class Encoder : public QObject {
 
   // Throws EncoderError when the linked FFmpeg cannot write WMA.
   explicit Encoder(QObject* parent = nullptr);
+  // With a profile list of its own instead of the built-in one.
+  explicit Encoder(ProfileCollection profiles, QObject* parent = nullptr);
   ~Encoder() override;
 
   SourceGroupCollection& sourceGroupCollection() { return groups_; }

@@ -204,7 +204,7 @@ void Form1::StartRecording() {
     Label1->setText(QStringLiteral("Starting..."));
     letEventsRun();
 
-    Encoder_ = std::make_unique<Encoder>();
+    Encoder_ = seams_.encoders->create();
     connect(Encoder_.get(), &Encoder::stateChanged, this, &Form1::Encoder_OnStateChange);
 
     const QString profileText = ReadSetting(QStringLiteral("Profile"), QStringLiteral("Prof"));

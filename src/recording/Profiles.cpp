@@ -19,12 +19,12 @@ const std::vector<Profile>& BuiltInProfiles() {
   return profiles;
 }
 
-int ProfileCollection::count() const { return static_cast<int>(BuiltInProfiles().size()); }
+int ProfileCollection::count() const { return static_cast<int>(profiles_.size()); }
 
 const Profile& ProfileCollection::item(int index) const {
   if (index < 0 || index >= count())
     throw EncoderError(QStringLiteral("No profile has the index %1.").arg(index));
-  return BuiltInProfiles()[static_cast<size_t>(index)];
+  return profiles_[static_cast<size_t>(index)];
 }
 
 }  // namespace tallowen

@@ -18,8 +18,13 @@ const std::vector<Profile>& BuiltInProfiles();
 
 class ProfileCollection {
  public:
+  explicit ProfileCollection(std::vector<Profile> profiles = BuiltInProfiles())
+      : profiles_(std::move(profiles)) {}
   int count() const;
   const Profile& item(int index) const;  // throws EncoderError outside 0..count-1
+
+ private:
+  std::vector<Profile> profiles_;
 };
 
 }  // namespace tallowen

@@ -4,6 +4,7 @@
 #include <QWidget>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "platform/Seams.h"
@@ -36,6 +37,28 @@ class FakePrompter : public Prompter {
 
   std::vector<Message> messages;
   std::deque<Answer> answers;
+  QString chooseFolder(QWidget* owner, const QString& title) override {
+    folderRequests.push_back({owner, title});
+    return folderAnswer;
+  }
+  QString chooseFile(QWidget* owner, const QString& filter, const QString& folder) override {
+    fileRequests.push_back({owner, filter, folder});
+    return fileAnswer;
+  }
+
+  struct FolderRequest {
+    QWidget* owner;
+    QString title;
+  };
+  struct FileRequest {
+    QWidget* owner;
+    QString filter;
+    QString folder;
+  };
+  std::vector<FolderRequest> folderRequests;
+  QString folderAnswer;  // empty: cancelled
+  std::vector<FileRequest> fileRequests;
+  QString fileAnswer;
   std::vector<QWidget*> modalWindows;
   std::vector<bool> wasVisible;
   std::function<void(QWidget*)> whileModal;  // what the user does in the modal window
@@ -88,13 +111,25 @@ class FileAudioInput : public AudioInputChoice {
   std::function<void()> onAdjust;  // runs in the middle of a recording start
 };
 
+// Encoders with a profile list of the test's choice, or none at all.
+class FakeEncoders : public EncoderFactory {
+ public:
+  std::unique_ptr<Encoder> create() override {
+    if (!failure.isEmpty()) throw EncoderError(failure);
+    return profiles ? std::make_unique<Encoder>(ProfileCollection(*profiles)) : std::make_unique<Encoder>();
+  }
+  std::optional<std::vector<Profile>> profiles;  // the built-in ones when empty
+  QString failure;                               // set: creating an encoder fails
+};
+
 struct FakeSystem {
   FakePrompter prompter;
   FakeLauncher launcher;
   FakeClock clock;
   FakeHelpDesk help;
   FileAudioInput audio;
-  Seams seams() { return Seams{&prompter, &launcher, &clock, &help, &audio}; }
+  FakeEncoders encoders;
+  Seams seams() { return Seams{&prompter, &launcher, &clock, &help, &audio, &encoders}; }
 };
 
 }  // namespace tallowen::test

@@ -1,0 +1,104 @@
+#include "recording/companion/RecordingCheck.h"
+
+#include <QAudioDevice>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QMediaDevices>
+#include <QTemporaryFile>
+#include <algorithm>
+
+#include "recording/WmaWriter.h"
+#include "settings/modINI.h"
+
+namespace tallowen {
+
+namespace {
+
+Finding encoderFinding(const QString& missing) {
+  if (missing.isEmpty())
+    return {
+        Check::Encoder, true, QStringLiteral("WMA エンコーダー (FFmpeg の wmav2 と asf) を使えます。"), {}};
+  return {Check::Encoder, false, QStringLiteral("FFmpeg に録音に必要な部品がありません: %1").arg(missing),
+          QStringLiteral("Debian の libavcodec59 と libavformat59 パッケージをインストールしてください"
+                         " (sudo apt install libavcodec59 libavformat59)。")};
+}
+
+Finding audioFinding(bool present, const QString& name) {
+  if (present) return {Check::AudioInput, true, QStringLiteral("録音デバイス: %1").arg(name), {}};
+  return {Check::AudioInput, false, QStringLiteral("録音デバイスが見つかりません。"),
+          QStringLiteral("マイクを接続し、ミュートになっていないか確かめてください。サウンドサーバー"
+                         " (PulseAudio または PipeWire) が動いているかも確かめ、pavucontrol の"
+                         "「入力デバイス」タブで入力を確認してください。")};
+}
+
+Finding folderFinding(const FolderState& f) {
+  const QString parent = QFileInfo(f.path).absolutePath();
+  if (f.exists && f.writable)
+    return {Check::SaveFolder, true, QStringLiteral("保存先フォルダー: %1").arg(f.path), {}};
+  if (f.exists)
+    return {
+        Check::SaveFolder, false, QStringLiteral("保存先フォルダー「%1」に書き込めません。").arg(f.path),
+        QStringLiteral("設定ダイアログで別のフォルダーを選ぶか、フォルダーのアクセス権を直してください。")};
+  // A missing folder is no problem while it can still be made: the settings dialog creates it.
+  if (f.parentIsFolder && f.writable)
+    return {Check::SaveFolder,
+            true,
+            QStringLiteral(
+                "保存先フォルダー「%1」はまだありません。設定ダイアログで設定を確定すると作成されます。")
+                .arg(f.path),
+            {}};
+  if (f.parentIsFolder)
+    return {Check::SaveFolder, false,
+            QStringLiteral("保存先フォルダー「%1」がなく、「%2」に書き込めないため作成もできません。")
+                .arg(f.path, parent),
+            QStringLiteral("設定ダイアログで別のフォルダーを選ぶか、「%1」のアクセス権を直してください。")
+                .arg(parent)};
+  return {
+      Check::SaveFolder, false,
+      QStringLiteral("保存先フォルダー「%1」も、その親フォルダー「%2」もありません。").arg(f.path, parent),
+      QStringLiteral("フォルダーを作成するか、設定ダイアログで別のフォルダーを選んでください。")};
+}
+
+bool canCreateFileIn(const QString& folder) {
+  QTemporaryFile probe(folder + QStringLiteral("/.tallowen-check-XXXXXX"));
+  return probe.open();  // the file goes again with `probe`
+}
+
+}  // namespace
+
+std::vector<Finding> CheckRecording(const CheckInputs& inputs) {
+  return {encoderFinding(inputs.ffmpegMissing), audioFinding(inputs.hasAudioInput, inputs.audioInputName),
+          folderFinding(inputs.saveFolder)};
+}
+
+int CountProblems(const std::vector<Finding>& findings) {
+  return int(std::count_if(findings.begin(), findings.end(), [](const Finding& f) { return !f.ok; }));
+}
+
+FolderState ProbeFolder(const QString& path) {
+  FolderState state;
+  state.path = path;
+  const QFileInfo info(QDir::cleanPath(path));
+  state.exists = info.exists();
+  const QFileInfo parent(info.absolutePath());
+  state.parentIsFolder = parent.isDir();
+  if (state.exists)
+    state.writable = info.isDir() && canCreateFileIn(info.absoluteFilePath());
+  else
+    state.writable = state.parentIsFolder && canCreateFileIn(parent.absoluteFilePath());
+  return state;
+}
+
+QString SaveFolderPath() {
+  const QString stored = ReadSetting(QStringLiteral("SaveTo"), QStringLiteral("Path"));
+  return stored.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/Rec") : stored;
+}
+
+CheckInputs GatherInputs() {
+  const QAudioDevice input = QMediaDevices::defaultAudioInput();
+  return {WmaWriter::missingComponents(), !input.isNull(), input.description(),
+          ProbeFolder(SaveFolderPath())};
+}
+
+}  // namespace tallowen

@@ -1,0 +1,47 @@
+// WMEDist: stands where the Windows Media Encoder installer stood. The encoder is built into
+// Tallowen, so instead of installing it this checks that the machine can record.
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QMessageBox>
+#include <QTextStream>
+#include <QTranslator>
+
+#include "recording/companion/RecordingCheck.h"
+#include "recording/companion/Report.h"
+
+using namespace tallowen;
+
+int main(int argc, char* argv[]) {
+  QStringList arguments;
+  for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  const CompanionOptions options = ParseArguments(arguments);
+  QTextStream out(stdout);
+  if (options.help) {
+    out << Usage();
+    return 0;
+  }
+
+  // From a terminal without a desktop the report still reaches stdout.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+      qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  QTranslator qtJapanese;
+  if (qtJapanese.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    app.installTranslator(&qtJapanese);
+
+  const std::vector<Finding> findings = CheckRecording(GatherInputs());
+  for (const Finding& f : findings) out << FindingLine(f) << '\n';
+  out.flush();
+  const int problems = CountProblems(findings);
+
+  // On a platform with no visible screen a modal box would wait for a click nobody can give.
+  const QString platform = QGuiApplication::platformName();
+  const bool unseen = platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
+  if (!unseen && (!options.quiet || problems > 0)) {
+    QMessageBox box;
+    FillReport(box, findings);
+    box.exec();
+  }
+  return problems;
+}
