@@ -1,62 +1,76 @@
 // The real program on the test screen, recording from the test sound server: what a user
-// does, with the mouse, and what ends up on disk.
-#include "settings/ProfileFile.h"
-#include "support/AudioCheck.h"
-#include "support/Wait.h"
-
+// does, with the mouse and the keyboard, and what ends up on disk.
 #include <QDir>
+#include <QElapsedTimer>
+#include <QRect>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include "settings/ProfileFile.h"
+#include "support/AudioCheck.h"
+#include "support/Wait.h"
+
 using namespace tallowen;
 using namespace tallowen::test;
 
 namespace {
 
-QString run(const QString& program, const QStringList& args, int timeoutMs = 10000) {
+QString run(const QString& program, const QStringList& args) {
   QProcess p;
   p.start(program, args);
-  p.waitForFinished(timeoutMs);
+  p.waitForFinished(10000);
   return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
 }
 
-// The visible top-level window titled "Tallowen" whose height says what it is.
-QString findWindow(bool mainWindow) {
+QString xdotool(const QStringList& args) { return run(QStringLiteral("xdotool"), args); }
+
+QRect geometryOf(const QString& id) {
+  const QString text = xdotool({QStringLiteral("getwindowgeometry"), id});
+  const auto m = QRegularExpression(QStringLiteral("Position: (\\d+),(\\d+).*Geometry: (\\d+)x(\\d+)"),
+                                    QRegularExpression::DotMatchesEverythingOption)
+                     .match(text);
+  return m.hasMatch() ? QRect(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt(),
+                              m.captured(4).toInt())
+                      : QRect();
+}
+
+// A visible window with this exact title and, when given, this width.
+QString findWindow(const QString& title, int width = 0, int timeoutMs = 15000) {
   QString found;
   waitUntil(
       [&] {
-        const QStringList ids = run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                                               QStringLiteral("--name"), QStringLiteral("^Tallowen$")})
+        const QStringList ids = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                         QStringLiteral("--name"), QLatin1Char('^') + title + QLatin1Char('$')})
                                     .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         for (const QString& id : ids) {
-          const QString geometry = run(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"), id});
-          const auto m = QRegularExpression(QStringLiteral("Geometry: (\\d+)x(\\d+)")).match(geometry);
-          if (!m.hasMatch()) continue;
-          const int width = m.captured(1).toInt();
-          if ((width == 175) == mainWindow) {
-            found = id;
-            return true;
-          }
+          const QRect g = geometryOf(id);
+          if (!g.isValid() || (width && g.width() != width) || (!width && g.width() == 175)) continue;
+          found = id;
+          return true;
         }
         return false;
       },
-      15000);
+      timeoutMs);
   return found;
 }
 
-int windowHeight(const QString& id) {
-  const QString geometry = run(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"), id});
-  return QRegularExpression(QStringLiteral("Geometry: \\d+x(\\d+)")).match(geometry).captured(1).toInt();
+void clickIn(const QString& window, int x, int y) {
+  xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), window, QString::number(x), QString::number(y),
+           QStringLiteral("click"), QStringLiteral("1")});
+  runFor(200);
 }
 
-// Buttons stand in one row 19 pixels above the window's bottom edge.
-void clickAt(const QString& window, int x) {
-  run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("--window"), window, QString::number(x),
-                                  QString::number(windowHeight(window) - 19), QStringLiteral("click"),
-                                  QStringLiteral("1")});
+// The main window's buttons stand in one row 19 pixels above its bottom edge.
+void clickButton(const QString& mainWindow, int x) { clickIn(mainWindow, x, geometryOf(mainWindow).height() - 19); }
+
+// There is no window manager on the test screen: focus is given by hand.
+void keys(const QString& window, const QStringList& keyNames) {
+  xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), window});
+  xdotool(QStringList{QStringLiteral("key")} + keyNames);
+  runFor(200);
 }
 
 void screenshot(const QString& window, const QString& name) {
@@ -66,68 +80,126 @@ void screenshot(const QString& window, const QString& name) {
   run(QStringLiteral("import"), {QStringLiteral("-window"), window, folder + QLatin1Char('/') + name});
 }
 
-TEST(EndToEnd, RecordsAToneFromTheMainWindow) {
-  const QString fifo = qEnvironmentVariable("TALLOWEN_TEST_MIC_FIFO");
-  if (fifo.isEmpty() || qEnvironmentVariableIsEmpty("DISPLAY"))
-    GTEST_SKIP() << "needs the test command's screen and sound server";
+class EndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fifo_ = qEnvironmentVariable("TALLOWEN_TEST_MIC_FIFO");
+    if (fifo_.isEmpty() || qEnvironmentVariableIsEmpty("DISPLAY"))
+      GTEST_SKIP() << "needs the test command's screen and sound server";
+    app_ = work_.filePath(QStringLiteral("app"));
+    saveFolder_ = work_.filePath(QStringLiteral("rec"));
+    QDir().mkpath(app_);
+    ASSERT_TRUE(QFile::copy(QStringLiteral(TALLOWEN_EXE), app_ + QStringLiteral("/tallowen")));
+    ini_ = app_ + QStringLiteral("/setting.ini");
+    tone_ = work_.filePath(QStringLiteral("tone.wav"));
+    writeToneWav(tone_, 440, 10, 44100, 2);
+  }
+  void TearDown() override {
+    feeder_.kill();
+    feeder_.waitForFinished();
+    program_.terminate();
+    program_.waitForFinished();
+  }
 
-  QTemporaryDir work;
-  const QString app = work.filePath(QStringLiteral("app"));
-  const QString saveFolder = work.filePath(QStringLiteral("rec"));
-  QDir().mkpath(app);
-  QDir().mkpath(saveFolder);
-  ASSERT_TRUE(QFile::copy(QStringLiteral(TALLOWEN_EXE), app + QStringLiteral("/tallowen")));
-  const QString ini = app + QStringLiteral("/setting.ini");
-  const LocaleCodec utf8("UTF-8");
-  WriteProfileString(ini, QStringLiteral("SaveTo"), QStringLiteral("Path"), saveFolder, utf8);
-  WriteProfileString(ini, QStringLiteral("Profile"), QStringLiteral("Prof"), QStringLiteral("FM ラジオ"), utf8);
-  const QString tone = work.filePath(QStringLiteral("tone.wav"));
-  writeToneWav(tone, 440, 10, 44100, 2);
+  void store(const QString& section, const QString& key, const QString& value) {
+    WriteProfileString(ini_, section, key, value, utf8_);
+  }
+  QString stored(const QString& section, const QString& key) { return ReadProfileString(ini_, section, key, utf8_); }
 
-  QProcess program;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-  env.insert(QStringLiteral("XDG_CONFIG_HOME"), work.filePath(QStringLiteral("config")));
-  env.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
-  program.setProcessEnvironment(env);
-  program.start(app + QStringLiteral("/tallowen"));
-  ASSERT_TRUE(program.waitForStarted());
+  // Starts the program and answers No to the first-start offer; the main window's id.
+  QString startProgram() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), work_.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
+    program_.setProcessEnvironment(env);
+    program_.start(app_ + QStringLiteral("/tallowen"));
+    if (!program_.waitForStarted()) return QString();
+    const QString offer = findWindow(QStringLiteral("Tallowen"));
+    if (offer.isEmpty()) return QString();
+    screenshot(offer, QStringLiteral("install-offer.png"));
+    keys(offer, {QStringLiteral("Escape")});
+    return findWindow(QStringLiteral("Tallowen"), 175);
+  }
 
-  // The first start offers the companion; No.
-  const QString offer = findWindow(false);
-  ASSERT_FALSE(offer.isEmpty()) << "the install offer did not come up";
-  screenshot(offer, QStringLiteral("install-offer.png"));
-  run(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), offer});
-  run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")});
+  void feed() { startFeeding(feeder_, fifo_, tone_); }
 
-  const QString window = findWindow(true);
+  void expectRecordedTone(const QString& path, double seconds) {
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\Q%1\\E/\\d{4}-\\d\\d-\\d\\d_\\d\\d-\\d\\d\\.wma$").arg(saveFolder_))
+                    .match(path)
+                    .hasMatch())
+        << path.toStdString();
+    const Probe probed = probe(path);
+    ASSERT_TRUE(probed.ok);
+    EXPECT_EQ(probed.codecName, QStringLiteral("wmav2"));
+    // The clicks take their time on both sides of the measured span.
+    EXPECT_NEAR(probed.duration, seconds, 0.6);
+    EXPECT_NEAR(dominantFrequency(decodeMono(path, 16000), 16000), 440, 10);
+  }
+
+  QTemporaryDir work_;
+  QString fifo_, app_, saveFolder_, ini_, tone_;
+  const LocaleCodec utf8_{"UTF-8"};
+  QProcess program_, feeder_;
+};
+
+TEST_F(EndToEnd, RecordsAToneFromTheMainWindow) {
+  QDir().mkpath(saveFolder_);
+  store(QStringLiteral("SaveTo"), QStringLiteral("Path"), saveFolder_);
+  store(QStringLiteral("Profile"), QStringLiteral("Prof"), QStringLiteral("FM ラジオ"));
+  const QString window = startProgram();
   ASSERT_FALSE(window.isEmpty()) << "the main window did not come up";
   screenshot(window, QStringLiteral("idle.png"));
 
-  clickAt(window, 24);  // record
-  QProcess feeder;
-  startFeeding(feeder, fifo, tone);
+  QElapsedTimer recording;
+  recording.start();
+  clickButton(window, 24);  // record
+  feed();
   runFor(3000);
   screenshot(window, QStringLiteral("recording.png"));
-  clickAt(window, 108);  // pause
+  const double seconds = recording.elapsed() / 1000.0;
+  clickButton(window, 108);  // pause
   screenshot(window, QStringLiteral("paused.png"));
-  clickAt(window, 56);  // stop
-  runFor(500);
-  feeder.kill();
-  feeder.waitForFinished();
-  program.terminate();
-  program.waitForFinished();
+  clickButton(window, 56);  // stop
+  runFor(300);
+  expectRecordedTone(stored(QStringLiteral("LastRecorded"), QStringLiteral("FileName")), seconds);
+}
 
-  const QString recorded = ReadProfileString(ini, QStringLiteral("LastRecorded"), QStringLiteral("FileName"), utf8);
-  EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\Q%1\\E/\\d{4}-\\d\\d-\\d\\d_\\d\\d-\\d\\d\\.wma$").arg(saveFolder))
-                  .match(recorded)
-                  .hasMatch())
-      << recorded.toStdString();
-  const Probe probed = probe(recorded);
-  ASSERT_TRUE(probed.ok);
-  EXPECT_EQ(probed.codecName, QStringLiteral("wmav2"));
-  EXPECT_NEAR(probed.duration, 3.0, 0.5);
-  EXPECT_NEAR(dominantFrequency(decodeMono(recorded, 16000), 16000), 440, 10);
+TEST_F(EndToEnd, SettingsDialogStoresTheFolderAndTheFirstRecordingAsksForAQuality) {
+  const QString window = startProgram();
+  ASSERT_FALSE(window.isEmpty());
+
+  clickButton(window, 132);  // settings
+  const QString dialog = findWindow(QStringLiteral("Tallowen - 設定変更"));
+  ASSERT_FALSE(dialog.isEmpty()) << "the settings dialog did not come up";
+  keys(dialog, {QStringLiteral("ctrl+a")});
+  xdotool({QStringLiteral("type"), saveFolder_ + QLatin1Char('/')});
+  screenshot(dialog, QStringLiteral("settings.png"));
+  keys(dialog, {QStringLiteral("Escape")});  // no cancel button: the dialog stays
+  clickIn(dialog, 40, 100);  // OK
+  EXPECT_TRUE(waitUntil([&] { return findWindow(QStringLiteral("Tallowen - 設定変更"), 0, 0).isEmpty(); }, 3000));
+  EXPECT_EQ(stored(QStringLiteral("SaveTo"), QStringLiteral("Path")), saveFolder_) << "one separator less";
+  EXPECT_TRUE(QFileInfo(saveFolder_).isDir()) << "the folder was made";
+  EXPECT_EQ(stored(QStringLiteral("Profile"), QStringLiteral("Prof")), QString()) << "no quality chosen yet";
+
+  clickButton(window, 24);  // record: no quality stored, so the program asks first
+  const QString question = findWindow(QStringLiteral("Tallowen"));
+  ASSERT_FALSE(question.isEmpty()) << "the first-use message did not come up";
+  keys(question, {QStringLiteral("Return")});
+  const QString modal = findWindow(QStringLiteral("Tallowen - 設定変更"));
+  ASSERT_FALSE(modal.isEmpty()) << "the dialog did not come up for the first use";
+  keys(modal, {QStringLiteral("Tab"), QStringLiteral("Down"), QStringLiteral("Down"), QStringLiteral("Down"),
+               QStringLiteral("Down")});  // the fourth quality of the list
+  QElapsedTimer recording;
+  recording.start();
+  clickIn(modal, 40, 100);  // OK: the recording starts
+  feed();
+  runFor(2000);
+  const double seconds = recording.elapsed() / 1000.0;
+  clickButton(window, 56);  // stop
+  runFor(300);
+  EXPECT_TRUE(stored(QStringLiteral("Profile"), QStringLiteral("Prof")).contains(QStringLiteral("64 kbps")));
+  expectRecordedTone(stored(QStringLiteral("LastRecorded"), QStringLiteral("FileName")), seconds);
 }
 
 }  // namespace
