@@ -425,7 +425,7 @@ void Form1::Command5_Click() {
 }
 
 void Form1::MFPlay_Click() {
-  player2_.open([this] { return frmPlayer2::create(seams_); });
+  player2_.open([this] { return new frmPlayer2(seams_); });
 }
 
 void Form1::MEnd_Click() {

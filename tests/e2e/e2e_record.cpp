@@ -163,6 +163,12 @@ TEST_F(EndToEnd, RecordsAToneFromTheMainWindow) {
   clickButton(window, 56);  // stop
   runFor(300);
   expectRecordedTone(stored(QStringLiteral("LastRecorded"), QStringLiteral("FileName")), seconds);
+
+  clickButton(window, 88);  // play the recording
+  const QString player = findWindow(QStringLiteral("Tallowen - 再生"));
+  ASSERT_FALSE(player.isEmpty()) << "the player did not come up";
+  runFor(1500);
+  screenshot(player, QStringLiteral("player.png"));
 }
 
 TEST_F(EndToEnd, SettingsDialogStoresTheFolderAndTheFirstRecordingAsksForAQuality) {
