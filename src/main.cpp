@@ -2,12 +2,21 @@
 
 #include "platform/Seams.h"
 #include "recording/Form1.h"
+#include "settings/modINI.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   tallowen::LoadQtTranslation();
 
-  tallowen::Form1 window(tallowen::Seams::system());
+  const tallowen::Seams seams = tallowen::Seams::system();
+  // Settings that cannot be kept anywhere are said once, not lost without a word.
+  tallowen::SetSettingsFailureHandler([prompter = seams.prompter](const QString& path) {
+    prompter->message(QApplication::activeWindow(),
+                      QStringLiteral("設定を保存できませんでした。") + QStringLiteral("\r\n") + path,
+                      tallowen::Prompter::Icon::Exclamation, tallowen::Prompter::Buttons::Ok);
+  });
+
+  tallowen::Form1 window(seams);
   window.Form_Load();
   window.show();
   const int status = app.exec();

@@ -89,7 +89,7 @@ void frmConfig::Form_Load() {
   const QString profile = ReadSetting(QStringLiteral("Profile"), QStringLiteral("Prof"));
   const QString folder = ReadSetting(QStringLiteral("SaveTo"), QStringLiteral("Path"));
   Combo1->setEditText(profile);
-  Text1->setText(folder.isEmpty() ? ApplicationFolder() + QStringLiteral("/Rec") : folder);
+  Text1->setText(folder.isEmpty() ? DefaultSaveFolder() : folder);
   try {
     std::unique_ptr<Encoder> encoder = seams_.encoders->create();
     ProfileCollection& profiles = encoder->profileCollection();

@@ -1,16 +1,39 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 namespace tallowen {
 
-// setting.ini beside the executable; worked out anew at every call.
+// Where the program keeps its files, as far as the settings are concerned.
+struct SettingsPlaces {
+  QString applicationFolder;  // beside the executable
+  QString userFolder;         // $XDG_CONFIG_HOME/Tallowen
+  QString musicFolder;        // the user's music folder
+};
+
+// setting.ini beside the executable while that folder is writable (a copy run from its own
+// folder, or a file from the Windows program dropped beside it); in the user's
+// configuration folder when it is not, as after a system-wide install.
+QString SettingsFilePathFor(const SettingsPlaces& places, const std::function<bool(const QString&)>& writable);
+
+// The folder recordings go to before one is chosen: "Rec" beside the executable, or the
+// user's music folder followed by "Tallowen" when the program's folder is read-only.
+QString DefaultSaveFolderFor(const SettingsPlaces& places, const std::function<bool(const QString&)>& writable);
+
+// Whether this user may make files in the folder.
+bool FolderWritable(const QString& folder);
+
+// The same for this program and this user; worked out anew at every call.
 QString SettingsFilePath();
+QString DefaultSaveFolder();
 
 // "" when the file, section or key is missing.
 QString ReadSetting(const QString& section, const QString& key);
 
-// A write that fails is dropped without a word, as in the Windows program.
+// A write that cannot be stored in either place goes to the failure handler, once per run
+// of the program, so that a user learns that the settings are not kept.
 void WriteSetting(const QString& section, const QString& key, const QString& value);
+void SetSettingsFailureHandler(std::function<void(const QString& path)> handler);
 
 }  // namespace tallowen

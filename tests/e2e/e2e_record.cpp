@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "settings/ProfileFile.h"
+#include "settings/modINI.h"
 #include "support/AudioCheck.h"
 #include "support/Wait.h"
 
@@ -86,11 +87,19 @@ class EndToEnd : public ::testing::Test {
     fifo_ = qEnvironmentVariable("TALLOWEN_TEST_MIC_FIFO");
     if (fifo_.isEmpty() || qEnvironmentVariableIsEmpty("DISPLAY"))
       GTEST_SKIP() << "needs the test command's screen and sound server";
-    app_ = work_.filePath(QStringLiteral("app"));
     saveFolder_ = work_.filePath(QStringLiteral("rec"));
-    QDir().mkpath(app_);
-    ASSERT_TRUE(QFile::copy(QStringLiteral(TALLOWEN_EXE), app_ + QStringLiteral("/tallowen")));
-    ini_ = app_ + QStringLiteral("/setting.ini");
+    // An installed program runs where it was installed; a built one from a copy of its own.
+    const QString installed = qEnvironmentVariable("TALLOWEN_E2E_INSTALLED");
+    if (installed.isEmpty()) {
+      app_ = work_.filePath(QStringLiteral("app"));
+      QDir().mkpath(app_);
+      ASSERT_TRUE(QFile::copy(QStringLiteral(TALLOWEN_EXE), app_ + QStringLiteral("/tallowen")));
+    } else {
+      app_ = QFileInfo(installed).absolutePath();
+    }
+    // Wherever the program itself keeps its settings.
+    const SettingsPlaces places{app_, work_.filePath(QStringLiteral("config/Tallowen")), QString()};
+    ini_ = SettingsFilePathFor(places, FolderWritable);
     tone_ = work_.filePath(QStringLiteral("tone.wav"));
     writeToneWav(tone_, 440, 10, 44100, 2);
   }
@@ -102,6 +111,7 @@ class EndToEnd : public ::testing::Test {
   }
 
   void store(const QString& section, const QString& key, const QString& value) {
+    QDir().mkpath(QFileInfo(ini_).absolutePath());
     WriteProfileString(ini_, section, key, value, utf8_);
   }
   QString stored(const QString& section, const QString& key) { return ReadProfileString(ini_, section, key, utf8_); }

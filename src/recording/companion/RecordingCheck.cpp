@@ -92,7 +92,7 @@ FolderState ProbeFolder(const QString& path) {
 
 QString SaveFolderPath() {
   const QString stored = ReadSetting(QStringLiteral("SaveTo"), QStringLiteral("Path"));
-  return stored.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/Rec") : stored;
+  return stored.isEmpty() ? DefaultSaveFolder() : stored;
 }
 
 CheckInputs GatherInputs() {
