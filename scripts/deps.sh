@@ -7,6 +7,7 @@ packages=(
   cmake g++ pkg-config
   qt6-base-dev qt6-multimedia-dev libqt6multimedia6 qt6-translations-l10n
   libavcodec-dev libavformat-dev libswresample-dev libavutil-dev
+  libchm-dev fp-utils
   gstreamer1.0-libav gstreamer1.0-plugins-ugly gstreamer1.0-plugins-good gstreamer1.0-pulseaudio
   pulseaudio pavucontrol fonts-noto-cjk
 )
@@ -14,7 +15,7 @@ if [[ "${1:-}" == test ]]; then
   packages+=(
     libgtest-dev clang libclang-rt-14-dev
     pulseaudio-utils ffmpeg xvfb xauth x11-utils xdotool imagemagick
-    dpkg-dev desktop-file-utils
+    dpkg-dev desktop-file-utils libchm-bin
   )
 fi
 

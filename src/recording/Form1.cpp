@@ -444,7 +444,7 @@ void Form1::MEnd_Click() {
 void Form1::MHelp2_Click() { seams_.help->showContents(this, helpFile()); }
 
 void Form1::MAbout_Click() {
-  about_.open([] { return new frmAbout(); });
+  about_.open([this] { return new frmAbout(seams_.launcher); });
 }
 
 }  // namespace tallowen

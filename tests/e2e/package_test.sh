@@ -14,7 +14,7 @@ root=$work/root
 dpkg-deb -x "$deb" "$root"
 
 fail() { echo "FAIL: $*"; exit 1; }
-for f in opt/tallowen/tallowen opt/tallowen/WMEDist opt/tallowen/pictures/icon.xpm \
+for f in opt/tallowen/tallowen opt/tallowen/WMEDist opt/tallowen/TallowenHelp.chm opt/tallowen/pictures/icon.xpm \
          usr/bin/tallowen usr/share/applications/tallowen.desktop \
          usr/share/icons/hicolor/48x48/apps/tallowen.png usr/share/icons/hicolor/256x256/apps/tallowen.png; do
   [[ -s "$root/$f" ]] || fail "the package lacks $f"

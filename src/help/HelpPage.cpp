@@ -1,0 +1,79 @@
+#include "help/HelpPage.h"
+
+#include <QDesktopServices>
+#include <QTextDocument>
+
+#include "help/HelpBook.h"
+
+namespace tallowen {
+
+namespace {
+const QString kScheme = QStringLiteral("chm");
+const QString kNoticeScheme = QStringLiteral("chm-notice");
+}  // namespace
+
+HelpPage::HelpPage(QWidget* parent) : QTextBrowser(parent) {
+  setObjectName(QStringLiteral("helpPage"));
+  // Links are followed here, so that addresses outside the file go to the desktop's browser
+  // and those inside stay in this pane's history.
+  setOpenLinks(false);
+  connect(this, &QTextBrowser::anchorClicked, this, &HelpPage::followLink);
+}
+
+QUrl HelpPage::addressOf(const QString& archivePath) {
+  QUrl url;
+  url.setScheme(kScheme);
+  url.setPath(archivePath);
+  return url;
+}
+
+void HelpPage::showNotice(const QString& title, const QString& text) {
+  // A fresh address each time, so that the pane never takes it for the page it shows.
+  QUrl url;
+  url.setScheme(kNoticeScheme);
+  url.setPath(QStringLiteral("/%1").arg(notices_.size() + 1));
+  notices_.insert(url.path(), QStringLiteral("<html><body><h2>%1</h2><p>%2</p></body></html>")
+                                  .arg(title.toHtmlEscaped(), text.toHtmlEscaped()));
+  setSource(url);
+}
+
+bool HelpPage::showsNotice() const { return source().scheme() == kNoticeScheme; }
+
+void HelpPage::followLink(const QUrl& link) {
+  const QUrl target = source().resolved(link);
+  if (target.scheme() == kScheme || target.scheme().isEmpty()) {
+    setSource(target);
+    return;
+  }
+  const QString archivePath = HelpBook::archivePath(link.toString());
+  if (link.toString().contains(QLatin1String("::")) && !archivePath.isEmpty()) {
+    QUrl inside = addressOf(archivePath);
+    inside.setFragment(link.fragment());
+    setSource(inside);
+    return;
+  }
+  QDesktopServices::openUrl(target);
+}
+
+QVariant HelpPage::loadResource(int type, const QUrl& name) {
+  const QUrl url = name.isRelative() ? source().resolved(name) : name;
+  if (url.scheme() == kNoticeScheme)
+    return type == QTextDocument::HtmlResource ? QVariant(notices_.value(url.path())) : QVariant();
+  // Pages from a help file take nothing from the local disk or the network.
+  if (!book_ || url.scheme() != kScheme) return {};
+  const QString stored = book_->find(url.path());
+  const auto data = stored.isEmpty() ? std::nullopt : book_->archive().read(stored);
+  if (type == QTextDocument::HtmlResource) {
+    if (!data)
+      return QStringLiteral(
+                 "<html><body><h2>ページが見つかりません</h2><p>ヘルプ "
+                 "ファイルに「%1」はありません。</p></body></html>")
+          .arg(url.path().toHtmlEscaped());
+    return DecodeHelpText(*data, book_->languageId());
+  }
+  if (!data) return {};
+  if (type == QTextDocument::StyleSheetResource) return DecodeHelpText(*data, book_->languageId());
+  return *data;
+}
+
+}  // namespace tallowen

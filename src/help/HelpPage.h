@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QHash>
+#include <QTextBrowser>
+
+namespace tallowen {
+
+class HelpBook;
+
+// The page pane: shows the pages of one help file, with the pictures and style sheets
+// they take from the same file. Page addresses are "chm:/dir/page.html#part".
+class HelpPage : public QTextBrowser {
+  Q_OBJECT
+ public:
+  explicit HelpPage(QWidget* parent = nullptr);
+
+  void setBook(const HelpBook* book) { book_ = book; }
+  static QUrl addressOf(const QString& archivePath);
+  // What is shown in place of a page that cannot be shown; it takes its place in the
+  // history like a page.
+  void showNotice(const QString& title, const QString& text);
+  bool showsNotice() const;
+
+  QVariant loadResource(int type, const QUrl& name) override;
+
+ private:
+  void followLink(const QUrl& link);
+
+  const HelpBook* book_ = nullptr;
+  QHash<QString, QString> notices_;  // by path, for the history
+};
+
+}  // namespace tallowen

@@ -1,0 +1,359 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QInputMethodEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+#include <functional>
+
+#include "help/HTMLHelp.h"
+#include "help/HelpBook.h"
+#include "help/HelpPage.h"
+#include "help/HelpViewer.h"
+#include "help/Sitemap.h"
+
+using namespace tallowen;
+
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+QT_END_NAMESPACE
+
+namespace {
+
+const QString kHelpFile = QStringLiteral(HELP_FILE);
+
+void forEachEntry(const std::vector<SitemapEntry>& entries,
+                  const std::function<void(const SitemapEntry&)>& visit) {
+  for (const SitemapEntry& e : entries) {
+    visit(e);
+    forEachEntry(e.children, visit);
+  }
+}
+
+std::unique_ptr<HelpBook> openBuiltBook() {
+  QString error;
+  auto book = HelpBook::open(kHelpFile, &error);
+  EXPECT_TRUE(book) << error.toStdString();
+  return book;
+}
+
+QString pageText(const HelpBook& book, const QString& page) {
+  const auto data = book.archive().read(page);
+  return data ? DecodeHelpText(*data, book.languageId()) : QString();
+}
+
+// ---- The help file as built -------------------------------------------------------------
+
+TEST(HelpFile, ContentsIndexAndContextTableLeadToPagesOfTheFile) {
+  auto book = openBuiltBook();
+  ASSERT_TRUE(book);
+  EXPECT_EQ(book->title(), QStringLiteral("Tallowen ヘルプ"));
+  EXPECT_EQ(book->defaultPage(), QStringLiteral("/index.html"));
+
+  int contentsPages = 0;
+  forEachEntry(book->contents(), [&](const SitemapEntry& e) {
+    EXPECT_FALSE(e.name.isEmpty());
+    for (const QString& local : e.locals) {
+      EXPECT_FALSE(book->find(local).isEmpty()) << local.toStdString();
+      ++contentsPages;
+    }
+  });
+  EXPECT_GE(contentsPages, 8);
+
+  int keywords = 0;
+  forEachEntry(book->index(), [&](const SitemapEntry& e) {
+    ++keywords;
+    ASSERT_FALSE(e.locals.isEmpty()) << e.name.toStdString();
+    for (const QString& local : e.locals) EXPECT_FALSE(book->find(local).isEmpty()) << local.toStdString();
+  });
+  EXPECT_GE(keywords, 20);
+
+  // chmcmd keeps the [MAP] page under its source's absolute path.
+  EXPECT_EQ(book->topicPage(1), QStringLiteral("/cannot_record.html"));
+  EXPECT_EQ(book->topicPage(100), QStringLiteral("/index.html"));
+  EXPECT_TRUE(book->topicPage(2).isEmpty());
+}
+
+TEST(HelpFile, TopicOneSaysWhatToCheckWhenRecordingCannotStart) {
+  auto book = openBuiltBook();
+  ASSERT_TRUE(book);
+  const QString text = pageText(*book, book->topicPage(1));
+  EXPECT_TRUE(text.contains(QStringLiteral("Windows Media Encoderのインストールがまだ終了していません")));
+  for (const char* needed : {"pavucontrol", "ミュート", "pactl info", "書き込め", "WMEDist"})
+    EXPECT_TRUE(text.contains(QString::fromUtf8(needed))) << needed;
+}
+
+TEST(HelpFile, EveryLinkAndPictureInItsPagesResolvesAndEveryPageIsInTheContents) {
+  auto book = openBuiltBook();
+  ASSERT_TRUE(book);
+  QStringList inContents;
+  forEachEntry(book->contents(), [&](const SitemapEntry& e) {
+    for (const QString& l : e.locals) inContents << book->find(l);
+  });
+
+  static const QRegularExpression reference(QStringLiteral("(?:href|src)\\s*=\\s*\"([^\"]*)\""),
+                                            QRegularExpression::CaseInsensitiveOption);
+  int pages = 0;
+  int links = 0;
+  for (const QString& file : book->archive().files()) {
+    if (!file.endsWith(QLatin1String(".html"))) continue;
+    ++pages;
+    EXPECT_TRUE(inContents.contains(file)) << file.toStdString() << " cannot be reached from the contents";
+    const QString text = pageText(*book, file);
+    ASSERT_FALSE(text.isEmpty()) << file.toStdString();
+    for (auto it = reference.globalMatch(text); it.hasNext();) {
+      QString target = it.next().captured(1);
+      if (target.startsWith(QLatin1Char('#')) || target.contains(QLatin1String("://"))) continue;
+      ++links;
+      // Relative to the page's own folder.
+      const QString folder = file.left(file.lastIndexOf(QLatin1Char('/')) + 1);
+      EXPECT_FALSE(book->find(folder + target).isEmpty())
+          << file.toStdString() << " -> " << target.toStdString();
+    }
+  }
+  EXPECT_EQ(pages, 8);
+  EXPECT_GE(links, 40);
+}
+
+TEST(HelpFile, ChmlibsOwnToolListsItAsValid) {
+  QProcess tool;
+  tool.start(QStringLiteral("enum_chmLib"), {kHelpFile});
+  ASSERT_TRUE(tool.waitForFinished(10000)) << "enum_chmLib (libchm-bin) did not run";
+  EXPECT_EQ(tool.exitCode(), 0);
+  const QString listing = QString::fromUtf8(tool.readAllStandardOutput());
+  for (const char* file : {"/#SYSTEM", "/#IVB", "/#STRINGS", "/contents.hhc", "/keywords.hhk",
+                           "/cannot_record.html", "/images/record.png"})
+    EXPECT_TRUE(listing.contains(QString::fromLatin1(file))) << file;
+}
+
+// ---- Reading other help files -----------------------------------------------------------
+
+TEST(Sitemap, NestingKeywordPagesAndLooseHtml) {
+  const QString html = QStringLiteral(
+      "<HTML><BODY><!-- <UL><LI><OBJECT type=\"text/sitemap\"><param name=\"Name\" "
+      "value=\"hidden\"></OBJECT> -->"
+      "<OBJECT type=\"text/site properties\"><param name=\"ImageType\" value=\"Folder\"></OBJECT>"
+      "<UL>"
+      "<LI> <OBJECT type=\"text/sitemap\"><param name=\"Name\" value=\"A &amp; B\"><param name=\"Local\" "
+      "value=\"a.htm\"></OBJECT>"
+      "<UL><LI><OBJECT type=text/sitemap><PARAM NAME=Name VALUE=child><param name='Local' "
+      "value='sub/c.htm#x'/></OBJECT></UL>"
+      "<LI><OBJECT type=\"text/sitemap\"><param name=\"Name\" value=\"key\"><param name=\"Name\" "
+      "value=\"Title 1\">"
+      "<param name=\"Local\" value=\"p1.htm\"><param name=\"Name\" value=\"Title 2\"><param name=\"Local\" "
+      "value=\"p2.htm\">"
+      "</OBJECT>"
+      "</UL></BODY></HTML>");
+  const auto entries = ParseSitemap(html);
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].name, QStringLiteral("A & B"));
+  EXPECT_EQ(entries[0].locals, QStringList{QStringLiteral("a.htm")});
+  ASSERT_EQ(entries[0].children.size(), 1u);
+  EXPECT_EQ(entries[0].children[0].name, QStringLiteral("child"));
+  EXPECT_EQ(entries[0].children[0].locals, QStringList{QStringLiteral("sub/c.htm#x")});
+  EXPECT_EQ(entries[1].name, QStringLiteral("key"));
+  EXPECT_EQ(entries[1].locals, (QStringList{QStringLiteral("p1.htm"), QStringLiteral("p2.htm")}));
+  EXPECT_TRUE(entries[1].children.empty());
+
+  // A list that opens before any entry nests nothing.
+  const auto wrapped = ParseSitemap(QStringLiteral(
+      "<UL><UL><LI><OBJECT type=\"text/sitemap\"><param name=\"Name\" value=\"x\"></OBJECT></UL></UL>"
+      "<LI><OBJECT type=\"text/sitemap\"><param name=\"Name\" value=\"y\"></OBJECT>"));
+  ASSERT_EQ(wrapped.size(), 2u);
+  EXPECT_EQ(wrapped[1].name, QStringLiteral("y"));
+}
+
+TEST(Sitemap, TextInTheLanguagesCodePageOrDeclared) {
+  const QString japanese = QStringLiteral("録音");
+  EXPECT_EQ(DecodeHelpText(japanese.toUtf8(), 0x0409), japanese);
+  const QByteArray shiftJis("\x98\x5e\x89\xb9");  // 録音
+  EXPECT_EQ(DecodeHelpText(shiftJis, 0x0411), japanese);
+  EXPECT_EQ(DecodeHelpText(QByteArray("<meta charset=\"shift_jis\">") + shiftJis, 0x0409),
+            QStringLiteral("<meta charset=\"shift_jis\">") + japanese);
+}
+
+TEST(HelpBook, LinksBecomeArchivePaths) {
+  EXPECT_EQ(HelpBook::archivePath(QStringLiteral("page.html#part")), QStringLiteral("/page.html"));
+  EXPECT_EQ(HelpBook::archivePath(QStringLiteral("sub/../a%20b.htm")), QStringLiteral("/a b.htm"));
+  EXPECT_EQ(HelpBook::archivePath(QStringLiteral("ms-its:TallowenHelp.chm::/images/stop.png")),
+            QStringLiteral("/images/stop.png"));
+  EXPECT_EQ(HelpBook::archivePath(QStringLiteral("sub\\page.htm")), QStringLiteral("/sub/page.htm"));
+  EXPECT_TRUE(HelpBook::archivePath(QStringLiteral("https://example.org/a.html")).isEmpty());
+  EXPECT_TRUE(HelpBook::archivePath(QStringLiteral("#top")).isEmpty());
+}
+
+TEST(HelpBook, MissingGarbledAndCutOffFilesAreSaidInWords) {
+  QTemporaryDir dir;
+  QString error;
+  EXPECT_FALSE(HelpBook::open(dir.filePath(QStringLiteral("none.chm")), &error));
+  EXPECT_TRUE(error.contains(QStringLiteral("見つかりません"))) << error.toStdString();
+
+  const QString garbled = dir.filePath(QStringLiteral("garbled.chm"));
+  QFile g(garbled);
+  ASSERT_TRUE(g.open(QIODevice::WriteOnly));
+  g.write(QByteArray(4096, 'x'));
+  g.close();
+  error.clear();
+  EXPECT_FALSE(HelpBook::open(garbled, &error));
+  EXPECT_TRUE(error.contains(QStringLiteral("開けません"))) << error.toStdString();
+
+  QFile whole(kHelpFile);
+  ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+  const QString cut = dir.filePath(QStringLiteral("cut.chm"));
+  QFile c(cut);
+  ASSERT_TRUE(c.open(QIODevice::WriteOnly));
+  c.write(whole.read(whole.size() / 2));
+  c.close();
+  error.clear();
+  EXPECT_FALSE(HelpBook::open(cut, &error));
+  EXPECT_TRUE(error.contains(QStringLiteral("壊れて"))) << error.toStdString();
+}
+
+// ---- The viewer, through HTMLHelp -------------------------------------------------------
+
+class HelpViewerTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->testAttribute(Qt::WA_DeleteOnClose)) delete w;
+  }
+  static std::vector<HelpViewer*> viewers() {
+    std::vector<HelpViewer*> found;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* v = qobject_cast<HelpViewer*>(w)) found.push_back(v);
+    return found;
+  }
+  static HelpViewer* onlyViewer() {
+    const auto all = viewers();
+    EXPECT_EQ(all.size(), 1u);
+    return all.empty() ? nullptr : all.front();
+  }
+};
+
+TEST_F(HelpViewerTest, ContentsOpenAtTheDefaultPageWithTreeIndexAndPictures) {
+  const quintptr handle = ShowHelpContents(nullptr, kHelpFile);
+  EXPECT_NE(handle, 0u);
+  HelpViewer* viewer = onlyViewer();
+  ASSERT_TRUE(viewer);
+  EXPECT_TRUE(viewer->isVisible());
+  EXPECT_EQ(static_cast<quintptr>(viewer->winId()), handle);
+  EXPECT_EQ(viewer->windowTitle(), QStringLiteral("Tallowen ヘルプ"));
+  EXPECT_EQ(viewer->currentPage(), QStringLiteral("/index.html"));
+  EXPECT_TRUE(viewer->page()->toPlainText().contains(QStringLiteral("メイン画面のボタン")));
+  EXPECT_EQ(viewer->contentsTree()->topLevelItemCount(), 3);
+  EXPECT_GE(viewer->keywordList()->count(), 20);
+
+  // The pictures of the page come out of the same file.
+  const QImage picture = qvariant_cast<QImage>(viewer->page()->document()->resource(
+      QTextDocument::ImageResource, QUrl(QStringLiteral("images/record.png"))));
+  EXPECT_EQ(picture.size(), QSize(32, 32));
+}
+
+TEST_F(HelpViewerTest, TopicOneOpensItsPageAndAskingAgainBringsTheSameWindowForward) {
+  auto owner = std::make_unique<QWidget>();
+  owner->show();
+  const quintptr first = ShowHelpContents(owner.get(), kHelpFile);
+  HelpViewer* viewer = onlyViewer();
+  ASSERT_TRUE(viewer);
+  viewer->showMinimized();
+
+  const quintptr second = ShowHelpTopic(owner.get(), kHelpFile, 1);
+  EXPECT_EQ(second, first);
+  ASSERT_EQ(onlyViewer(), viewer);
+  EXPECT_FALSE(viewer->isMinimized());
+  EXPECT_EQ(viewer->currentPage(), QStringLiteral("/cannot_record.html"));
+  EXPECT_TRUE(viewer->page()->toPlainText().contains(QStringLiteral("録音を開始できないとき")));
+  ASSERT_TRUE(viewer->contentsTree()->currentItem());
+  EXPECT_EQ(viewer->contentsTree()->currentItem()->text(0), QStringLiteral("録音を開始できないとき"));
+
+  // The window that asked may go; the help stays.
+  owner.reset();
+  EXPECT_EQ(onlyViewer(), viewer);
+  EXPECT_TRUE(viewer->isVisible());
+}
+
+TEST_F(HelpViewerTest, AnUnknownTopicNumberIsSaidInTheViewer) {
+  EXPECT_NE(ShowHelpTopic(nullptr, kHelpFile, 4242), 0u);
+  HelpViewer* viewer = onlyViewer();
+  ASSERT_TRUE(viewer);
+  EXPECT_TRUE(viewer->currentPage().isEmpty());
+  const QString text = viewer->page()->toPlainText();
+  EXPECT_TRUE(text.contains(QStringLiteral("4242"))) << text.toStdString();
+  EXPECT_TRUE(text.contains(QStringLiteral("ありません")));
+
+  ShowHelpTopic(nullptr, kHelpFile, 1);
+  EXPECT_EQ(viewer->currentPage(), QStringLiteral("/cannot_record.html"));
+  ShowHelpTopic(nullptr, kHelpFile, 4242);
+  ShowHelpTopic(nullptr, kHelpFile, 1);
+  EXPECT_EQ(viewer->currentPage(), QStringLiteral("/cannot_record.html"))
+      << "the same page again after a notice";
+}
+
+TEST_F(HelpViewerTest, AMissingFileIsSaidInItsOwnViewerAndTheCallerGoesOn) {
+  QTemporaryDir dir;
+  const QString missing = dir.filePath(QStringLiteral("TallowenHelp.chm"));
+  EXPECT_NE(ShowHelpContents(nullptr, missing), 0u);
+  EXPECT_NE(ShowHelpTopic(nullptr, missing, 1), 0u);
+  HelpViewer* viewer = onlyViewer();
+  ASSERT_TRUE(viewer);
+  EXPECT_FALSE(viewer->hasBook());
+  EXPECT_FALSE(viewer->navigation()->isEnabled());
+  const QString text = viewer->page()->toPlainText();
+  EXPECT_TRUE(text.contains(QStringLiteral("見つかりません"))) << text.toStdString();
+  EXPECT_TRUE(text.contains(missing));
+
+  // Another file has a viewer of its own.
+  ShowHelpContents(nullptr, kHelpFile);
+  EXPECT_EQ(viewers().size(), 2u);
+}
+
+TEST_F(HelpViewerTest, LinksHistoryContentsAndKeywordsMoveBetweenPages) {
+  ShowHelpContents(nullptr, kHelpFile);
+  HelpViewer* viewer = onlyViewer();
+  ASSERT_TRUE(viewer);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(viewer));
+  EXPECT_FALSE(viewer->backAction()->isEnabled());
+
+  emit viewer->page()->anchorClicked(viewer->page()->source().resolved(QUrl(QStringLiteral("record.html"))));
+  EXPECT_EQ(viewer->currentPage(), QStringLiteral("/record.html"));
+  ASSERT_TRUE(viewer->backAction()->isEnabled());
+  viewer->backAction()->trigger();
+  EXPECT_EQ(viewer->currentPage(), QStringLiteral("/index.html"));
+  ASSERT_TRUE(viewer->forwardAction()->isEnabled());
+  viewer->forwardAction()->trigger();
+  EXPECT_EQ(viewer->currentPage(), QStringLiteral("/record.html"));
+
+  QTreeWidget* tree = viewer->contentsTree();
+  const auto found = tree->findItems(QStringLiteral("再生する"), Qt::MatchExactly | Qt::MatchRecursive);
+  ASSERT_EQ(found.size(), 1);
+  tree->scrollToItem(found[0]);
+  QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(found[0]).center());
+  EXPECT_EQ(viewer->currentPage(), QStringLiteral("/play.html"));
+
+  viewer->navigation()->setCurrentIndex(1);
+  // Japanese arrives through the input method.
+  QInputMethodEvent typed;
+  typed.setCommitString(QStringLiteral("ミュ"));
+  QApplication::sendEvent(viewer->keywordField(), &typed);
+  ASSERT_TRUE(viewer->keywordList()->currentItem());
+  EXPECT_EQ(viewer->keywordList()->currentItem()->text(), QStringLiteral("ミュート"));
+  QTest::keyClick(viewer->keywordField(), Qt::Key_Return);
+  EXPECT_EQ(viewer->currentPage(), QStringLiteral("/cannot_record.html"));
+
+  // No keyword starts with it, one contains it.
+  viewer->showKeyword(QStringLiteral("レベル"));
+  EXPECT_EQ(viewer->keywordList()->currentItem()->text(), QStringLiteral("録音レベル"));
+  EXPECT_EQ(viewer->currentPage(), QStringLiteral("/volume.html"));
+}
+
+}  // namespace

@@ -1,0 +1,50 @@
+// Takes the pictures of the help viewer (at topic 1) and of the About box for the README:
+//   help_screenshots HELPFILE FOLDER     on an X screen with ImageMagick's import.
+#include <QApplication>
+#include <QProcess>
+#include <QTest>
+#include <cstdio>
+
+#include "help/HTMLHelp.h"
+#include "help/frmAbout.h"
+#include "platform/Seams.h"
+
+static void initPictures() { Q_INIT_RESOURCE(pictures); }
+
+namespace {
+
+class NoBrowser : public tallowen::Launcher {
+ public:
+  bool start(const QString&, const QStringList&) override { return true; }
+};
+
+bool capture(quintptr window, const QString& file) {
+  QTest::qWait(500);  // let the window paint
+  return QProcess::execute(QStringLiteral("import"),
+                           {QStringLiteral("-window"), QString::number(window), file}) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  QApplication app(argc, argv);
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: help_screenshots HELPFILE FOLDER\n");
+    return 2;
+  }
+  initPictures();
+  tallowen::LoadQtTranslation();
+  const QString folder = QString::fromLocal8Bit(argv[2]);
+
+  const quintptr help = tallowen::ShowHelpTopic(nullptr, QString::fromLocal8Bit(argv[1]), 1);
+  if (!help || !capture(help, folder + QStringLiteral("/help.png"))) return 1;
+
+  NoBrowser browser;
+  tallowen::frmAbout about(&browser);
+  about.show();
+  if (!QTest::qWaitForWindowExposed(&about) || !capture(about.winId(), folder + QStringLiteral("/about.png")))
+    return 1;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (w->testAttribute(Qt::WA_DeleteOnClose)) delete w;
+  return 0;
+}
