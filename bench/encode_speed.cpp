@@ -1,127 +1,25 @@
 // Encodes the same ten-minute WAV through the encoder's file source, as fast as it goes,
 // and through the ffmpeg command a user would type, and prints both times.
 //   encode_speed [WORK_FOLDER]
-#include <sys/resource.h>
-
 #include <QCoreApplication>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
-#include <cmath>
 #include <cstdio>
-#include <ctime>
-#include <numbers>
 
-#include "recording/Encoder.h"
-
-using namespace tallowen;
-
-namespace {
-
-double processCpuSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
-
-double childrenCpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_CHILDREN, &u);
-  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-         double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-// Speech-like test sound: a few tones whose loudness moves, so the encoder has work to do.
-void writeWav(const QString& path, int seconds) {
-  const int rate = 44100, channels = 2;
-  const quint32 frames = quint32(rate * seconds);
-  QFile f(path);
-  if (!f.open(QIODevice::WriteOnly)) return;
-  auto put = [&](quint32 v, int bytes) {
-    for (int i = 0; i < bytes; ++i) f.putChar(char((v >> (8 * i)) & 0xff));
-  };
-  f.write("RIFF");
-  put(36 + frames * 4, 4);
-  f.write("WAVEfmt ");
-  put(16, 4), put(1, 2), put(channels, 2), put(rate, 4), put(rate * 4, 4), put(4, 2), put(16, 2);
-  f.write("data");
-  put(frames * 4, 4);
-  QByteArray block;
-  for (quint32 i = 0; i < frames; ++i) {
-    const double t = double(i) / rate;
-    const double env = 0.5 + 0.5 * std::sin(2 * std::numbers::pi * 3 * t);
-    const double v = env * (0.3 * std::sin(2 * std::numbers::pi * 220 * t) +
-                            0.2 * std::sin(2 * std::numbers::pi * 660 * t) +
-                            0.1 * std::sin(2 * std::numbers::pi * 1875 * t));
-    const auto s = quint16(qint16(std::lround(v * 30000)));
-    for (int c = 0; c < channels; ++c) block.append(char(s & 0xff)).append(char(s >> 8));
-    if (block.size() > (1 << 20)) f.write(block), block.clear();
-  }
-  f.write(block);
-}
-
-}  // namespace
+#include "EncodeSpeed.h"
 
 int main(int argc, char* argv[]) {
   QCoreApplication app(argc, argv);
   QTemporaryDir tmp;
   const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : tmp.path();
-  const QString wav = dir + QStringLiteral("/in.wav");
-  if (!QFile::exists(wav)) writeWav(wav, 600);
-
-  // The profile that matches the ffmpeg command: 64 kb/s, 44.1 kHz stereo.
-  int profile = -1;
-  ProfileCollection profiles;
-  for (int i = 0; i < profiles.count(); ++i)
-    if (profiles.item(i).bitRate == 64000 && profiles.item(i).sampleRate == 44100) profile = i;
-
-  const QString ours = dir + QStringLiteral("/ours.wma");
-  QFile::remove(ours);
-  QElapsedTimer wall;
-  const double cpu0 = processCpuSeconds();
-  wall.start();
-  try {
-    Encoder encoder;
-    SourceGroup& group = encoder.sourceGroupCollection().add(QStringLiteral("SG_1"));
-    Source& source = group.addSource(SourceType::Audio);
-    source.setInput(wav);
-    source.setPace(Source::Pace::AsFastAsPossible);
-    group.setProfile(profiles.item(profile));
-    encoder.file().setLocalFileName(ours);
-    encoder.setFlushPackets(true);
-    QObject::connect(&encoder, &Encoder::stateChanged, &app, [&](int s) {
-      if (s == Encoder::Stopped) app.quit();
-    });
-    encoder.start();
-    app.exec();
-  } catch (const EncoderError& e) {
-    std::fprintf(stderr, "encoder: %s\n", qPrintable(e.reason()));
+  const tallowen::bench::EncodeTimes t = tallowen::bench::MeasureEncodeSpeed(dir);
+  if (!t.ok) {
+    std::fprintf(stderr, "%s\n", qPrintable(t.error));
     return 1;
   }
-  const double oursWall = wall.elapsed() / 1000.0;
-  const double oursCpu = processCpuSeconds() - cpu0;
-
-  const QString theirs = dir + QStringLiteral("/ffmpeg.wma");
-  QProcess ffmpeg;
-  const double child0 = childrenCpuSeconds();
-  wall.restart();
-  ffmpeg.start(QStringLiteral("ffmpeg"),
-               {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-i"),
-                wav, QStringLiteral("-c:a"), QStringLiteral("wmav2"), QStringLiteral("-b:a"),
-                QStringLiteral("64k"), theirs});
-  if (!ffmpeg.waitForFinished(-1) || ffmpeg.exitCode() != 0) {
-    std::fprintf(stderr, "ffmpeg failed\n");
-    return 1;
-  }
-  const double theirWall = wall.elapsed() / 1000.0;
-  const double theirCpu = childrenCpuSeconds() - child0;
-
   std::printf("%-34s %10s %10s\n", "10-minute WAV to 64 kb/s WMA", "CPU s", "wall s");
-  std::printf("%-34s %10.2f %10.2f\n", "Tallowen encoder (file source)", oursCpu, oursWall);
-  std::printf("%-34s %10.2f %10.2f\n", "ffmpeg -c:a wmav2 -b:a 64k", theirCpu, theirWall);
-  std::printf("%-34s %10.2f %10.2f\n", "ratio (target: CPU at most 1.10)", oursCpu / theirCpu,
-              oursWall / theirWall);
+  std::printf("%-34s %10.2f %10.2f\n", "Tallowen encoder (file source)", t.oursCpu, t.oursWall);
+  std::printf("%-34s %10.2f %10.2f\n", "ffmpeg -c:a wmav2 -b:a 64k", t.peerCpu, t.peerWall);
+  std::printf("%-34s %10.2f %10.2f\n", "ratio (target: CPU at most 1.10)", t.oursCpu / t.peerCpu,
+              t.oursWall / t.peerWall);
   return 0;
 }

@@ -15,7 +15,7 @@ if [[ "${1:-}" == test ]]; then
   packages+=(
     libgtest-dev clang libclang-rt-14-dev
     pulseaudio-utils ffmpeg xvfb xauth x11-utils xdotool imagemagick
-    dpkg-dev desktop-file-utils libchm-bin
+    dpkg-dev desktop-file-utils libchm-bin strace
   )
 fi
 

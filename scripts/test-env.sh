@@ -5,7 +5,7 @@
 #   "tsink"; its monitor tells what the program played.
 
 test_env_start() {
-  TEST_ENV_DIR=$(mktemp -d /tmp/tallowen-test.XXXXXX)
+  TEST_ENV_DIR=$(mktemp -d "${TALLOWEN_TEST_TMP:-/tmp}/tallowen-test.XXXXXX")
   export XDG_RUNTIME_DIR=$TEST_ENV_DIR/run
   mkdir -m 700 -p "$XDG_RUNTIME_DIR"
 

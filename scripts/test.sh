@@ -17,4 +17,6 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
 LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure --timeout 600 || status=1
+# The settings file's reader and writer against a minute of libFuzzer's inputs.
+scripts/fuzz.sh 60 || status=1
 exit $status

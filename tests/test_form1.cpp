@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,9 +17,11 @@
 #include "config/frmConfig.h"
 #include "help/frmAbout.h"
 #include "player/frmPlayer.h"
+#include "recording/AsfRepair.h"
 #include "recording/FirstStart.h"
 #include "recording/Form1.h"
 #include "recording/OutputFile.h"
+#include "recording/RecordingJournal.h"
 #include "recording/RecordingName.h"
 #include "settings/modINI.h"
 #include "support/AudioCheck.h"
@@ -59,6 +62,7 @@ class Form1Test : public ::testing::Test {
  protected:
   void SetUp() override {
     QStandardPaths::setTestModeEnabled(true);
+    qputenv("XDG_STATE_HOME", dir_.filePath(QStringLiteral("state")).toUtf8());
     QFile::remove(FirstStartMarkerPath());
     QFile::remove(SettingsFilePath());
     ASSERT_TRUE(dir_.isValid());
@@ -68,6 +72,7 @@ class Form1Test : public ::testing::Test {
     QDir().mkpath(saveFolder_);
   }
   void TearDown() override {
+    qunsetenv("XDG_STATE_HOME");
     OutputFile::setWriteLimitForTesting(-1);
     QFile::remove(SettingsFilePath());
     for (QWidget* w : QApplication::topLevelWidgets())
@@ -406,6 +411,105 @@ TEST_F(Form1Test, StopThatCannotCompleteTheFileSaysSoAndReturnsToIdle) {
   EXPECT_TRUE(sys_.prompter.messages[0].text.startsWith(
       QStringLiteral("録音ファイルを正しく閉じられませんでした。")));
   EXPECT_TRUE(sys_.prompter.messages[0].text.contains(expectedPath()));
+}
+
+TEST_F(Form1Test, LoadMendsTheRecordingThatACrashCutShort) {
+  MarkStarted();
+  storeSettings();
+  {
+    auto form = shownForm();
+    form->Command2->click();
+    runFor(1200);
+    form->Command3->click();
+  }
+  const double whole = probe(expectedPath()).duration;
+  ASSERT_GT(whole, 1.0);
+  // As a crash leaves it: a header without its length, still named in the journal.
+  resetHeaderLikeACrash(expectedPath());
+  { RecordingJournalEntry entry(expectedPath()); }
+  ASSERT_FALSE(probe(expectedPath()).duration > 0);
+
+  auto form = shownForm();
+  EXPECT_DOUBLE_EQ(probe(expectedPath()).duration, whole);
+  EXPECT_EQ(lookOf(*form), kIdle);
+  EXPECT_TRUE(sys_.prompter.messages.empty());
+  EXPECT_TRUE(RepairInterruptedRecordings().repaired.isEmpty()) << "the journal was cleared";
+}
+
+TEST_F(Form1Test, FullDiskEndsTheRecordingKeepsWhatWasWrittenAndSaysSo) {
+  MarkStarted();
+  storeSettings();
+  WriteSetting(QStringLiteral("Profile"), QStringLiteral("Prof"), QStringLiteral("最高音質"));  // 192 kb/s
+  saveFolder_ = dir_.filePath(QStringLiteral("small"));
+  SmallDisk disk(saveFolder_, 96);
+  if (!disk.mounted())
+    OutputFile::setWriteLimitForTesting(96 * 1024);  // no mounting here: the same, simulated
+  WriteSetting(QStringLiteral("SaveTo"), QStringLiteral("Path"), saveFolder_);
+  auto form = shownForm();
+  QElapsedTimer recording;
+  recording.start();
+  form->Command2->click();
+  ASSERT_TRUE(waitUntil([&] { return form->phase() == Form1::Phase::Idle; }, 20000));
+  const double recorded = recording.elapsed() / 1000.0;
+  OutputFile::setWriteLimitForTesting(-1);
+
+  ASSERT_EQ(sys_.prompter.messages.size(), 1u);
+  const QString told = sys_.prompter.messages[0].text;
+  EXPECT_TRUE(told.startsWith(QStringLiteral("録音が止まりました。ここまでの録音は保存されています。")));
+  EXPECT_TRUE(told.contains(expectedPath()));
+  EXPECT_TRUE(told.contains(QStringLiteral("space"), Qt::CaseInsensitive)) << told.toStdString();
+  EXPECT_EQ(RepairAsfFile(expectedPath()).result, AsfRepairOutcome::Result::Sound) << "completed at once";
+  const double kept = probe(expectedPath()).duration;
+  EXPECT_NEAR(double(decodeMono(expectedPath(), 16000).size()) / 16000, kept, 0.1);
+  // 96 KiB hold about four seconds at 24 kB/s.
+  EXPECT_GT(kept, 3.0);
+  EXPECT_LT(kept, recorded);
+  std::printf("full disk (%s): kept %.2f s of %.2f s recorded\n", disk.mounted() ? "tmpfs" : "write limit",
+              kept, recorded);
+}
+
+// The default input itself, which the test sound server feeds from a pipe.
+class DefaultInput : public AudioInputChoice {
+ public:
+  void adjust(Source&) override {}
+};
+
+TEST_F(Form1Test, LostMicrophoneEndsTheRecordingKeepsWhatWasWrittenAndSaysSo) {
+  MicrophoneModule mic;
+  if (!mic.find()) GTEST_SKIP() << "no test sound server (run through the test command)";
+  MarkStarted();
+  storeSettings();
+  DefaultInput device;
+  Seams seams = sys_.seams();
+  seams.audioInput = &device;
+  Form1 form(seams);
+  form.Form_Load();
+  form.show();
+  form.Command2->click();
+  QProcess feeder;
+  startFeeding(feeder, qEnvironmentVariable("TALLOWEN_TEST_MIC_FIFO"), sys_.audio.file);
+  QElapsedTimer recording;
+  recording.start();
+  runFor(1500);
+  const bool unloaded = mic.unload();
+  const double recorded = recording.elapsed() / 1000.0;
+  const bool ended = waitUntil([&] { return form.phase() == Form1::Phase::Idle; }, 10000);
+  feeder.kill();
+  feeder.waitForFinished();
+  ASSERT_TRUE(mic.restore()) << "later tests need the microphone back";
+  ASSERT_TRUE(unloaded);
+  ASSERT_TRUE(ended);
+
+  EXPECT_EQ(lookOf(form), kIdle);
+  ASSERT_EQ(sys_.prompter.messages.size(), 1u);
+  const QString told = sys_.prompter.messages[0].text;
+  EXPECT_TRUE(told.contains(expectedPath()));
+  EXPECT_TRUE(told.contains(QStringLiteral("gone"))) << told.toStdString();
+  EXPECT_EQ(RepairAsfFile(expectedPath()).result, AsfRepairOutcome::Result::Sound);
+  const double kept = probe(expectedPath()).duration;
+  EXPECT_NEAR(kept, recorded, 0.5);
+  EXPECT_NEAR(dominantFrequency(decodeMono(expectedPath(), 16000), 16000), 1000, 10);
+  std::printf("lost microphone: kept %.2f s of %.2f s recorded\n", kept, recorded);
 }
 
 TEST_F(Form1Test, ClosingStopsTheRecordingEvenInTheMiddleOfTheStart) {

@@ -106,6 +106,10 @@ TEST(ProfileBytes, AddsSectionsAndKeysWhereExpected) {
   EXPECT_EQ(rewritten("[a]\n\n[b]\n", "a", "k", "v"), "[a]\nk=v\n\n[b]\n");
   EXPECT_EQ(rewritten("[a]\nk=1", "a", "n", "2"), "[a]\nk=1\nn=2\n");
   EXPECT_EQ(rewritten("", "s", "k", ""), "[s]\r\nk=\r\n");
+  // Found by the fuzzer: stray CRs on an unterminated last line are no part of its value,
+  // so the line end that a new key brings leaves the value as it read.
+  EXPECT_EQ(valueIn("[a]\nk=v\r\r", "a", "k"), "v");
+  EXPECT_EQ(valueIn(rewritten("[a]\nk=v\r\r", "a", "n", "2"), "a", "k"), "v");
 }
 
 TEST(ProfileBytes, ReplacesInPlaceAndKeepsTheRest) {

@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include "recording/AsfRepair.h"
 #include "recording/EncoderError.h"
 
 namespace tallowen {
@@ -16,6 +17,7 @@ void CaptureWorker::begin() {
     input_ = setup_.makeInput();
     std::unique_ptr<OutputFile> file = OutputFile::create(setup_.path);
     created = true;
+    journal_ = std::make_unique<RecordingJournalEntry>(setup_.path);
     writer_ = std::make_unique<WmaWriter>(std::move(file), setup_.profile, setup_.texts, input_->format(),
                                           setup_.options);
     input_->start([this](const uint8_t* const* planes, int frames) { onAudio(planes, frames); },
@@ -25,6 +27,8 @@ void CaptureWorker::begin() {
     if (writer_) writer_->abandon();
     writer_.reset();
     if (created) QFile::remove(setup_.path);
+    if (journal_) journal_->markCompleted();
+    journal_.reset();
     input_.reset();
     throw;
   }
@@ -65,8 +69,29 @@ void CaptureWorker::end() {
   input_.reset();
   if (!writer_) return;
   std::unique_ptr<WmaWriter> writer = std::move(writer_);
-  writer->finish();
+  if (failed_) {
+    // The disk refused a write: the muxer can finish nothing more, so the file is made
+    // whole from the packets that did reach it.
+    writer->abandon();
+    if (const QString why = completeByRepair(); !why.isEmpty()) throw EncoderError(why);
+    return;
+  }
+  try {
+    writer->finish();
+  } catch (const EncoderError& e) {
+    const QString why = completeByRepair();
+    throw EncoderError(why.isEmpty() ? e.reason() : e.reason() + QLatin1Char('\n') + why);
+  }
   samples_ = writer->samplesEncoded();
+  if (journal_) journal_->markCompleted();
+}
+
+QString CaptureWorker::completeByRepair() {
+  const AsfRepairOutcome outcome = RepairAsfFile(setup_.path);
+  // A file that cannot be mended now stays in the journal for the next start.
+  if (outcome.result == AsfRepairOutcome::Result::Failed) return outcome.error;
+  if (journal_) journal_->markCompleted();
+  return QString();
 }
 
 }  // namespace tallowen

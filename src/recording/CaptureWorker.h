@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "recording/AudioInput.h"
+#include "recording/RecordingJournal.h"
 #include "recording/WmaWriter.h"
 
 namespace tallowen {
@@ -30,6 +31,8 @@ class CaptureWorker : public QObject {
   // Creates the file and starts the input; throws EncoderError, leaving no file behind.
   void begin();
   void setPaused(bool paused) { paused_ = paused; }
+  // Ends the recording as if the input had ended, for the reason given.
+  void endBecause(const QString& reason) { finishLater(reason); }
   // Stops the input and completes the file; throws EncoderError. Idempotent.
   void end();
 
@@ -43,10 +46,12 @@ class CaptureWorker : public QObject {
   void onAudio(const uint8_t* const* planes, int frames);
   void onInputEnded(const QString& reason);
   void finishLater(const QString& reason);
+  QString completeByRepair();
 
   CaptureSetup setup_;
   std::unique_ptr<AudioInput> input_;
   std::unique_ptr<WmaWriter> writer_;
+  std::unique_ptr<RecordingJournalEntry> journal_;
   bool paused_ = false;
   bool failed_ = false;  // a write failed: the file takes nothing more
   std::atomic<int64_t> samples_{0};

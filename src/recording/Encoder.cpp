@@ -1,6 +1,8 @@
 #include "recording/Encoder.h"
 
+#include <QMediaDevices>
 #include <QThread>
+#include <QTimer>
 #include <exception>
 
 #include "recording/CaptureWorker.h"
@@ -80,7 +82,7 @@ Encoder::~Encoder() {
   }
 }
 
-int64_t Encoder::samplesEncoded() const { return worker_ ? worker_->samplesEncoded() : 0; }
+int64_t Encoder::samplesEncoded() const { return worker_ ? worker_->samplesEncoded() : samplesAtEnd_; }
 
 void Encoder::setState(State state) {
   state_ = state;
@@ -116,6 +118,7 @@ void Encoder::start() {
     const QAudioFormat format =
         DeviceInput::chooseFormat(device, setup.profile.sampleRate, setup.profile.channels);
     setup.makeInput = [device, format] { return std::make_unique<DeviceInput>(device, format); };
+    watchDevice(device.id(), device.description());
   } else if (!input.isEmpty()) {
     const QString path = input.startsWith(kFileScheme) ? input.mid(kFileScheme.size()) : input;
     const auto pace = source.pace() == Source::Pace::RealTime ? FileInput::Pace::RealTime
@@ -127,6 +130,7 @@ void Encoder::start() {
   }
 
   lastError_.clear();
+  samplesAtEnd_ = 0;
   setState(Starting);
   thread_ = std::make_unique<QThread>();
   thread_->setObjectName(QStringLiteral("Tallowen capture"));
@@ -172,7 +176,33 @@ void Encoder::finishFromWorker(const QString& reason) {
   setState(Stopped);
 }
 
+void Encoder::watchDevice(const QByteArray& id, const QString& description) {
+  // The sound server may move a capture whose device went away onto another one (a
+  // monitor, say) without telling it: the device list is what shows the loss. Qt does
+  // not always signal a change of the list, so it is also looked at four times a second.
+  deviceId_ = id;
+  deviceDescription_ = description;
+  devices_ = std::make_unique<QMediaDevices>();
+  connect(devices_.get(), &QMediaDevices::audioInputsChanged, this, &Encoder::checkDevice);
+  devicePoll_ = std::make_unique<QTimer>();
+  connect(devicePoll_.get(), &QTimer::timeout, this, &Encoder::checkDevice);
+  devicePoll_->start(250);
+}
+
+void Encoder::checkDevice() {
+  if (!worker_ || !devicePoll_ || !devicePoll_->isActive()) return;
+  for (const QAudioDevice& d : QMediaDevices::audioInputs())
+    if (d.id() == deviceId_) return;
+  devicePoll_->stop();  // once is enough
+  CaptureWorker* worker = worker_.get();
+  const QString reason = QStringLiteral("The audio input %1 is gone.").arg(deviceDescription_);
+  QMetaObject::invokeMethod(
+      worker, [worker, reason] { worker->endBecause(reason); }, Qt::QueuedConnection);
+}
+
 void Encoder::joinWorker() {
+  devicePoll_.reset();
+  devices_.reset();
   if (!thread_) return;
   // The worker hands itself back to this thread before its own ends, so that it can be
   // deleted here.
@@ -180,6 +210,7 @@ void Encoder::joinWorker() {
   runOn(worker_.get(), [this, here] { worker_->moveToThread(here); });
   thread_->quit();
   thread_->wait();
+  samplesAtEnd_ = worker_->samplesEncoded();
   worker_.reset();
   thread_.reset();
 }

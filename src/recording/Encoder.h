@@ -10,6 +10,8 @@
 #include "recording/Profiles.h"
 #include "recording/WmaWriter.h"
 
+class QMediaDevices;
+class QTimer;
 class QThread;
 
 namespace tallowen {
@@ -132,7 +134,7 @@ class Encoder : public QObject {
   State state() const { return state_; }
   // Why the recording ended by itself (input lost, write error); empty otherwise.
   const QString& lastError() const { return lastError_; }
-  // Samples per channel encoded so far, at the profile's rate.
+  // Samples per channel encoded so far, at the profile's rate; after the end, in all.
   int64_t samplesEncoded() const;
 
  signals:
@@ -142,6 +144,8 @@ class Encoder : public QObject {
   void setState(State state);
   void finishFromWorker(const QString& reason);
   void joinWorker();
+  void watchDevice(const QByteArray& id, const QString& description);
+  void checkDevice();
 
   SourceGroupCollection groups_;
   ProfileCollection profiles_;
@@ -151,8 +155,14 @@ class Encoder : public QObject {
   bool syncToDisk_ = false;
   State state_ = Stopped;
   QString lastError_;
+  int64_t samplesAtEnd_ = 0;
   std::unique_ptr<QThread> thread_;
   std::unique_ptr<CaptureWorker> worker_;
+  // While recording from a device: whether it is still there.
+  std::unique_ptr<QMediaDevices> devices_;
+  std::unique_ptr<QTimer> devicePoll_;
+  QByteArray deviceId_;
+  QString deviceDescription_;
 };
 
 }  // namespace tallowen

@@ -11,9 +11,11 @@
 
 #include "config/frmConfig.h"
 #include "help/frmAbout.h"
+#include "platform/Trace.h"
 #include "player/frmPlayer.h"
 #include "recording/Encoder.h"
 #include "recording/FirstStart.h"
+#include "recording/RecordingJournal.h"
 #include "recording/RecordingName.h"
 #include "settings/modINI.h"
 
@@ -148,6 +150,8 @@ QString Form1::helpFile() const { return ApplicationFolder() + QStringLiteral("/
 
 void Form1::Form_Load() {
   Paused = false;
+  // A recording cut short by a crash or a power cut gets its true length back.
+  RepairInterruptedRecordings();
   if (IsFirstStart()) OfferEncoderInstall();
 }
 
@@ -188,6 +192,7 @@ void Form1::showPhase(Phase phase) {
 void Form1::letEventsRun() { QCoreApplication::processEvents(); }
 
 void Form1::StartRecording() {
+  TraceMoment("record-click");
   if (ReadSetting(QStringLiteral("Profile"), QStringLiteral("Prof")).isEmpty()) {
     seams_.prompter->message(this, kFirstUseMessage, Prompter::Icon::Information, Prompter::Buttons::Ok);
     showConfigModal();
@@ -309,6 +314,7 @@ void Form1::resumeRecording() {
 }
 
 void Form1::StopRecording() {
+  TraceMoment("stop-click");
   if (!Encoder_ || (phase_ != Phase::Recording && phase_ != Phase::Paused)) return;
   ++busy_;
   Timer1->stop();

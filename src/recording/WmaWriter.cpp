@@ -2,7 +2,9 @@
 
 #include <QDir>
 #include <QStringList>
+#include <algorithm>
 
+#include "platform/Trace.h"
 #include "recording/EncoderError.h"
 
 extern "C" {
@@ -53,6 +55,10 @@ WmaWriter::WmaWriter(std::unique_ptr<OutputFile> file, const Profile& profile, c
   format_.reset(fmt);
   format_->pb = file_->io();
   format_->flags |= AVFMT_FLAG_CUSTOM_IO;
+  // The muxer hands out whole ASF packets only. At most half a second of sound each
+  // (FFmpeg's 3200 bytes at the higher bit rates) bounds what a crash can take.
+  const int64_t packetBytes = std::clamp<int64_t>(profile.bitRate / 16, 500, 3200);
+  check(av_opt_set_int(format_->priv_data, "packet_size", packetBytes, 0), "Setting the ASF packet size");
   const std::pair<const char*, const QString*> fields[] = {{"title", &texts.title},
                                                            {"author", &texts.author},
                                                            {"copyright", &texts.copyright},
@@ -85,6 +91,18 @@ WmaWriter::WmaWriter(std::unique_ptr<OutputFile> file, const Profile& profile, c
   frame_->sample_rate = codec_->sample_rate;
   check(av_channel_layout_copy(&frame_->ch_layout, &codec_->ch_layout), "Preparing audio buffers");
   check(av_frame_get_buffer(frame_.get(), 0), "Preparing audio buffers");
+  primeEncoder();
+}
+
+void WmaWriter::primeEncoder() {
+  // A WMA decoder throws away the first frame it decodes, as the encoder's warm-up. One
+  // frame of silence ahead of the sound, timed before zero, saves the sound's first frame.
+  check(av_samples_set_silence(frame_->extended_data, 0, codec_->frame_size, codec_->ch_layout.nb_channels,
+                               codec_->sample_fmt),
+        "Preparing audio buffers");
+  frame_->pts = -codec_->frame_size;
+  check(avcodec_send_frame(codec_.get(), frame_.get()), "Encoding");
+  drainPackets();
 }
 
 WmaWriter::~WmaWriter() {
@@ -106,6 +124,7 @@ bool WmaWriter::fillFrame(const uint8_t* const* in, int inFrames) {
 }
 
 void WmaWriter::write(const uint8_t* const* planes, int frames) {
+  if (nextPts_ == 0 && filled_ == 0) TraceMoment("first-sample");
   // The resampler keeps what does not fit in the frame. Later rounds pass the same planes
   // with no new samples: a null input would flush the resampler mid-stream.
   for (bool full = fillFrame(planes, frames); full; full = fillFrame(planes, 0)) encodeFilledFrame();
@@ -158,6 +177,7 @@ void WmaWriter::finish() {
     throw;
   }
   file_->close();
+  TraceMoment("file-closed");
 }
 
 void WmaWriter::abandon() {

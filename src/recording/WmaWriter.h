@@ -57,6 +57,7 @@ class WmaWriter {
   bool fillFrame(const uint8_t* const* in, int inFrames);
   void encodeFilledFrame();
   void drainPackets();
+  void primeEncoder();
 
   QString path_;
   std::unique_ptr<OutputFile> file_;

@@ -43,7 +43,9 @@ Line lineAt(const QByteArray& bytes, qsizetype pos) {
   if (ln.hasEol && ln.end > pos && bytes.at(ln.end - 1) == '\r') --ln.end;
   const void* nul = std::memchr(bytes.constData() + pos, '\0', size_t(ln.end - pos));
   ln.parseEnd = nul ? static_cast<const char*>(nul) - bytes.constData() : ln.end;
-  if (ln.parseEnd > pos && bytes.at(ln.parseEnd - 1) == '\r') --ln.parseEnd;
+  // Every stray '\r' at the end goes: otherwise a line end added after an unterminated
+  // last line would change the value on it.
+  while (ln.parseEnd > pos && bytes.at(ln.parseEnd - 1) == '\r') --ln.parseEnd;
   return ln;
 }
 

@@ -121,6 +121,7 @@ class EndToEnd : public ::testing::Test {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), work_.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_STATE_HOME"), work_.filePath(QStringLiteral("state")));
     env.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
     program_.setProcessEnvironment(env);
     program_.start(app_ + QStringLiteral("/tallowen"));

@@ -36,4 +36,35 @@ double dominantFrequency(const std::vector<float>& samples, int sampleRate);
 // The longest run of near-silent samples: a gap in the recording shows as one.
 double longestSilenceSeconds(const std::vector<float>& samples, int sampleRate, double from, double to);
 
+// Leaves the recording's header as the muxer writes it before its trailer (no size, no
+// packet count, no duration): what a crash leaves behind.
+void resetHeaderLikeACrash(const QString& path);
+
+// A file system of a few hundred kilobytes (tmpfs) mounted on `folder`, where the machine
+// lets the tests mount one; `mounted()` says whether it did.
+class SmallDisk {
+ public:
+  SmallDisk(const QString& folder, int kilobytes);
+  ~SmallDisk();
+  bool mounted() const { return mounted_; }
+
+ private:
+  QString folder_;
+  bool mounted_ = false;
+};
+
+// The test sound server's microphone taken away, as when a USB microphone is pulled, and
+// put back as it was.
+class MicrophoneModule {
+ public:
+  // Finds the module behind the default source "mic"; false without a test sound server.
+  bool find();
+  bool unload();
+  bool restore();
+
+ private:
+  QString id_;
+  QString arguments_;
+};
+
 }  // namespace tallowen::test

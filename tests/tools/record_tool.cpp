@@ -2,10 +2,13 @@
 // process (killed mid-recording) and for benchmarks.
 //   record_tool INPUT OUT.wma PROFILE_INDEX SECONDS [fast] [flush] [sync]
 // SECONDS 0 records until the input runs out (a file) or the process is killed.
+//   record_tool repair FILE.wma
+// mends the header of a recording cut short and prints what it found.
 #include <QCoreApplication>
 #include <QTimer>
 #include <cstdio>
 
+#include "recording/AsfRepair.h"
 #include "recording/Encoder.h"
 
 using namespace tallowen;
@@ -13,6 +16,14 @@ using namespace tallowen;
 int main(int argc, char* argv[]) {
   QCoreApplication app(argc, argv);
   const QStringList args = app.arguments();
+  if (args.size() == 3 && args[1] == QLatin1String("repair")) {
+    const AsfRepairOutcome outcome = RepairAsfFile(args[2]);
+    static const char* const results[] = {"sound", "repaired", "failed"};
+    std::printf("%s: %lld packets, %.3f s, %lld bytes cut off %s\n", results[int(outcome.result)],
+                (long long)outcome.packets, outcome.durationMs / 1000.0, (long long)outcome.droppedBytes,
+                qPrintable(outcome.error));
+    return outcome.result == AsfRepairOutcome::Result::Failed ? 1 : 0;
+  }
   if (args.size() < 5) {
     std::fprintf(stderr, "usage: record_tool INPUT OUT.wma PROFILE_INDEX SECONDS [fast] [flush] [sync]\n");
     return 2;

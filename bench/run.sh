@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds what the benchmarks need into build-bench, starts the test screen and sound
+# server, and prints the table of figures against their peers, all measured in this run.
+#   bench/run.sh          the full run (about 16 minutes: the lost-samples row records 10)
+#   bench/run.sh --quick  the lost-samples row records 1 minute, for trying things out
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALLOWEN_TESTS=OFF >/dev/null
+cmake --build build-bench -j2 --target tallowen bare_window tallowen_bench >/dev/null
+
+# Kept in the build folder, away from the other test runs' temporary folders.
+mkdir -p build-bench/run
+export TALLOWEN_TEST_TMP=$PWD/build-bench/run
+source scripts/test-env.sh
+test_env_start
+trap test_env_stop EXIT
+
+work=$(mktemp -d "$TALLOWEN_TEST_TMP/bench.XXXXXX")
+trap 'test_env_stop; rm -rf "$work"' EXIT
+build-bench/bench/tallowen_bench --program build-bench/tallowen --bare build-bench/bench/bare_window \
+  --work "$work" "$@"
