@@ -129,8 +129,13 @@ class EndToEnd : public ::testing::Test {
     const QString offer = findWindow(QStringLiteral("Tallowen"));
     if (offer.isEmpty()) return QString();
     screenshot(offer, QStringLiteral("install-offer.png"));
-    keys(offer, {QStringLiteral("Escape")});
-    return findWindow(QStringLiteral("Tallowen"), 175);
+    // A slow start (the sanitizers) may map the offer before it takes keys: ask again.
+    for (int attempt = 0; attempt < 10; ++attempt) {
+      keys(offer, {QStringLiteral("Escape")});
+      const QString window = findWindow(QStringLiteral("Tallowen"), 175, 2000);
+      if (!window.isEmpty()) return window;
+    }
+    return QString();
   }
 
   void feed() { startFeeding(feeder_, fifo_, tone_); }
