@@ -124,10 +124,15 @@ class EndToEnd : public ::testing::Test {
     env.insert(QStringLiteral("XDG_STATE_HOME"), work_.filePath(QStringLiteral("state")));
     env.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
     program_.setProcessEnvironment(env);
+    program_.setProcessChannelMode(QProcess::ForwardedChannels);  // its complaints show in the log
     program_.start(app_ + QStringLiteral("/tallowen"));
     if (!program_.waitForStarted()) return QString();
     const QString offer = findWindow(QStringLiteral("Tallowen"));
-    if (offer.isEmpty()) return QString();
+    if (offer.isEmpty()) {
+      ADD_FAILURE() << "no first-start offer; the program is "
+                    << (program_.state() == QProcess::Running ? "running" : "gone");
+      return findWindow(QStringLiteral("Tallowen"), 175, 2000);
+    }
     screenshot(offer, QStringLiteral("install-offer.png"));
     // A slow start (the sanitizers) may map the offer before it takes keys: ask again.
     for (int attempt = 0; attempt < 10; ++attempt) {
