@@ -8,18 +8,13 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "platform/Twips.h"
 #include "recording/Encoder.h"
 #include "settings/modINI.h"
 
 namespace tallowen {
 
 namespace {
-
-constexpr int px(int twips) { return twips / 15; }
-
-QRect place(int left, int top, int width, int height) {
-  return QRect(px(left), px(top), px(width), px(height));
-}
 
 QString encoderUnavailableMessage() {
   return QStringLiteral(

@@ -6,12 +6,11 @@
 #include <QPushButton>
 
 #include "platform/Seams.h"
+#include "platform/Twips.h"
 
 namespace tallowen {
 
 namespace {
-
-constexpr int px(int twips) { return twips / 15; }
 
 QFont makeFont(const char* family, double points, bool bold = false, bool underline = false) {
   QFont f(QString::fromLatin1(family));

@@ -7,18 +7,13 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "platform/Twips.h"
 #include "player/MediaPlayer.h"
 #include "settings/modINI.h"
 
 namespace tallowen {
 
 namespace {
-
-constexpr int px(int twips) { return twips / 15; }
-
-QRect place(int left, int top, int width, int height) {
-  return QRect(px(left), px(top), px(width), px(height));
-}
 
 QString twoDigits(qint16 value) {
   const QString text = QString::number(value);

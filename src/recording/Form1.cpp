@@ -12,6 +12,7 @@
 #include "config/frmConfig.h"
 #include "help/frmAbout.h"
 #include "platform/Trace.h"
+#include "platform/Twips.h"
 #include "player/frmPlayer.h"
 #include "recording/Encoder.h"
 #include "recording/FirstStart.h"
@@ -48,8 +49,6 @@ QString installOfferMessage() {
 }
 
 // Twips to pixels: 15 twips a pixel.
-constexpr int px(int twips) { return twips / 15; }
-
 }  // namespace
 
 Form1::Form1(const Seams& seams, QWidget* parent) : QMainWindow(parent), seams_(seams) {
