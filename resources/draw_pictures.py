@@ -2,7 +2,7 @@
 """Draw Tallowen's button pictures and program icon as 32x32 XPM files.
 
 Standard library only. Run from anywhere; files are written next to this
-script together with pictures.qrc.  Shapes are tested at pixel centres, so
+script, and the program compiles them in (src/platform/Pictures.cpp).  Shapes are tested at pixel centres, so
 there is no anti-aliasing and every pixel is one of the 16 VGA colours (or
 transparent).
 """
@@ -296,19 +296,11 @@ def check_xpm(path):
 
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
-    names = []
     for name, draw in PICTURES:
         path = os.path.join(here, name + ".xpm")
         with open(path, "w") as f:
             f.write(to_xpm(name, draw()))
         check_xpm(path)
-        names.append(name + ".xpm")
-    qrc = ['<!DOCTYPE RCC>', '<RCC version="1.0">',
-           '    <qresource prefix="/pictures">']
-    qrc += ['        <file>%s</file>' % n for n in names]
-    qrc += ['    </qresource>', '</RCC>', '']
-    with open(os.path.join(here, "pictures.qrc"), "w") as f:
-        f.write("\n".join(qrc))
     return 0
 
 

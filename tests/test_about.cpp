@@ -14,9 +14,6 @@
 using namespace tallowen;
 using namespace tallowen::test;
 
-// The pictures live in the main window's library.
-static void initPictures() { Q_INIT_RESOURCE(pictures); }
-
 namespace {
 
 const QColor kBlue(0, 0, 255);
@@ -24,7 +21,6 @@ const QColor kRed(255, 0, 0);
 
 class AboutTest : public ::testing::Test {
  protected:
-  void SetUp() override { initPictures(); }
   void TearDown() override {
     for (QWidget* w : QApplication::topLevelWidgets())
       if (w->testAttribute(Qt::WA_DeleteOnClose)) delete w;

@@ -11,6 +11,7 @@
 #include "platform/Twips.h"
 #include "recording/Encoder.h"
 #include "settings/modINI.h"
+#include "platform/Pictures.h"
 
 namespace tallowen {
 
@@ -27,7 +28,7 @@ QString encoderUnavailableMessage() {
 frmConfig::frmConfig(const Seams& seams, QWidget* parent) : QDialog(parent), seams_(seams) {
   setObjectName(QStringLiteral("frmConfig"));
   setWindowTitle(QStringLiteral("Tallowen - 設定変更"));
-  setWindowIcon(QIcon(QStringLiteral(":/pictures/icon.xpm")));
+  setWindowIcon(PictureIcon("icon"));
   // A fixed dialog frame without minimise or maximise; a tool window stays out of the
   // taskbar.
   setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |

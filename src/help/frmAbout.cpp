@@ -7,6 +7,7 @@
 
 #include "platform/Seams.h"
 #include "platform/Twips.h"
+#include "platform/Pictures.h"
 
 namespace tallowen {
 
@@ -44,7 +45,7 @@ frmAbout::frmAbout(Launcher* launcher, QWidget* parent)
       launcher_(launcher) {
   setObjectName(QStringLiteral("frmAbout"));
   setWindowTitle(QStringLiteral("About Tallowen"));
-  setWindowIcon(QIcon(QStringLiteral(":/pictures/icon.xpm")));
+  setWindowIcon(PictureIcon("icon"));
   // A fixed place, not centred on anything; the geometry is that of the client area.
   setGeometry(px(2340), px(1935), px(5730), px(2235));
   setFixedSize(px(5730), px(2235));
@@ -60,7 +61,7 @@ frmAbout::frmAbout(Launcher* launcher, QWidget* parent)
 
   picIcon = new QLabel(this);
   picIcon->setObjectName(QStringLiteral("picIcon"));
-  const QPixmap icon(QStringLiteral(":/pictures/icon.xpm"));
+  const QPixmap icon = Picture("icon");
   picIcon->setPixmap(icon);
   picIcon->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   picIcon->setLineWidth(2);

@@ -10,6 +10,7 @@
 #include "platform/Twips.h"
 #include "player/MediaPlayer.h"
 #include "settings/modINI.h"
+#include "platform/Pictures.h"
 
 namespace tallowen {
 
@@ -32,7 +33,7 @@ frmPlayer::frmPlayer(const Seams& seams, QWidget* parent) : frmPlayer(seams, Loa
 frmPlayer::frmPlayer(const Seams& seams, Load load, QWidget* parent) : QDialog(parent), seams_(seams) {
   setObjectName(load == Load::LatestRecording ? QStringLiteral("frmPlayer") : QStringLiteral("frmPlayer2"));
   setWindowTitle(QStringLiteral("Tallowen - 再生"));
-  setWindowIcon(QIcon(QStringLiteral(":/pictures/icon.xpm")));
+  setWindowIcon(PictureIcon("icon"));
   // A fixed dialog frame without minimise or maximise; a tool window stays out of the
   // taskbar, yet keeps the program running when the main window has closed.
   setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |

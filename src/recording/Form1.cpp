@@ -19,8 +19,8 @@
 #include "recording/RecordingJournal.h"
 #include "recording/RecordingName.h"
 #include "settings/modINI.h"
+#include "platform/Pictures.h"
 
-static void initPictures() { Q_INIT_RESOURCE(pictures); }
 
 namespace tallowen {
 
@@ -52,10 +52,9 @@ QString installOfferMessage() {
 }  // namespace
 
 Form1::Form1(const Seams& seams, QWidget* parent) : QMainWindow(parent), seams_(seams) {
-  initPictures();
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Tallowen"));
-  setWindowIcon(QIcon(QStringLiteral(":/pictures/icon.xpm")));
+  setWindowIcon(PictureIcon("icon"));
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   createControls();
@@ -76,7 +75,7 @@ QPushButton* Form1::pictureButton(const char* name, const char* picture, int lef
   auto* button = new QPushButton(centralWidget());
   button->setObjectName(QString::fromLatin1(name));
   button->setGeometry(px(left), px(240), px(width), px(375));
-  button->setIcon(QIcon(QStringLiteral(":/pictures/") + QString::fromLatin1(picture)));
+  button->setIcon(PictureIcon(picture));
   button->setIconSize(QSize(32, 32));
   button->setFocusPolicy(Qt::TabFocus);
   return button;
@@ -86,22 +85,22 @@ void Form1::createControls() {
   setCentralWidget(new QWidget(this));
   Timer2 = new QTimer(this);
   Timer2->setInterval(500);
-  Command12 = pictureButton("Command12", "pause_grey.xpm", 1560, 135);
-  Command11 = pictureButton("Command11", "pause.xpm", 1560, 135);
-  Command10 = pictureButton("Command10", "play_grey.xpm", 1080, 495);
-  Command9 = pictureButton("Command9", "stop_grey.xpm", 600, 495);
-  Command8 = pictureButton("Command8", "record_grey.xpm", 120, 495);
-  Command5 = pictureButton("Command5", "volume.xpm", 2160, 375);
+  Command12 = pictureButton("Command12", "pause_grey", 1560, 135);
+  Command11 = pictureButton("Command11", "pause", 1560, 135);
+  Command10 = pictureButton("Command10", "play_grey", 1080, 495);
+  Command9 = pictureButton("Command9", "stop_grey", 600, 495);
+  Command8 = pictureButton("Command8", "record_grey", 120, 495);
+  Command5 = pictureButton("Command5", "volume", 2160, 375);
   Command5->setToolTip(QStringLiteral("録音時の音量を調整"));
-  Command4 = pictureButton("Command4", "play.xpm", 1080, 495);
+  Command4 = pictureButton("Command4", "play", 1080, 495);
   Timer1 = new QTimer(this);
   Timer1->setInterval(100);
   Text1 = new QLineEdit(QStringLiteral("Text1"), centralWidget());
   Text1->setObjectName(QStringLiteral("Text1"));
   Text1->setGeometry(px(4560), px(120), px(375), px(375));
-  Command3 = pictureButton("Command3", "stop.xpm", 600, 495);
-  Command2 = pictureButton("Command2", "record.xpm", 120, 495);
-  Command1 = pictureButton("Command1", "settings.xpm", 1800, 375);
+  Command3 = pictureButton("Command3", "stop", 600, 495);
+  Command2 = pictureButton("Command2", "record", 120, 495);
+  Command1 = pictureButton("Command1", "settings", 1800, 375);
   Command1->setToolTip(QStringLiteral("ファイルの保存場所と音質を変更する"));
   Label1 = new QLabel(centralWidget());
   Label1->setObjectName(QStringLiteral("Label1"));

@@ -9,8 +9,6 @@
 #include "help/frmAbout.h"
 #include "platform/Seams.h"
 
-static void initPictures() { Q_INIT_RESOURCE(pictures); }
-
 namespace {
 
 class NoBrowser : public tallowen::Launcher {
@@ -32,7 +30,6 @@ int main(int argc, char* argv[]) {
     std::fprintf(stderr, "usage: help_screenshots HELPFILE FOLDER\n");
     return 2;
   }
-  initPictures();
   tallowen::LoadQtTranslation();
   const QString folder = QString::fromLocal8Bit(argv[2]);
 
