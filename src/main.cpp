@@ -1,6 +1,8 @@
 #include <QApplication>
+#include <QTimer>
 
 #include "platform/Seams.h"
+#include "recording/Codec.h"
 #include "recording/Form1.h"
 #include "settings/modINI.h"
 
@@ -19,6 +21,9 @@ int main(int argc, char* argv[]) {
   tallowen::Form1 window(seams);
   window.Form_Load();
   window.show();
+  // FFmpeg is loaded once the window is on the screen, ready for the first click on
+  // record; loading it alongside would slow the window's own start.
+  QTimer::singleShot(250, &window, &tallowen::PreloadCodec);
   const int status = app.exec();
   // Windows that outlived the main window (players, settings, About) go with the program.
   for (QWidget* w : QApplication::topLevelWidgets())

@@ -2,12 +2,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLibraryInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <cmath>
 #include <csignal>
 
+#include "recording/Codec.h"
 #include "recording/Encoder.h"
 #include "recording/OutputFile.h"
 #include "support/AudioCheck.h"
@@ -115,6 +117,34 @@ TEST_F(EncoderTest, StartRefusesWhatCannotBeRecordedAndOverwritesNothing) {
   unprepared.file().setLocalFileName(out(QStringLiteral("z.wma")));
   EXPECT_THROW(unprepared.start(), EncoderError) << "no profile assigned";
   EXPECT_THROW(unprepared.sourceGroupCollection().add(QStringLiteral("SG_1")), EncoderError);
+}
+
+// Without its recording component the program still starts; recording then says why not.
+TEST(RecordingComponent, ThatCannotBeLoadedIsSaidInWords) {
+  auto reason = [](const QStringList& files) {
+    try {
+      LoadCodecFrom(files);
+      return QString();
+    } catch (const EncoderError& e) {
+      return e.reason();
+    }
+  };
+  QTemporaryDir dir;
+  const QString garbage = dir.filePath(QStringLiteral("libtallowen_codec.so"));
+  {
+    QFile f(garbage);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("not a library");
+  }
+  const QString otherLibrary = QLibraryInfo::path(QLibraryInfo::LibrariesPath) + QStringLiteral("/libQt6Core.so.6");
+  ASSERT_TRUE(QFile::exists(otherLibrary));
+
+  EXPECT_TRUE(reason({dir.filePath(QStringLiteral("gone.so"))}).contains(QStringLiteral("missing")));
+  const QString both = reason({garbage, otherLibrary});
+  EXPECT_TRUE(both.contains(garbage)) << both.toStdString();
+  EXPECT_TRUE(both.contains(QStringLiteral("another version"))) << both.toStdString();
+  // The real one is found all the same, and answers across the module's boundary.
+  EXPECT_TRUE(LoadedCodec().missingComponents().isEmpty());
 }
 
 TEST_F(EncoderTest, PausedTimeIsLeftOutAndStateChangesArriveInOrder) {

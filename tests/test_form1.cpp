@@ -2,12 +2,12 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QAudioDevice>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QAudioDevice>
 #include <QMediaDevices>
 #include <QMenuBar>
 #include <QPushButton>

@@ -4,7 +4,7 @@
 #include <QString>
 #include <functional>
 
-#include "recording/WmaWriter.h"
+#include "recording/Codec.h"
 
 namespace tallowen {
 

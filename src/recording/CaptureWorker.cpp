@@ -2,8 +2,10 @@
 
 #include <QFile>
 
+#include "platform/Trace.h"
 #include "recording/AsfRepair.h"
 #include "recording/EncoderError.h"
+#include "recording/OutputFile.h"
 
 namespace tallowen {
 
@@ -18,8 +20,8 @@ void CaptureWorker::begin() {
     std::unique_ptr<OutputFile> file = OutputFile::create(setup_.path);
     created = true;
     journal_ = std::make_unique<RecordingJournalEntry>(setup_.path);
-    writer_ = std::make_unique<WmaWriter>(std::move(file), setup_.profile, setup_.texts, input_->format(),
-                                          setup_.options);
+    writer_ = LoadedCodec().createWriter(std::move(file), setup_.profile, setup_.texts, input_->format(),
+                                         setup_.options);
     input_->start([this](const uint8_t* const* planes, int frames) { onAudio(planes, frames); },
                   [this](const QString& reason) { onInputEnded(reason); });
   } catch (...) {
@@ -36,6 +38,10 @@ void CaptureWorker::begin() {
 
 void CaptureWorker::onAudio(const uint8_t* const* planes, int frames) {
   if (paused_ || !writer_ || failed_) return;
+  if (!heardSound_) {
+    heardSound_ = true;
+    TraceMoment("first-sample");
+  }
   try {
     writer_->write(planes, frames);
     samples_ = writer_->samplesEncoded();
@@ -68,7 +74,7 @@ void CaptureWorker::end() {
   if (input_) input_->stop();
   input_.reset();
   if (!writer_) return;
-  std::unique_ptr<WmaWriter> writer = std::move(writer_);
+  std::unique_ptr<PcmWriter> writer = std::move(writer_);
   if (failed_) {
     // The disk refused a write: the muxer can finish nothing more, so the file is made
     // whole from the packets that did reach it.
@@ -82,6 +88,7 @@ void CaptureWorker::end() {
     const QString why = completeByRepair();
     throw EncoderError(why.isEmpty() ? e.reason() : e.reason() + QLatin1Char('\n') + why);
   }
+  TraceMoment("file-closed");
   samples_ = writer->samplesEncoded();
   if (journal_) journal_->markCompleted();
 }

@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "recording/AudioInput.h"
+#include "recording/Codec.h"
 #include "recording/RecordingJournal.h"
-#include "recording/WmaWriter.h"
 
 namespace tallowen {
 
@@ -50,10 +50,11 @@ class CaptureWorker : public QObject {
 
   CaptureSetup setup_;
   std::unique_ptr<AudioInput> input_;
-  std::unique_ptr<WmaWriter> writer_;
+  std::unique_ptr<PcmWriter> writer_;
   std::unique_ptr<RecordingJournalEntry> journal_;
   bool paused_ = false;
   bool failed_ = false;  // a write failed: the file takes nothing more
+  bool heardSound_ = false;
   std::atomic<int64_t> samples_{0};
 };
 

@@ -8,7 +8,7 @@
 
 #include "recording/EncoderError.h"
 #include "recording/Profiles.h"
-#include "recording/WmaWriter.h"
+#include "recording/Codec.h"
 
 class QMediaDevices;
 class QTimer;

@@ -4,7 +4,7 @@
 #include <QTimer>
 
 #include "recording/AudioInput.h"
-#include "recording/FFmpegPtr.h"
+#include "recording/Codec.h"
 
 namespace tallowen {
 
@@ -19,7 +19,7 @@ class FileInput : public AudioInput {
   FileInput(const QString& path, Pace pace, bool repeat);
   ~FileInput() override;
 
-  PcmFormat format() const override { return format_; }
+  PcmFormat format() const override { return reader_->format(); }
   void start(AudioCallback onAudio, EndCallback onEnded) override;
   void stop() override;
 
@@ -28,15 +28,9 @@ class FileInput : public AudioInput {
   // Decodes and delivers one frame; false at the end of the file.
   bool deliverNextFrame();
 
-  QString path_;
+  std::unique_ptr<PcmReader> reader_;
   Pace pace_;
   bool repeat_;
-  InputFormatPtr demuxer_;
-  CodecContextPtr decoder_;
-  PacketPtr packet_;
-  FramePtr frame_;
-  int streamIndex_ = -1;
-  PcmFormat format_;
   QTimer timer_;
   QElapsedTimer clock_;
   int64_t delivered_ = 0;  // samples per channel

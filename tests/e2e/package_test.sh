@@ -14,7 +14,7 @@ root=$work/root
 dpkg-deb -x "$deb" "$root"
 
 fail() { echo "FAIL: $*"; exit 1; }
-for f in opt/tallowen/tallowen opt/tallowen/WMEDist opt/tallowen/TallowenHelp.chm opt/tallowen/pictures/icon.xpm \
+for f in opt/tallowen/tallowen opt/tallowen/WMEDist opt/tallowen/libtallowen_codec.so opt/tallowen/TallowenHelp.chm opt/tallowen/pictures/icon.xpm \
          usr/bin/tallowen usr/share/applications/tallowen.desktop \
          usr/share/icons/hicolor/48x48/apps/tallowen.png usr/share/icons/hicolor/256x256/apps/tallowen.png; do
   [[ -s "$root/$f" ]] || fail "the package lacks $f"
@@ -40,7 +40,7 @@ for item in "${items[@]}"; do
   [[ $ok == 1 ]] || fail "dependency not installed here: $item"
 done
 dpkg-deb -f "$deb" Recommends | grep -q pavucontrol || fail "the volume control is not recommended"
-for exe in tallowen WMEDist; do
+for exe in tallowen WMEDist libtallowen_codec.so; do
   if ldd "$root/opt/tallowen/$exe" | grep -q 'not found'; then fail "$exe misses a library"; fi
 done
 

@@ -1,4 +1,4 @@
-#include "recording/FFmpegPtr.h"
+#include "recording/codec/FFmpegPtr.h"
 
 namespace tallowen {
 

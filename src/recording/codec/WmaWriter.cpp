@@ -1,10 +1,10 @@
-#include "recording/WmaWriter.h"
+#include "recording/codec/WmaWriter.h"
 
 #include <QDir>
 #include <QStringList>
 #include <algorithm>
+#include <cstdio>
 
-#include "platform/Trace.h"
 #include "recording/EncoderError.h"
 
 extern "C" {
@@ -15,6 +15,8 @@ extern "C" {
 namespace tallowen {
 
 namespace {
+
+constexpr int kIoBufferSize = 32 * 1024;
 
 [[noreturn]] void fail(const QString& what, int error) {
   throw EncoderError(QStringLiteral("%1: %2").arg(what, avErrorText(error)));
@@ -33,9 +35,20 @@ QString WmaWriter::missingComponents() {
   return missing.join(QStringLiteral(" and "));
 }
 
-WmaWriter::WmaWriter(std::unique_ptr<OutputFile> file, const Profile& profile, const DisplayTexts& texts,
+WmaWriter::WmaWriter(std::unique_ptr<ByteSink> file, const Profile& profile, const DisplayTexts& texts,
                      const PcmFormat& input, const WriterOptions& options)
-    : path_(file->path()), file_(std::move(file)), options_(options) {
+    : path_(file->path()),
+      file_(std::move(file)),
+      options_(options),
+      lastSync_(std::chrono::steady_clock::now()) {
+  auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferSize));
+  if (!buffer) throw EncoderError(QStringLiteral("Out of memory for the output buffer."));
+  io_.reset(
+      avio_alloc_context(buffer, kIoBufferSize, 1, this, nullptr, &WmaWriter::writePacket, &WmaWriter::seek));
+  if (!io_) {
+    av_free(buffer);
+    throw EncoderError(QStringLiteral("Out of memory for the output context."));
+  }
   const AVCodec* encoder = avcodec_find_encoder(AV_CODEC_ID_WMAV2);
   const AVOutputFormat* asf = av_guess_format("asf", nullptr, nullptr);
   if (!encoder || !asf) throw EncoderError(QStringLiteral("This FFmpeg lacks %1.").arg(missingComponents()));
@@ -53,7 +66,7 @@ WmaWriter::WmaWriter(std::unique_ptr<OutputFile> file, const Profile& profile, c
   AVFormatContext* fmt = nullptr;
   check(avformat_alloc_output_context2(&fmt, asf, nullptr, nullptr), "Preparing the ASF file");
   format_.reset(fmt);
-  format_->pb = file_->io();
+  format_->pb = io_.get();
   format_->flags |= AVFMT_FLAG_CUSTOM_IO;
   // The muxer hands out whole ASF packets only. At most half a second of sound each
   // (FFmpeg's 3200 bytes at the higher bit rates) bounds what a crash can take.
@@ -72,7 +85,7 @@ WmaWriter::WmaWriter(std::unique_ptr<OutputFile> file, const Profile& profile, c
   stream_->time_base = codec_->time_base;
   check(avcodec_parameters_from_context(stream_->codecpar, codec_.get()), "Describing the audio stream");
   check(avformat_write_header(format_.get(), nullptr), "Writing the file header");
-  file_->flush();
+  flush();
 
   AVChannelLayout inLayout;
   av_channel_layout_default(&inLayout, input.channels);
@@ -109,6 +122,45 @@ WmaWriter::~WmaWriter() {
   if (!finished_) abandon();
 }
 
+int WmaWriter::writePacket(void* opaque, uint8_t* data, int size) {
+  const int written = static_cast<WmaWriter*>(opaque)->file_->write(data, size);
+  return written < 0 ? AVERROR(-written) : written;
+}
+
+int64_t WmaWriter::seek(void* opaque, int64_t offset, int whence) {
+  ByteSink& file = *static_cast<WmaWriter*>(opaque)->file_;
+  if (whence & AVSEEK_SIZE) return file.size();
+  const int64_t at = file.seek(offset, whence & ~AVSEEK_FORCE);
+  return at < 0 ? AVERROR(-at) : at;
+}
+
+void WmaWriter::throwIfWriteFailed() {
+  if (io_ && io_->error < 0) {
+    const QString why = file_->writeError().isEmpty() ? avErrorText(io_->error) : file_->writeError();
+    throw EncoderError(QStringLiteral("Writing %1 failed: %2").arg(QDir::toNativeSeparators(path_), why));
+  }
+}
+
+void WmaWriter::flush() {
+  throwIfWriteFailed();
+  avio_flush(io_.get());
+  throwIfWriteFailed();
+}
+
+void WmaWriter::sync() {
+  flush();
+  file_->syncToDisk();
+  lastSync_ = std::chrono::steady_clock::now();
+}
+
+void WmaWriter::closeFile() {
+  if (io_) {
+    if (io_->error >= 0) avio_flush(io_.get());
+    io_.reset();
+  }
+  if (file_) file_->close();
+}
+
 bool WmaWriter::fillFrame(const uint8_t* const* in, int inFrames) {
   if (filled_ == 0) check(av_frame_make_writable(frame_.get()), "Preparing an audio frame");
   uint8_t* out[AV_NUM_DATA_POINTERS] = {};
@@ -124,7 +176,6 @@ bool WmaWriter::fillFrame(const uint8_t* const* in, int inFrames) {
 }
 
 void WmaWriter::write(const uint8_t* const* planes, int frames) {
-  if (nextPts_ == 0 && filled_ == 0) TraceMoment("first-sample");
   // The resampler keeps what does not fit in the frame. Later rounds pass the same planes
   // with no new samples: a null input would flush the resampler mid-stream.
   for (bool full = fillFrame(planes, frames); full; full = fillFrame(planes, 0)) encodeFilledFrame();
@@ -151,14 +202,16 @@ void WmaWriter::drainPackets() {
     const int w = av_write_frame(format_.get(), packet_.get());
     av_packet_unref(packet_.get());
     if (w < 0) {
-      file_->flush();  // names the disk's own error when there is one
+      flush();  // names the disk's own error when there is one
       fail(QStringLiteral("Writing %1").arg(QDir::toNativeSeparators(path_)), w);
     }
     wrote = true;
   }
   if (!wrote) return;
-  if (options_.flushEachPacket) file_->flush();
-  if (options_.syncInterval.count() > 0) file_->syncIfDue(options_.syncInterval);
+  if (options_.flushEachPacket) flush();
+  if (options_.syncInterval.count() > 0 &&
+      std::chrono::steady_clock::now() - lastSync_ >= options_.syncInterval)
+    sync();
 }
 
 void WmaWriter::finish() {
@@ -171,18 +224,17 @@ void WmaWriter::finish() {
     check(avcodec_send_frame(codec_.get(), nullptr), "Finishing the encoder");
     drainPackets();
     check(av_write_trailer(format_.get()), "Completing the file");
-    file_->sync();
+    sync();
   } catch (...) {
-    file_->close();
+    closeFile();
     throw;
   }
-  file_->close();
-  TraceMoment("file-closed");
+  closeFile();
 }
 
 void WmaWriter::abandon() {
   finished_ = true;
-  if (file_) file_->close();
+  closeFile();
 }
 
 }  // namespace tallowen

@@ -4,63 +4,41 @@
 #include <chrono>
 #include <memory>
 
-#include "recording/FFmpegPtr.h"
-#include "recording/OutputFile.h"
-#include "recording/Profiles.h"
+#include "recording/Codec.h"
+#include "recording/codec/FFmpegPtr.h"
 
 namespace tallowen {
 
-// The five texts of the file's content-description object.
-struct DisplayTexts {
-  QString title;
-  QString author;
-  QString copyright;
-  QString description;
-  QString rating;
-};
-
-// The layout of the PCM that a source delivers.
-struct PcmFormat {
-  int sampleRate = 0;
-  int channels = 0;
-  AVSampleFormat sampleFormat = AV_SAMPLE_FMT_NONE;  // planar or interleaved
-};
-
-struct WriterOptions {
-  bool flushEachPacket = false;               // hand each packet to the OS as soon as it is muxed
-  std::chrono::milliseconds syncInterval{0};  // 0: sync only when finished
-};
-
-// Resamples PCM to the profile, encodes it with wmav2 and muxes it into ASF.
-class WmaWriter {
+class WmaWriter : public PcmWriter {
  public:
   // Writes the file's header; throws EncoderError.
-  WmaWriter(std::unique_ptr<OutputFile> file, const Profile& profile, const DisplayTexts& texts,
+  WmaWriter(std::unique_ptr<ByteSink> file, const Profile& profile, const DisplayTexts& texts,
             const PcmFormat& input, const WriterOptions& options);
-  ~WmaWriter();
+  ~WmaWriter() override;
 
-  // `planes` as FFmpeg lays them out for the input format; throws EncoderError.
-  void write(const uint8_t* const* planes, int frames);
-  // Drains the resampler and encoder, writes the trailer and closes the file; throws.
-  void finish();
-  // Closes what is on disk without a trailer, after a failure.
-  void abandon();
+  void write(const uint8_t* const* planes, int frames) override;
+  void finish() override;
+  void abandon() override;
+  int64_t samplesEncoded() const override { return nextPts_; }
 
-  const QString& path() const { return path_; }
-  // Samples per channel handed to the encoder so far, at the profile's rate.
-  int64_t samplesEncoded() const { return nextPts_; }
-
-  // Whether the linked FFmpeg has what recording needs; empty when it does.
   static QString missingComponents();
 
  private:
+  static int writePacket(void* opaque, uint8_t* data, int size);
+  static int64_t seek(void* opaque, int64_t offset, int whence);
   bool fillFrame(const uint8_t* const* in, int inFrames);
   void encodeFilledFrame();
   void drainPackets();
   void primeEncoder();
+  // The muxer's buffered bytes to the file; throws when a write failed.
+  void flush();
+  void sync();
+  void throwIfWriteFailed();
+  void closeFile();
 
   QString path_;
-  std::unique_ptr<OutputFile> file_;
+  std::unique_ptr<ByteSink> file_;
+  IOContextPtr io_;
   OutputFormatPtr format_;
   CodecContextPtr codec_;
   SwrPtr swr_;
@@ -68,6 +46,7 @@ class WmaWriter {
   PacketPtr packet_;
   AVStream* stream_ = nullptr;
   WriterOptions options_;
+  std::chrono::steady_clock::time_point lastSync_;
   int filled_ = 0;  // samples already in frame_
   int64_t nextPts_ = 0;
   bool finished_ = false;

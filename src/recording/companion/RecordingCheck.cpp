@@ -8,7 +8,8 @@
 #include <QTemporaryFile>
 #include <algorithm>
 
-#include "recording/WmaWriter.h"
+#include "recording/Codec.h"
+#include "recording/EncoderError.h"
 #include "settings/modINI.h"
 
 namespace tallowen {
@@ -96,9 +97,14 @@ QString SaveFolderPath() {
 }
 
 CheckInputs GatherInputs() {
+  QString codecMissing;
+  try {
+    codecMissing = LoadedCodec().missingComponents();
+  } catch (const EncoderError& e) {
+    codecMissing = e.reason();
+  }
   const QAudioDevice input = QMediaDevices::defaultAudioInput();
-  return {WmaWriter::missingComponents(), !input.isNull(), input.description(),
-          ProbeFolder(SaveFolderPath())};
+  return {codecMissing, !input.isNull(), input.description(), ProbeFolder(SaveFolderPath())};
 }
 
 }  // namespace tallowen

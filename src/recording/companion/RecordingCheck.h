@@ -23,7 +23,7 @@ struct FolderState {
 };
 
 struct CheckInputs {
-  QString ffmpegMissing;  // WmaWriter::missingComponents()
+  QString ffmpegMissing;  // what recording lacks from FFmpeg, in words
   bool hasAudioInput = false;
   QString audioInputName;
   FolderState saveFolder;

@@ -1,0 +1,91 @@
+#include "recording/Codec.h"
+
+#include <dlfcn.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
+#include <mutex>
+#include <thread>
+
+#include "recording/EncoderError.h"
+
+namespace tallowen {
+
+namespace {
+
+const char kModuleFile[] = "libtallowen_codec.so";
+
+std::mutex loadLock;
+Codec* loaded = nullptr;
+
+// Beside the executable, where the build and the install put it; a test or benchmark
+// program run from elsewhere in the build tree finds it where the build left it.
+QStringList candidates() {
+  QStringList files;
+  const QString exe = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+  if (!exe.isEmpty()) files << QFileInfo(exe).absolutePath() + QLatin1Char('/') + QLatin1String(kModuleFile);
+#ifdef TALLOWEN_CODEC_BUILD_FILE
+  files << QStringLiteral(TALLOWEN_CODEC_BUILD_FILE);
+#endif
+  return files;
+}
+
+}  // namespace
+
+Codec& LoadCodecFrom(const QStringList& files) {
+  QStringList failures;
+  for (const QString& file : files) {
+    if (!QFileInfo::exists(file)) continue;
+    void* module = dlopen(QFile::encodeName(file).constData(), RTLD_NOW | RTLD_LOCAL);
+    if (!module) {
+      failures << QString::fromLocal8Bit(dlerror());
+      continue;
+    }
+    using Entry = Codec* (*)();
+    auto entry = reinterpret_cast<Entry>(dlsym(module, TALLOWEN_CODEC_ENTRY));
+    if (!entry) {
+      failures
+          << QStringLiteral("%1 is of another version of the program.").arg(QDir::toNativeSeparators(file));
+      dlclose(module);
+      continue;
+    }
+    return *entry();  // stays loaded for the life of the process
+  }
+  if (failures.isEmpty())
+    failures << QStringLiteral("%1 is missing beside the program.").arg(QLatin1String(kModuleFile));
+  throw EncoderError(
+      QStringLiteral("The recording component cannot be loaded: %1").arg(failures.join(QLatin1Char(' '))));
+}
+
+namespace {
+
+// Joined when the program ends, in case it ends while the module is still loading.
+struct Preloader {
+  std::thread thread;
+  ~Preloader() {
+    if (thread.joinable()) thread.join();
+  }
+};
+
+}  // namespace
+
+Codec& LoadedCodec() {
+  std::lock_guard<std::mutex> lock(loadLock);
+  if (!loaded) loaded = &LoadCodecFrom(candidates());  // a failure is tried again at the next use
+  return *loaded;
+}
+
+void PreloadCodec() {
+  static Preloader preloader;
+  if (preloader.thread.joinable()) return;
+  preloader.thread = std::thread([] {
+    try {
+      LoadedCodec();
+    } catch (const EncoderError&) {
+      // Said when recording is asked for; nobody waits for it now.
+    }
+  });
+}
+
+}  // namespace tallowen
