@@ -3,10 +3,11 @@
 # server, and prints the table of figures against their peers, all measured in this run.
 #   bench/run.sh          the full run (about 16 minutes: the lost-samples row records 10)
 #   bench/run.sh --quick  the lost-samples row records 1 minute, for trying things out
+#   bench/run.sh --startup  the start-up row alone
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALLOWEN_TESTS=OFF >/dev/null
-cmake --build build-bench -j2 --target tallowen bare_window tallowen_bench >/dev/null
+cmake --build build-bench -j2 --target tallowen tallowen_codec bare_window tallowen_bench >/dev/null
 
 # Kept in the build folder, away from the other test runs' temporary folders.
 mkdir -p build-bench/run
