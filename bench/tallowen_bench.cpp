@@ -287,9 +287,16 @@ int main(int argc, char* argv[]) {
   double bareKiB = 0;
   std::vector<double> idleKiB;
   {
-    std::vector<double> ours, bare;
+    std::vector<double> ours, bare, japanese;
     const int runs = 7;
     for (int i = 0; i <= runs; ++i) {  // the first round warms the file cache and is left out
+      Child j;
+      const double j0 = now();
+      if (j.start({o.bare, "--japanese"}, Recorder::Environment(o, o.work + "/bare-trace.txt"))) {
+        const MappedWindow w = watch.waitFor(j.pid(), "Bare", 15);
+        if (i > 0 && w.id) japanese.push_back(w.at - j0);
+      }
+      j.stop();
       Child b;
       const double t0 = now();
       if (b.start({o.bare}, Recorder::Environment(o, o.work + "/bare-trace.txt"))) {
@@ -310,6 +317,9 @@ int main(int argc, char* argv[]) {
     add(rows, {"start-up: exec to main window mapped, ms (median of 7)", format("%.0f", m * 1000),
                format("%.0f", p * 1000), format("%.2f", m / p), "<= 1.50 x and < 300 ms",
                verdict(ours.size() == runs && m / p <= 1.5 && m < 0.3)});
+    const double jp = median(japanese);
+    add(rows, {"start-up of the bare window with a Japanese menu bar, ms", format("%.0f", jp * 1000),
+               format("%.0f", p * 1000), format("%.2f", jp / p), "recorded", "-"});
   }
 
   if (o.startupOnly) {
