@@ -1,12 +1,15 @@
 #include <QApplication>
 #include <QTimer>
 
+#include "platform/ProcessEnd.h"
 #include "platform/Seams.h"
 #include "recording/Codec.h"
 #include "recording/Form1.h"
 #include "settings/modINI.h"
 
-int main(int argc, char* argv[]) {
+namespace {
+
+int run(int argc, char* argv[]) {
   QApplication app(argc, argv);
   tallowen::LoadQtTranslation();
 
@@ -30,3 +33,7 @@ int main(int argc, char* argv[]) {
     if (w != &window && !w->parent() && w->testAttribute(Qt::WA_DeleteOnClose)) delete w;
   return status;
 }
+
+}  // namespace
+
+int main(int argc, char* argv[]) { tallowen::EndProcess(run(argc, argv)); }

@@ -3,9 +3,15 @@
 
 #include <QApplication>
 
+#include "platform/ProcessEnd.h"
+
 int main(int argc, char* argv[]) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
+  int status = 0;
+  {
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    status = RUN_ALL_TESTS();
+  }
+  tallowen::EndProcess(status);
 }

@@ -6,12 +6,15 @@
 #include <QTextStream>
 #include <QTranslator>
 
+#include "platform/ProcessEnd.h"
 #include "recording/companion/RecordingCheck.h"
 #include "recording/companion/Report.h"
 
 using namespace tallowen;
 
-int main(int argc, char* argv[]) {
+namespace {
+
+int run(int argc, char* argv[]) {
   QStringList arguments;
   for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
   const CompanionOptions options = ParseArguments(arguments);
@@ -45,3 +48,7 @@ int main(int argc, char* argv[]) {
   }
   return problems;
 }
+
+}  // namespace
+
+int main(int argc, char* argv[]) { EndProcess(run(argc, argv)); }
