@@ -2,13 +2,11 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QAudioDevice>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMediaDevices>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -499,16 +497,6 @@ TEST_F(Form1Test, LostMicrophoneEndsTheRecordingKeepsWhatWasWrittenAndSaysSo) {
   feeder.kill();
   feeder.waitForFinished();
   ASSERT_TRUE(mic.restore()) << "later tests need the microphone back";
-  // Qt 6.4's sound server client disconnects without its loop's lock when the process
-  // ends; news of the restored source still arriving then can make libpulse abort.
-  EXPECT_TRUE(waitUntil(
-      [] {
-        for (const QAudioDevice& d : QMediaDevices::audioInputs())
-          if (d.id() == "mic") return true;
-        return false;
-      },
-      5000));
-  runFor(300);
   ASSERT_TRUE(unloaded);
   ASSERT_TRUE(ended);
 

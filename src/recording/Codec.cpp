@@ -58,18 +58,6 @@ Codec& LoadCodecFrom(const QStringList& files) {
       QStringLiteral("The recording component cannot be loaded: %1").arg(failures.join(QLatin1Char(' '))));
 }
 
-namespace {
-
-// Joined when the program ends, in case it ends while the module is still loading.
-struct Preloader {
-  std::thread thread;
-  ~Preloader() {
-    if (thread.joinable()) thread.join();
-  }
-};
-
-}  // namespace
-
 Codec& LoadedCodec() {
   std::lock_guard<std::mutex> lock(loadLock);
   if (!loaded) loaded = &LoadCodecFrom(candidates());  // a failure is tried again at the next use
@@ -77,14 +65,16 @@ Codec& LoadedCodec() {
 }
 
 void PreloadCodec() {
-  static Preloader preloader;
-  if (preloader.thread.joinable()) return;
-  preloader.thread = std::thread([] {
-    try {
-      LoadedCodec();
-    } catch (const EncoderError&) {
-      // Said when recording is asked for; nobody waits for it now.
-    }
+  static std::once_flag started;
+  // Detached: the program ends without waiting for a load that nobody needs any more.
+  std::call_once(started, [] {
+    std::thread([] {
+      try {
+        LoadedCodec();
+      } catch (const EncoderError&) {
+        // Said when recording is asked for; nobody waits for it now.
+      }
+    }).detach();
   });
 }
 
