@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Configures and builds into the given folder: scripts/build.sh FOLDER [cmake options...]
+# Configures and builds one of the presets in CMakePresets.json: scripts/build.sh PRESET
+#   default  build/       the program as shipped, its tests and benchmarks
+#   asan     build-asan/  the same under AddressSanitizer and UBSan, for the tests
+#   bench    build-bench/ the benchmarks alone
 set -euo pipefail
 cd "$(dirname "$0")/.."
-folder=$1
-shift
-cmake -S . -B "$folder" "$@" >/dev/null
-cmake --build "$folder" -j2
+preset=${1:-default}
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset"

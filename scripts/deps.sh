@@ -9,7 +9,7 @@ packages=(
   libavcodec-dev libavformat-dev libswresample-dev libavutil-dev
   libchm-dev fp-utils
   gstreamer1.0-libav gstreamer1.0-plugins-ugly gstreamer1.0-plugins-good gstreamer1.0-pulseaudio
-  pulseaudio pavucontrol fonts-noto-cjk
+  pulseaudio pavucontrol fonts-noto-cjk fonts-liberation2
 )
 if [[ "${1:-}" == test ]]; then
   packages+=(

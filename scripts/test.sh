@@ -1,22 +1,43 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite twice: as built, and
-# under AddressSanitizer and UndefinedBehaviorSanitizer.
+# under AddressSanitizer and UndefinedBehaviorSanitizer; then the fuzzers. Prints how long
+# each part took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh test
-scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DTALLOWEN_SANITIZE=ON -DTALLOWEN_BENCH=OFF
+
+parts=()
+# Runs one part and notes its time; its failure fails the run, after the rest has run.
+status=0
+part() {
+  local name=$1 started=$SECONDS result=0
+  shift
+  "$@" || result=$?
+  parts+=("$(printf '%5d s  %s%s' $((SECONDS - started)) "$name" "$([[ $result == 0 ]] || echo '  FAILED')")")
+  [[ $result == 0 ]] || status=1
+  return 0
+}
+summary() {
+  echo
+  echo "Test command parts (wall time):"
+  printf '  %s\n' "${parts[@]}"
+  printf '%7d s  in all\n' "$SECONDS"
+}
+trap summary EXIT
+
+part "packages" scripts/deps.sh test
+[[ $status == 0 ]] || exit 1
+part "build (default preset)" scripts/build.sh default
+part "build (asan preset)" scripts/build.sh asan
+[[ $status == 0 ]] || exit 1
 
 source scripts/test-env.sh
 test_env_start
-trap test_env_stop EXIT
+trap 'test_env_stop; summary' EXIT
 
-status=0
-ctest --test-dir build --output-on-failure --timeout 300 || status=1
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
-LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0 \
-UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build-asan --output-on-failure --timeout 600 || status=1
-# The settings file's reader and writer against a minute of libFuzzer's inputs.
-scripts/fuzz.sh 60 || status=1
+# Tests that do not depend on the clock run two at a time; the real-time ones alone.
+part "tests, fast (default)" ctest --preset default -L fast -j2
+part "tests, real time (default)" ctest --preset default -L realtime
+part "tests, fast (asan)" ctest --preset asan -L fast -j2
+part "tests, real time (asan)" ctest --preset asan -L realtime
+part "fuzzers" scripts/fuzz.sh 60
 exit $status

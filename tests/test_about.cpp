@@ -8,7 +8,7 @@
 #include <QTest>
 
 #include "help/frmAbout.h"
-#include "recording/Form1.h"
+#include "app/Form1.h"
 #include "support/FakeSeams.h"
 
 using namespace tallowen;

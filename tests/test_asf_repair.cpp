@@ -146,7 +146,7 @@ TEST_F(AsfRepairTest, TornLastPacketIsCutOffAndWhatIsNotAsfIsLeftAlone) {
 }
 
 // The recorder is a process of its own here, killed the way a crash or a power cut would.
-class KilledRecording : public AsfRepairTest {
+class KilledRecordingLive : public AsfRepairTest {
  protected:
   void startTool(QProcess& tool, const QString& input, const QString& out, int profile, double seconds,
                  const QString& wrapper = QString()) {
@@ -174,7 +174,7 @@ class KilledRecording : public AsfRepairTest {
   }
 };
 
-TEST_F(KilledRecording, KeepsAllButTheLastSecondAndIsMendedAtTheNextStart) {
+TEST_F(KilledRecordingLive, KeepsAllButTheLastSecondAndIsMendedAtTheNextStart) {
   const QString tone = dir_.filePath(QStringLiteral("long.wav"));
   writeToneWav(tone, 1000, 30, 16000, 1);
   // The slowest profile: 24 kb/s fills a packet slowest.
@@ -207,7 +207,7 @@ TEST_F(KilledRecording, KeepsAllButTheLastSecondAndIsMendedAtTheNextStart) {
   EXPECT_TRUE(RepairInterruptedRecordings().repaired.isEmpty()) << "the journal was cleared";
 }
 
-TEST_F(KilledRecording, RecordingThatIsStillRunningIsLeftAlone) {
+TEST_F(KilledRecordingLive, RecordingThatIsStillRunningIsLeftAlone) {
   const QString tone = dir_.filePath(QStringLiteral("tone.wav"));
   writeToneWav(tone, 1000, 10, 16000, 1);
   const QString path = dir_.filePath(QStringLiteral("running.wma"));
@@ -224,7 +224,7 @@ TEST_F(KilledRecording, RecordingThatIsStillRunningIsLeftAlone) {
   EXPECT_EQ(RepairAsfFile(path).result, AsfRepairOutcome::Result::Sound);
 }
 
-TEST_F(KilledRecording, PacketsReachTheDiskEverySecondAndAreSyncedEveryFive) {
+TEST_F(KilledRecordingLive, PacketsReachTheDiskEverySecondAndAreSyncedEveryFive) {
   const QString strace = QStandardPaths::findExecutable(QStringLiteral("strace"));
   if (strace.isEmpty()) GTEST_SKIP() << "strace is not installed";
   const QString tone = dir_.filePath(QStringLiteral("tone.wav"));

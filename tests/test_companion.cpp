@@ -9,8 +9,8 @@
 #include <QTemporaryDir>
 #include <tuple>
 
-#include "recording/companion/RecordingCheck.h"
-#include "recording/companion/Report.h"
+#include "companion/RecordingCheck.h"
+#include "companion/Report.h"
 
 using namespace tallowen;
 

@@ -12,8 +12,8 @@
 #include <QTest>
 
 #include "config/frmConfig.h"
-#include "recording/FirstStart.h"
-#include "recording/Form1.h"
+#include "app/FirstStart.h"
+#include "app/Form1.h"
 #include "settings/modINI.h"
 #include "support/FakeSeams.h"
 

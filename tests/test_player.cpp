@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QAudioOutput>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QProcess>
@@ -15,8 +16,8 @@
 
 #include "player/MediaPlayer.h"
 #include "player/frmPlayer.h"
-#include "recording/FirstStart.h"
-#include "recording/Form1.h"
+#include "app/FirstStart.h"
+#include "app/Form1.h"
 #include "settings/modINI.h"
 #include "support/AudioCheck.h"
 #include "support/FakeSeams.h"
@@ -95,7 +96,10 @@ TEST_F(PlayerTest, PositionTextCutsToWholeSecondsWithTwoDigitsAtLeast) {
       << "a failed read counts as 0";
 }
 
-TEST_F(PlayerTest, LatestRecordingPlaysAtHalfAmplitude) {
+// Playing real files against the clock.
+class PlayerLive : public PlayerTest {};
+
+TEST_F(PlayerLive, LatestRecordingPlaysAtHalfAmplitude) {
   WriteSetting(QStringLiteral("LastRecorded"), QStringLiteral("FileName"), tone_);
   frmPlayer window(sys_.seams());
   EXPECT_EQ(window.windowTitle(), QStringLiteral("Tallowen - 再生"));
@@ -117,17 +121,19 @@ TEST_F(PlayerTest, LatestRecordingPlaysAtHalfAmplitude) {
   EXPECT_TRUE(waitUntil([&] { return window.Label1->text() == QStringLiteral("00:00:01"); }, 5000));
 }
 
-TEST_F(PlayerTest, NothingRecordedYetOpensAnEmptyPlayer) {
+TEST_F(PlayerLive, NothingRecordedYetOpensAnEmptyPlayer) {
   frmPlayer window(sys_.seams());
+  int ticks = 0;
+  QObject::connect(window.Timer1, &QTimer::timeout, [&] { ++ticks; });
   window.show();
-  runFor(500);
+  ASSERT_TRUE(waitUntil([&] { return ticks >= 2; }, 3000)) << "the position timer runs";
   EXPECT_TRUE(window.MediaPlayer1->FileName().isEmpty());
   EXPECT_EQ(window.MediaPlayer1->CurrentPosition(), -1);
   EXPECT_TRUE(window.Label1->text().isEmpty());
   EXPECT_FALSE(window.MediaPlayer1->playButton()->isEnabled());
 }
 
-TEST_F(PlayerTest, ChosenFileAsksFirstInTheSaveFolder) {
+TEST_F(PlayerLive, ChosenFileAsksFirstInTheSaveFolder) {
   WriteSetting(QStringLiteral("SaveTo"), QStringLiteral("Path"), folder_->path());
   sys_.prompter.fileAnswer = other_;
   frmPlayer2 window(sys_.seams());
@@ -142,7 +148,7 @@ TEST_F(PlayerTest, ChosenFileAsksFirstInTheSaveFolder) {
   EXPECT_TRUE(waitUntil([&] { return playing(window); }, 10000));
 }
 
-TEST_F(PlayerTest, CancelledChoicesKeepWhatPlays) {
+TEST_F(PlayerLive, CancelledChoicesKeepWhatPlays) {
   // Opening: nothing chosen, the dialog in its own folder, an empty player.
   frmPlayer2 window(sys_.seams());
   ASSERT_EQ(sys_.prompter.fileRequests.size(), 1u);
@@ -160,8 +166,8 @@ TEST_F(PlayerTest, CancelledChoicesKeepWhatPlays) {
   window.Command1->click();
   EXPECT_EQ(window.MediaPlayer1->FileName(), tone_);
   const double before = window.MediaPlayer1->CurrentPosition();
-  runFor(600);
-  EXPECT_GT(window.MediaPlayer1->CurrentPosition(), before) << "still playing";
+  EXPECT_TRUE(waitUntil([&] { return window.MediaPlayer1->CurrentPosition() > before + 0.3; }, 5000))
+      << "still playing";
 
   sys_.prompter.fileAnswer = other_;
   window.Command1->click();
@@ -169,7 +175,7 @@ TEST_F(PlayerTest, CancelledChoicesKeepWhatPlays) {
   EXPECT_TRUE(waitUntil([&] { return playing(window); }, 10000));
 }
 
-TEST_F(PlayerTest, FilesThatCannotPlayAreSaidInWords) {
+TEST_F(PlayerLive, FilesThatCannotPlayAreSaidInWords) {
   MediaPlayer player;
   player.show();
   const QString missing = folder_->filePath(QStringLiteral("missing.wma"));
@@ -192,7 +198,7 @@ TEST_F(PlayerTest, FilesThatCannotPlayAreSaidInWords) {
   EXPECT_TRUE(waitUntil([&] { return player.CurrentPosition() > 0.2; }, 10000));
 }
 
-TEST_F(PlayerTest, ControlsStopPauseSeekAndMute) {
+TEST_F(PlayerLive, ControlsStopPauseSeekAndMute) {
   MediaPlayer player;
   player.show();
   player.setFileName(tone_);
@@ -202,8 +208,7 @@ TEST_F(PlayerTest, ControlsStopPauseSeekAndMute) {
   player.pauseButton()->click();
   ASSERT_TRUE(waitUntil([&] { return player.engine()->playbackState() == QMediaPlayer::PausedState; }, 3000));
   const double paused = player.CurrentPosition();
-  runFor(500);
-  EXPECT_NEAR(player.CurrentPosition(), paused, 0.05);
+  EXPECT_TRUE(staysTrue([&] { return std::abs(player.CurrentPosition() - paused) < 0.05; }, 500));
 
   ASSERT_TRUE(waitUntil([&] { return player.engine()->isSeekable(); }, 3000));
   player.findChild<QToolButton*>(QStringLiteral("forward"))->click();
@@ -227,19 +232,22 @@ TEST_F(PlayerTest, ControlsStopPauseSeekAndMute) {
   EXPECT_NEAR(player.output()->volume(), 1.0, 0.001);
 }
 
-TEST_F(PlayerTest, EndOfFileStaysAtTheEnd) {
+TEST_F(PlayerLive, EndOfFileStaysAtTheEnd) {
   MediaPlayer player;
   player.show();
   player.setFileName(tone_);
   ASSERT_TRUE(waitUntil([&] { return player.engine()->isSeekable(); }, 10000));
   player.engine()->setPosition(5000);
   ASSERT_TRUE(waitUntil([&] { return player.engine()->mediaStatus() == QMediaPlayer::EndOfMedia; }, 10000));
-  runFor(500);
-  EXPECT_GT(player.CurrentPosition(), 5.5) << "played once, not rewound";
-  EXPECT_EQ(player.engine()->playbackState(), QMediaPlayer::StoppedState);
+  EXPECT_TRUE(staysTrue(
+      [&] {
+        return player.CurrentPosition() > 5.5 && player.engine()->playbackState() == QMediaPlayer::StoppedState;
+      },
+      500))
+      << "played once, not rewound";
 }
 
-TEST_F(PlayerTest, MainWindowOpensEachPlayerOnceAndBothPlayTogether) {
+TEST_F(PlayerLive, MainWindowOpensEachPlayerOnceAndBothPlayTogether) {
   QFile::remove(FirstStartMarkerPath());
   MarkStarted();
   WriteSetting(QStringLiteral("LastRecorded"), QStringLiteral("FileName"), tone_);
@@ -279,7 +287,7 @@ TEST_F(PlayerTest, MainWindowOpensEachPlayerOnceAndBothPlayTogether) {
 }
 
 // Real sound: what reaches the test sound server's output carries the file's tone.
-TEST_F(PlayerTest, PlaysTheToneIntoTheSoundServer) {
+TEST_F(PlayerLive, PlaysTheToneIntoTheSoundServer) {
   const QString sink = qEnvironmentVariable("TALLOWEN_TEST_SINK");
   if (sink.isEmpty()) GTEST_SKIP() << "needs the test command's sound server";
   WriteSetting(QStringLiteral("LastRecorded"), QStringLiteral("FileName"), tone_);
@@ -294,13 +302,16 @@ TEST_F(PlayerTest, PlaysTheToneIntoTheSoundServer) {
                                             sink + QStringLiteral(".monitor"), QStringLiteral("-t"),
                                             QStringLiteral("2"), captured});
   ASSERT_TRUE(recorder.waitForStarted());
-  // Meanwhile the label advances by about a second a second.
-  runFor(300);
-  const QString firstText = window.Label1->text();
-  const int first = QTime::fromString(firstText, QStringLiteral("hh:mm:ss")).msecsSinceStartOfDay() / 1000;
-  runFor(2000);
-  const int later = QTime::fromString(window.Label1->text(), QStringLiteral("hh:mm:ss")).msecsSinceStartOfDay() / 1000;
-  EXPECT_NEAR(later - first, 2, 1) << firstText.toStdString() << " then " << window.Label1->text().toStdString();
+  // Meanwhile the label advances by a second a second: it shows the whole seconds played.
+  auto shown = [&] {
+    return QTime::fromString(window.Label1->text(), QStringLiteral("hh:mm:ss")).msecsSinceStartOfDay() / 1000;
+  };
+  ASSERT_TRUE(waitUntil([&] { return shown() >= 1; }, 5000));
+  QElapsedTimer watch;
+  watch.start();
+  const int first = shown();
+  ASSERT_TRUE(waitUntil([&] { return shown() >= first + 2; }, 5000)) << window.Label1->text().toStdString();
+  EXPECT_NEAR(watch.elapsed(), 2000, 1000) << "two seconds of the label in two seconds of time";
   ASSERT_TRUE(waitUntil([&] { return recorder.state() == QProcess::NotRunning; }, 10000));
   const std::vector<float> heard = decodeMono(captured, 16000);
   ASSERT_GT(heard.size(), 16000u);

@@ -11,7 +11,9 @@
 #include "platform/Twips.h"
 #include "recording/Encoder.h"
 #include "settings/modINI.h"
+#include "platform/ApplicationFolder.h"
 #include "platform/Pictures.h"
+#include "platform/TextFit.h"
 
 namespace tallowen {
 
@@ -68,6 +70,7 @@ frmConfig::frmConfig(const Seams& seams, QWidget* parent) : QDialog(parent), sea
   connect(Command1, &QPushButton::clicked, this, &frmConfig::Command1_Click);
   connect(Command2, &QPushButton::clicked, this, &frmConfig::Command2_Click);
   connect(Command3, &QPushButton::clicked, this, &frmConfig::Command3_Click);
+  FitTexts(this);
   Form_Load();
 }
 

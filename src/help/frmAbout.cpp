@@ -8,6 +8,7 @@
 #include "platform/Seams.h"
 #include "platform/Twips.h"
 #include "platform/Pictures.h"
+#include "platform/TextFit.h"
 
 namespace tallowen {
 
@@ -94,6 +95,7 @@ frmAbout::frmAbout(Launcher* launcher, QWidget* parent)
     black->setPalette(p);
   }
   setLinkColour(kLinkBlue);
+  FitTexts(this);
   cmdOK->setFocus();
 }
 

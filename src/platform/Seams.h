@@ -1,6 +1,6 @@
 #pragma once
 // What the windows need from the system, each behind a small interface that tests replace
-// with a scripted stand-in. Production code gets Seams::system().
+// with a scripted stand-in. Production code gets SystemSeams() (app/SystemSeams.h).
 
 #include <QDateTime>
 #include <QString>
@@ -78,15 +78,6 @@ struct Seams {
   HelpDesk* help = nullptr;
   AudioInputChoice* audioInput = nullptr;
   EncoderFactory* encoders = nullptr;
-
-  static Seams system();
 };
-
-// Qt's own texts (standard buttons, file dialogs) in Japanese, like the rest of the
-// program; false when the translation is not installed.
-bool LoadQtTranslation();
-
-// The folder of the executable; the program's own files are found in it.
-QString ApplicationFolder();
 
 }  // namespace tallowen

@@ -11,6 +11,7 @@
 #include "player/MediaPlayer.h"
 #include "settings/modINI.h"
 #include "platform/Pictures.h"
+#include "platform/TextFit.h"
 
 namespace tallowen {
 
@@ -71,6 +72,7 @@ frmPlayer::frmPlayer(const Seams& seams, Load load, QWidget* parent) : QDialog(p
   connect(Command1, &QPushButton::clicked, this, &frmPlayer::Command1_Click);
   readPosition_ = [this] { return MediaPlayer1->CurrentPosition(); };
 
+  FitTexts(this);
   Form_Load(load);
   Timer1->start();
 }

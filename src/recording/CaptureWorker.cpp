@@ -17,7 +17,7 @@ void CaptureWorker::begin() {
   bool created = false;
   try {
     input_ = setup_.makeInput();
-    std::unique_ptr<OutputFile> file = OutputFile::create(setup_.path);
+    std::unique_ptr<OutputFile> file = OutputFile::create(setup_.path, setup_.disk);
     created = true;
     journal_ = std::make_unique<RecordingJournalEntry>(setup_.path);
     writer_ = LoadedCodec().createWriter(std::move(file), setup_.profile, setup_.texts, input_->format(),
@@ -34,6 +34,11 @@ void CaptureWorker::begin() {
     input_.reset();
     throw;
   }
+}
+
+void CaptureWorker::setPaused(bool paused) {
+  paused_ = paused;
+  TraceMoment(paused ? "paused" : "resumed");
 }
 
 void CaptureWorker::onAudio(const uint8_t* const* planes, int frames) {

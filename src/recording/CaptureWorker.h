@@ -7,6 +7,7 @@
 
 #include "recording/AudioInput.h"
 #include "recording/Codec.h"
+#include "recording/OutputFile.h"
 #include "recording/RecordingJournal.h"
 
 namespace tallowen {
@@ -18,6 +19,7 @@ struct CaptureSetup {
   Profile profile;
   DisplayTexts texts;
   WriterOptions options;
+  std::shared_ptr<const DiskSpace> disk;  // null: the real disk
 };
 
 // The recording's pipeline on the encoder's worker thread: input, then writer. Each
@@ -30,7 +32,7 @@ class CaptureWorker : public QObject {
 
   // Creates the file and starts the input; throws EncoderError, leaving no file behind.
   void begin();
-  void setPaused(bool paused) { paused_ = paused; }
+  void setPaused(bool paused);
   // Ends the recording as if the input had ended, for the reason given.
   void endBecause(const QString& reason) { finishLater(reason); }
   // Stops the input and completes the file; throws EncoderError. Idempotent.

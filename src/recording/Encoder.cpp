@@ -111,6 +111,7 @@ void Encoder::start() {
   setup.texts = displayInfo_.texts();
   setup.options.flushEachPacket = flushPackets_;
   setup.options.syncInterval = syncToDisk_ ? kSyncInterval : std::chrono::milliseconds(0);
+  setup.disk = disk_;
   const QString input = source.input();
   if (input.startsWith(kDeviceScheme)) {
     // Qt's device list belongs to this thread; only the capture moves to the worker.

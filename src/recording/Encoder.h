@@ -9,6 +9,7 @@
 #include "recording/EncoderError.h"
 #include "recording/Profiles.h"
 #include "recording/Codec.h"
+#include "recording/OutputFile.h"
 
 class QMediaDevices;
 class QTimer;
@@ -122,6 +123,8 @@ class Encoder : public QObject {
   // recording survives a power failure too.
   void setSyncToDisk(bool on) { syncToDisk_ = on; }
   bool syncToDisk() const { return syncToDisk_; }
+  // Where the file's writes may go; the real disk when none is given.
+  void setDiskSpace(std::shared_ptr<const DiskSpace> disk) { disk_ = std::move(disk); }
 
   // Starts capture into the file, or resumes a paused recording. Throws EncoderError.
   void start();
@@ -153,6 +156,7 @@ class Encoder : public QObject {
   EncoderFile file_;
   bool flushPackets_ = false;
   bool syncToDisk_ = false;
+  std::shared_ptr<const DiskSpace> disk_;
   State state_ = Stopped;
   QString lastError_;
   int64_t samplesAtEnd_ = 0;

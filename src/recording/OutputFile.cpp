@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -19,8 +18,6 @@ namespace tallowen {
 
 namespace {
 
-std::atomic<qint64> writeLimit{-1};
-
 bool syncDescriptor(int fd) {
 #ifdef Q_OS_WIN
   return _commit(fd) == 0;
@@ -31,13 +28,12 @@ bool syncDescriptor(int fd) {
 
 }  // namespace
 
-void OutputFile::setWriteLimitForTesting(qint64 bytes) { writeLimit = bytes; }
-
-OutputFile::OutputFile(const QString& path) : path_(path), file_(path) {}
+OutputFile::OutputFile(const QString& path, std::shared_ptr<const DiskSpace> disk)
+    : path_(path), disk_(std::move(disk)), file_(path) {}
 
 OutputFile::~OutputFile() { close(); }
 
-std::unique_ptr<OutputFile> OutputFile::create(const QString& path) {
+std::unique_ptr<OutputFile> OutputFile::create(const QString& path, std::shared_ptr<const DiskSpace> disk) {
   const QFileInfo info(path);
   const QString folder = info.absolutePath();
   if (!QFileInfo(folder).isDir())
@@ -46,7 +42,7 @@ std::unique_ptr<OutputFile> OutputFile::create(const QString& path) {
     throw EncoderError(QStringLiteral("The file %1 exists already; it is not overwritten.")
                            .arg(QDir::toNativeSeparators(path)));
 
-  std::unique_ptr<OutputFile> out(new OutputFile(path));
+  std::unique_ptr<OutputFile> out(new OutputFile(path, std::move(disk)));
   // NewOnly fails if another program made the file in the meantime: never overwrite.
   if (!out->file_.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
     throw EncoderError(QStringLiteral("The file %1 cannot be created: %2")
@@ -55,8 +51,7 @@ std::unique_ptr<OutputFile> OutputFile::create(const QString& path) {
 }
 
 int OutputFile::write(const uint8_t* data, int size) {
-  const qint64 limit = writeLimit.load();
-  if (limit >= 0 && file_.pos() + size > limit) {
+  if (disk_ && !disk_->allows(file_.pos() + size)) {
     writeError_ = QStringLiteral("No space left on the device.");
     return -ENOSPC;
   }

@@ -8,12 +8,21 @@
 
 namespace tallowen {
 
+// How much the disk takes: the real one is asked by writing, so production needs none of
+// this; a test hands the encoder it drives a disk that fills up where it says.
+class DiskSpace {
+ public:
+  virtual ~DiskSpace() = default;
+  // Whether a file may grow to `size` bytes; a write past it fails with "no space left".
+  virtual bool allows(int64_t size) const = 0;
+};
+
 // The recording's file on disk, created exclusively (an existing file is never
 // overwritten). The muxer writes through it, so that every write and sync is ours to check.
 class OutputFile : public ByteSink {
  public:
   // Throws EncoderError when the file exists, its folder is missing or not writable.
-  static std::unique_ptr<OutputFile> create(const QString& path);
+  static std::unique_ptr<OutputFile> create(const QString& path, std::shared_ptr<const DiskSpace> disk = {});
   ~OutputFile() override;
 
   OutputFile(const OutputFile&) = delete;
@@ -27,13 +36,12 @@ class OutputFile : public ByteSink {
   void syncToDisk() override;
   void close() override;
 
-  // Test hook: writes fail with "no space left" once the file would grow past this size.
-  static void setWriteLimitForTesting(qint64 bytes);
 
  private:
-  explicit OutputFile(const QString& path);
+  OutputFile(const QString& path, std::shared_ptr<const DiskSpace> disk);
 
   QString path_;
+  std::shared_ptr<const DiskSpace> disk_;
   QFile file_;
   QString writeError_;
 };

@@ -46,5 +46,5 @@ done
 
 # The unpacked program records, with its folder read-only as after a system-wide install.
 chmod -R a-w "$root/opt/tallowen"
-TALLOWEN_E2E_INSTALLED=$root/opt/tallowen/tallowen "$e2e" --gtest_filter=EndToEnd.RecordsAToneFromTheMainWindow
+TALLOWEN_E2E_INSTALLED=$root/opt/tallowen/tallowen "$e2e" --gtest_filter=EndToEndLive.RecordsAToneFromTheMainWindow
 echo "package test passed: $(basename "$deb")"

@@ -85,14 +85,6 @@ std::vector<float> decodeMono(const QString& path, int sampleRate) {
   return out;
 }
 
-void startFeeding(QProcess& p, const QString& fifo, const QString& soundFile) {
-  p.start(QStringLiteral("ffmpeg"),
-          {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-re"), QStringLiteral("-i"),
-           soundFile, QStringLiteral("-f"), QStringLiteral("s16le"), QStringLiteral("-ar"),
-           QStringLiteral("44100"), QStringLiteral("-ac"), QStringLiteral("2"), QStringLiteral("-y"), fifo});
-  p.waitForStarted();
-}
-
 double dominantFrequency(const std::vector<float>& samples, int sampleRate) {
   // Goertzel over the middle second at most: cheap, and enough resolution for a tone.
   const size_t n = std::min<size_t>(samples.size(), size_t(sampleRate));

@@ -26,10 +26,6 @@ Probe probe(const QString& path);
 // The file's sound decoded by ffmpeg to mono floats at `sampleRate`.
 std::vector<float> decodeMono(const QString& path, int sampleRate);
 
-// Plays a sound file into the test sound server's microphone pipe at the pace of a real
-// microphone; the caller kills the process when done.
-void startFeeding(QProcess& feeder, const QString& fifo, const QString& soundFile);
-
 // The strongest frequency between 50 Hz and the Nyquist limit, in 5 Hz steps.
 double dominantFrequency(const std::vector<float>& samples, int sampleRate);
 

@@ -2,6 +2,7 @@
 // Scripted stand-ins for the system, for the windows' tests.
 
 #include <QWidget>
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <optional>
@@ -111,15 +112,30 @@ class FileAudioInput : public AudioInputChoice {
   std::function<void()> onAdjust;  // runs in the middle of a recording start
 };
 
-// Encoders with a profile list of the test's choice, or none at all.
+// A disk that is full at the size the test sets, which it may change at any time.
+class FillingDisk : public DiskSpace {
+ public:
+  bool allows(int64_t size) const override {
+    const int64_t limit = fullAt;
+    return limit < 0 || size <= limit;
+  }
+  std::atomic<int64_t> fullAt{-1};  // -1: never full
+};
+
+// Encoders with a profile list of the test's choice, or none at all, writing to a disk
+// the test can fill.
 class FakeEncoders : public EncoderFactory {
  public:
   std::unique_ptr<Encoder> create() override {
     if (!failure.isEmpty()) throw EncoderError(failure);
-    return profiles ? std::make_unique<Encoder>(ProfileCollection(*profiles)) : std::make_unique<Encoder>();
+    auto encoder =
+        profiles ? std::make_unique<Encoder>(ProfileCollection(*profiles)) : std::make_unique<Encoder>();
+    encoder->setDiskSpace(disk);
+    return encoder;
   }
   std::optional<std::vector<Profile>> profiles;  // the built-in ones when empty
   QString failure;                               // set: creating an encoder fails
+  std::shared_ptr<FillingDisk> disk = std::make_shared<FillingDisk>();
 };
 
 struct FakeSystem {

@@ -18,6 +18,19 @@ bool waitUntil(Predicate done, int timeoutMs = 10000) {
   return true;
 }
 
+// Runs the event loop for `ms` while `holds` stays true; false as soon as it fails. For
+// what must not change: a paused player, a file that stays as it was.
+template <typename Predicate>
+bool staysTrue(Predicate holds, int ms) {
+  QDeadlineTimer deadline(ms);
+  while (!deadline.hasExpired()) {
+    if (!holds()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(2);
+  }
+  return holds();
+}
+
 // Runs the event loop for a while, as a user's pause would.
 inline void runFor(int ms) {
   QDeadlineTimer deadline(ms);

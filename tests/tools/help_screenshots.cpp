@@ -7,6 +7,7 @@
 
 #include "help/HTMLHelp.h"
 #include "help/frmAbout.h"
+#include "platform/ApplicationFolder.h"
 #include "platform/Seams.h"
 
 namespace {

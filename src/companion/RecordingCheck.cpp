@@ -1,4 +1,4 @@
-#include "recording/companion/RecordingCheck.h"
+#include "companion/RecordingCheck.h"
 
 #include <QAudioDevice>
 #include <QCoreApplication>

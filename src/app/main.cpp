@@ -2,9 +2,10 @@
 #include <QTimer>
 
 #include "platform/ProcessEnd.h"
-#include "platform/Seams.h"
+#include "app/SystemSeams.h"
+#include "platform/ApplicationFolder.h"
 #include "recording/Codec.h"
-#include "recording/Form1.h"
+#include "app/Form1.h"
 #include "settings/modINI.h"
 
 namespace {
@@ -13,7 +14,7 @@ int run(int argc, char* argv[]) {
   QApplication app(argc, argv);
   tallowen::LoadQtTranslation();
 
-  const tallowen::Seams seams = tallowen::Seams::system();
+  const tallowen::Seams seams = tallowen::SystemSeams();
   // Settings that cannot be kept anywhere are said once, not lost without a word.
   tallowen::SetSettingsFailureHandler([prompter = seams.prompter](const QString& path) {
     prompter->message(QApplication::activeWindow(),

@@ -1,4 +1,4 @@
-#include "recording/companion/Report.h"
+#include "companion/Report.h"
 
 #include <QMessageBox>
 

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "platform/Seams.h"
-#include "recording/SingleWindow.h"
+#include "app/SingleWindow.h"
 
 class QAction;
 class QLabel;

@@ -5,7 +5,7 @@
 #include <QStringList>
 #include <vector>
 
-#include "recording/companion/RecordingCheck.h"
+#include "companion/RecordingCheck.h"
 
 class QMessageBox;
 

@@ -1,4 +1,4 @@
-#include "recording/Form1.h"
+#include "app/Form1.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -15,11 +15,13 @@
 #include "platform/Twips.h"
 #include "player/frmPlayer.h"
 #include "recording/Encoder.h"
-#include "recording/FirstStart.h"
+#include "app/FirstStart.h"
 #include "recording/RecordingJournal.h"
 #include "recording/RecordingName.h"
 #include "settings/modINI.h"
+#include "platform/ApplicationFolder.h"
 #include "platform/Pictures.h"
+#include "platform/TextFit.h"
 
 
 namespace tallowen {
@@ -61,7 +63,8 @@ Form1::Form1(const Seams& seams, QWidget* parent) : QMainWindow(parent), seams_(
   createMenu();
   // A fixed window: the client area below the menu bar is 175 x 47 pixels.
   centralWidget()->setFixedSize(px(2625), px(705));
-  setFixedSize(px(2625), px(705) + menuBar()->sizeHint().height());
+  FitTexts(centralWidget());
+  setFixedSize(centralWidget()->width(), centralWidget()->height() + menuBar()->sizeHint().height());
 }
 
 Form1::~Form1() = default;

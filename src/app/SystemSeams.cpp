@@ -1,13 +1,11 @@
-#include "platform/Seams.h"
+#include "app/SystemSeams.h"
 
 #include <QApplication>
 #include <QEventLoop>
 #include <QFileDialog>
-#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProcess>
-#include <QTranslator>
 #include <QWidget>
 
 #include "help/HTMLHelp.h"
@@ -106,7 +104,7 @@ class BuiltInEncoders : public EncoderFactory {
 
 }  // namespace
 
-Seams Seams::system() {
+Seams SystemSeams() {
   static SystemPrompter prompter;
   static SystemLauncher launcher;
   static SystemClock clock;
@@ -115,13 +113,5 @@ Seams Seams::system() {
   static BuiltInEncoders encoders;
   return Seams{&prompter, &launcher, &clock, &help, &audioInput, &encoders};
 }
-
-bool LoadQtTranslation() {
-  static QTranslator translator;
-  return translator.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
-         QCoreApplication::installTranslator(&translator);
-}
-
-QString ApplicationFolder() { return QCoreApplication::applicationDirPath(); }
 
 }  // namespace tallowen

@@ -1,4 +1,4 @@
-#include "recording/FirstStart.h"
+#include "app/FirstStart.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,14 +1,13 @@
 // WMEDist: stands where the Windows Media Encoder installer stood. The encoder is built into
 // Tallowen, so instead of installing it this checks that the machine can record.
 #include <QApplication>
-#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QTextStream>
-#include <QTranslator>
 
+#include "platform/ApplicationFolder.h"
 #include "platform/ProcessEnd.h"
-#include "recording/companion/RecordingCheck.h"
-#include "recording/companion/Report.h"
+#include "companion/RecordingCheck.h"
+#include "companion/Report.h"
 
 using namespace tallowen;
 
@@ -29,9 +28,7 @@ int run(int argc, char* argv[]) {
       qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
     qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
-  QTranslator qtJapanese;
-  if (qtJapanese.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-    app.installTranslator(&qtJapanese);
+  LoadQtTranslation();
 
   const std::vector<Finding> findings = CheckRecording(GatherInputs());
   for (const Finding& f : findings) out << FindingLine(f) << '\n';

@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+
+#include "app/Form1.h"
+#include "config/frmConfig.h"
+#include "help/frmAbout.h"
+#include "player/frmPlayer.h"
+#include "support/FakeSeams.h"
+
+using namespace tallowen;
+using namespace tallowen::test;
+
+namespace {
+
+// Pixels of the label's text drawn in a box of the given size.
+int inkPixels(const QLabel& label, QSize size) {
+  QLabel copy(label.text());
+  copy.setFont(label.font());
+  copy.setPalette(label.palette());
+  copy.setAutoFillBackground(true);
+  copy.setAlignment(label.alignment());
+  copy.setWordWrap(label.wordWrap());
+  copy.setIndent(label.indent());
+  copy.setMargin(label.margin());
+  copy.setFixedSize(size);
+  const QImage image = copy.grab().toImage();
+  const QColor background = copy.palette().color(QPalette::Window);
+  int ink = 0;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor c = image.pixelColor(x, y);
+      ink += std::abs(c.red() - background.red()) + std::abs(c.green() - background.green()) +
+                 std::abs(c.blue() - background.blue()) >
+             150;
+    }
+  return ink;
+}
+
+// The texts of the window that do not show whole. A label's text is drawn once in the box
+// it has and once with room to spare: what the first lacks was cut. A button's text must
+// fit between its frame's edges.
+QStringList cutTexts(QWidget* window) {
+  QStringList cut;
+  for (QWidget* w : window->findChildren<QWidget*>()) {
+    if (!w->isVisibleTo(window) || w->window() != window) continue;
+    const QRect inWindow(w->mapTo(window, QPoint()), w->size());
+    const QString where = QStringLiteral("%1 \"%2\"").arg(w->objectName());
+    if (auto* label = qobject_cast<QLabel*>(w); label && !label->text().isEmpty()) {
+      const QSize box = label->contentsRect().size();
+      const QSize roomy(label->wordWrap() ? box.width() : box.width() + 400, box.height() + 400);
+      const int shown = inkPixels(*label, box), whole = inkPixels(*label, roomy);
+      if (shown < whole * 0.98) cut << where.arg(label->text()) + QStringLiteral(": %1 of %2 pixels").arg(shown).arg(whole);
+    } else if (auto* button = qobject_cast<QAbstractButton*>(w); button && !button->text().isEmpty()) {
+      const QFontMetrics m = button->fontMetrics();
+      const QString text = QString(button->text()).remove(QLatin1Char('&'));
+      if (m.horizontalAdvance(text) > button->width() - 4 || m.tightBoundingRect(text).height() > button->height() - 2)
+        cut << where.arg(text) + QStringLiteral(": needs %1x%2, has %3x%4")
+                                     .arg(m.horizontalAdvance(text))
+                                     .arg(m.tightBoundingRect(text).height())
+                                     .arg(button->width())
+                                     .arg(button->height());
+    } else {
+      continue;
+    }
+    if (!window->rect().contains(inWindow)) cut << where.arg(QString()) + QStringLiteral(": outside the window");
+  }
+  return cut;
+}
+
+class WindowText : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->testAttribute(Qt::WA_DeleteOnClose)) delete w;
+  }
+  void expectWhole(QWidget* window) {
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    EXPECT_EQ(cutTexts(window).join(QLatin1Char('\n')).toStdString(), "") << window->objectName().toStdString();
+  }
+  FakeSystem sys_;
+};
+
+// With the fonts the program is made for (the deps script installs Liberation for Arial and
+// Courier New), and with whatever a machine without them falls back to (the test command
+// runs this program a second time with only DejaVu and Noto CJK): no text is ever cut.
+TEST_F(WindowText, EveryWindowShowsItsTextsWhole) {
+  std::printf("Arial is drawn with %s, Courier New with %s\n",
+              qPrintable(QFontInfo(QFont(QStringLiteral("Arial"))).family()),
+              qPrintable(QFontInfo(QFont(QStringLiteral("Courier New"))).family()));
+  Form1 form(sys_.seams());
+  expectWhole(&form);
+  for (const QString& status : {QStringLiteral("Starting..."), QStringLiteral("Stopping..."),
+                                QStringLiteral("00:00:00"), QStringLiteral("23:59:59")}) {
+    form.Label1->setText(status);
+    EXPECT_EQ(cutTexts(&form).join(QLatin1Char('\n')).toStdString(), "");
+  }
+  frmConfig config(sys_.seams());
+  expectWhole(&config);
+  frmPlayer player(sys_.seams());
+  player.Label1->setText(QStringLiteral("100:00:00"));
+  expectWhole(&player);
+  frmAbout about(&sys_.launcher);
+  expectWhole(&about);
+}
+
+}  // namespace
