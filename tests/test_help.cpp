@@ -317,6 +317,53 @@ TEST_F(HelpViewerTest, AMissingFileIsSaidInItsOwnViewerAndTheCallerGoesOn) {
   EXPECT_EQ(viewers().size(), 2u);
 }
 
+TEST_F(HelpViewerTest, OnlyWebAndMailLinksLeaveTheViewerAndOthersAreRefusedInThePane) {
+  ShowHelpContents(nullptr, kHelpFile);
+  HelpViewer* viewer = onlyViewer();
+  ASSERT_TRUE(viewer);
+  QList<QUrl> handedOut;
+  bool desktopTakesIt = true;
+  viewer->page()->setLinkOpener([&](const QUrl& url) {
+    handedOut << url;
+    return desktopTakesIt;
+  });
+  auto click = [&](const char* link) { emit viewer->page()->anchorClicked(QUrl(QString::fromUtf8(link))); };
+
+  for (const char* allowed : {"http://example.org/a.html", "https://example.org/b?c=d#e",
+                              "mailto:someone@example.org", "HTTPS://EXAMPLE.ORG/"}) {
+    handedOut.clear();
+    click(allowed);
+    ASSERT_EQ(handedOut.size(), 1) << allowed;
+    EXPECT_EQ(handedOut[0], QUrl(QString::fromUtf8(allowed)));
+    EXPECT_EQ(viewer->currentPage(), QStringLiteral("/index.html")) << "the page stays";
+  }
+
+  handedOut.clear();
+  for (const char* refused :
+       {"file:///etc/passwd", "smb://server/share/file.txt", "javascript:alert(1)", "ftp://example.org/file",
+        "tallowen-unknown:whatever", "FILE:///tmp/x", "chm-notice:/1"}) {
+    click(refused);
+    EXPECT_TRUE(viewer->page()->showsNotice()) << refused;
+    const QString text = viewer->page()->toPlainText();
+    EXPECT_TRUE(text.contains(QStringLiteral("はヘルプから開けません")))
+        << refused << ": " << text.toStdString();
+    viewer->backAction()->trigger();
+    EXPECT_EQ(viewer->currentPage(), QStringLiteral("/index.html")) << refused;
+  }
+  EXPECT_TRUE(handedOut.isEmpty()) << handedOut.first().toString().toStdString();
+
+  // Links into the file, also in the form other help files use, stay in the viewer.
+  click("ms-its:TallowenHelp.chm::/play.html");
+  EXPECT_EQ(viewer->currentPage(), QStringLiteral("/play.html"));
+  EXPECT_TRUE(handedOut.isEmpty());
+
+  // Nothing on the desktop took an allowed link: said too, not left silent.
+  desktopTakesIt = false;
+  click("https://example.org/");
+  EXPECT_EQ(handedOut.size(), 1);
+  EXPECT_TRUE(viewer->page()->toPlainText().contains(QStringLiteral("開くアプリケーションが見つかりません")));
+}
+
 TEST_F(HelpViewerTest, LinksHistoryContentsAndKeywordsMoveBetweenPages) {
   ShowHelpContents(nullptr, kHelpFile);
   HelpViewer* viewer = onlyViewer();
