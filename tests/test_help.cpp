@@ -2,6 +2,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -14,8 +16,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
+#include <QtEndian>
 #include <functional>
 
+#include "help/BuiltHelpFile.h"
 #include "help/HTMLHelp.h"
 #include "help/HelpBook.h"
 #include "help/HelpPage.h"
@@ -42,9 +46,44 @@ void forEachEntry(const std::vector<SitemapEntry>& entries,
 
 std::unique_ptr<HelpBook> openBuiltBook() {
   QString error;
-  auto book = HelpBook::open(kHelpFile, &error);
+  auto book = HelpBook::open(kHelpFile, BuiltHelpFileSha256(), &error);
   EXPECT_TRUE(book) << error.toStdString();
   return book;
+}
+
+QByteArray builtBytes() {
+  QFile file(kHelpFile);
+  EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+  return file.readAll();
+}
+
+QString writeFile(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+  EXPECT_EQ(file.write(bytes), bytes.size());
+  return path;
+}
+
+// The built file with one byte changed inside its LZX-compressed pages, found through
+// chmlib's own listing: the header and directory stay intact, so chmlib would open it.
+QByteArray withCompressedByteChanged() {
+  QByteArray bytes = builtBytes();
+  QProcess tool;
+  tool.start(QStringLiteral("enum_chmLib"), {kHelpFile});
+  EXPECT_TRUE(tool.waitForFinished(10000)) << "enum_chmLib (libchm-bin) did not run";
+  static const QRegularExpression line(
+      QStringLiteral(R"(^\s*0\s+(\d+)\s+(\d+)\s+.*::DataSpace/Storage/MSCompressed/Content\s*$)"),
+      QRegularExpression::MultilineOption);
+  const auto match = line.match(QString::fromUtf8(tool.readAllStandardOutput()));
+  EXPECT_TRUE(match.hasMatch());
+  if (!match.hasMatch() || bytes.size() < 0x60) return {};
+  // Offsets in section 0 count from where the ITSF header says it starts.
+  const qint64 section0 = qFromLittleEndian<qint64>(bytes.constData() + 0x58);
+  const qint64 at = section0 + match.captured(1).toLongLong() + match.captured(2).toLongLong() / 2;
+  EXPECT_LT(at, bytes.size());
+  if (at >= bytes.size()) return {};
+  bytes[at] = static_cast<char>(bytes[at] ^ 0x5a);
+  return bytes;
 }
 
 QString pageText(const HelpBook& book, const QString& page) {
@@ -192,31 +231,37 @@ TEST(HelpBook, LinksBecomeArchivePaths) {
   EXPECT_TRUE(HelpBook::archivePath(QStringLiteral("#top")).isEmpty());
 }
 
-TEST(HelpBook, MissingGarbledAndCutOffFilesAreSaidInWords) {
+TEST(HelpBook, MissingFilesAndFilesNotAsBuiltAreSaidInWordsBeforeChmlibReadsThem) {
   QTemporaryDir dir;
   QString error;
-  EXPECT_FALSE(HelpBook::open(dir.filePath(QStringLiteral("none.chm")), &error));
+  EXPECT_FALSE(HelpBook::open(dir.filePath(QStringLiteral("none.chm")), BuiltHelpFileSha256(), &error));
   EXPECT_TRUE(error.contains(QStringLiteral("見つかりません"))) << error.toStdString();
 
-  const QString garbled = dir.filePath(QStringLiteral("garbled.chm"));
-  QFile g(garbled);
-  ASSERT_TRUE(g.open(QIODevice::WriteOnly));
-  g.write(QByteArray(4096, 'x'));
-  g.close();
-  error.clear();
-  EXPECT_FALSE(HelpBook::open(garbled, &error));
-  EXPECT_TRUE(error.contains(QStringLiteral("開けません"))) << error.toStdString();
+  const QByteArray built = builtBytes();
+  const QByteArray changed = withCompressedByteChanged();
+  ASSERT_EQ(changed.size(), built.size());
+  const std::pair<const char*, QByteArray> damaged[] = {
+      {"garbled.chm", QByteArray(4096, 'x')},
+      {"cut.chm", built.left(built.size() / 2)},
+      {"cut-at-end.chm", built.chopped(1)},
+      {"changed.chm", changed},
+  };
+  for (const auto& [name, bytes] : damaged) {
+    const QString path = writeFile(dir.filePath(QString::fromLatin1(name)), bytes);
+    error.clear();
+    EXPECT_FALSE(HelpBook::open(path, BuiltHelpFileSha256(), &error)) << name;
+    // Said by the check, not by chmlib, which says "開けません" or "読めません".
+    EXPECT_TRUE(error.contains(QStringLiteral("が壊れています。Tallowen をインストールし直して")))
+        << name << ": " << error.toStdString();
+    EXPECT_TRUE(error.contains(path)) << error.toStdString();
+  }
 
-  QFile whole(kHelpFile);
-  ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
-  const QString cut = dir.filePath(QStringLiteral("cut.chm"));
-  QFile c(cut);
-  ASSERT_TRUE(c.open(QIODevice::WriteOnly));
-  c.write(whole.read(whole.size() / 2));
-  c.close();
-  error.clear();
-  EXPECT_FALSE(HelpBook::open(cut, &error));
-  EXPECT_TRUE(error.contains(QStringLiteral("壊れて"))) << error.toStdString();
+  // The intact file too, against a digest that is not its own; none is no pass.
+  for (const QByteArray& other : {QByteArray(), QCryptographicHash::hash("x", QCryptographicHash::Sha256)}) {
+    error.clear();
+    EXPECT_FALSE(HelpBook::open(kHelpFile, other, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("壊れています"))) << error.toStdString();
+  }
 }
 
 // ---- The viewer, through HTMLHelp -------------------------------------------------------
@@ -315,6 +360,88 @@ TEST_F(HelpViewerTest, AMissingFileIsSaidInItsOwnViewerAndTheCallerGoesOn) {
   // Another file has a viewer of its own.
   ShowHelpContents(nullptr, kHelpFile);
   EXPECT_EQ(viewers().size(), 2u);
+}
+
+TEST_F(HelpViewerTest, ADamagedOrCutCopyIsSaidDamagedInItsViewerAndNeverOpened) {
+  QTemporaryDir dir;
+  const QByteArray built = builtBytes();
+  const QByteArray changed = withCompressedByteChanged();
+  ASSERT_EQ(changed.size(), built.size());
+  ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("changed")));
+  ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("cut")));
+  const QString copies[] = {
+      writeFile(dir.filePath(QStringLiteral("changed/TallowenHelp.chm")), changed),
+      writeFile(dir.filePath(QStringLiteral("cut/TallowenHelp.chm")), built.left(built.size() - 4096)),
+  };
+  for (const QString& copy : copies) {
+    EXPECT_NE(ShowHelpContents(nullptr, copy), 0u);
+    EXPECT_NE(ShowHelpTopic(nullptr, copy, 1), 0u);
+  }
+  ASSERT_EQ(viewers().size(), 2u);
+  for (HelpViewer* viewer : viewers()) {
+    EXPECT_FALSE(viewer->hasBook());
+    EXPECT_FALSE(viewer->navigation()->isEnabled());
+    EXPECT_TRUE(viewer->currentPage().isEmpty());
+    const QString text = viewer->page()->toPlainText();
+    EXPECT_TRUE(text.contains(QStringLiteral("ヘルプ ファイル「%1」が壊れています").arg(viewer->helpFile())))
+        << text.toStdString();
+  }
+
+  // The file as built still opens beside them.
+  ShowHelpTopic(nullptr, kHelpFile, 1);
+  ASSERT_EQ(viewers().size(), 3u);
+  for (HelpViewer* viewer : viewers()) {
+    if (viewer->helpFile() == kHelpFile) {
+      EXPECT_EQ(viewer->currentPage(), QStringLiteral("/cannot_record.html"));
+    }
+  }
+}
+
+TEST_F(HelpViewerTest, OnlyWebAndMailLinksLeaveTheViewerAndOthersAreRefusedInThePane) {
+  ShowHelpContents(nullptr, kHelpFile);
+  HelpViewer* viewer = onlyViewer();
+  ASSERT_TRUE(viewer);
+  QList<QUrl> handedOut;
+  bool desktopTakesIt = true;
+  viewer->page()->setLinkOpener([&](const QUrl& url) {
+    handedOut << url;
+    return desktopTakesIt;
+  });
+  auto click = [&](const char* link) { emit viewer->page()->anchorClicked(QUrl(QString::fromUtf8(link))); };
+
+  for (const char* allowed : {"http://example.org/a.html", "https://example.org/b?c=d#e",
+                              "mailto:someone@example.org", "HTTPS://EXAMPLE.ORG/"}) {
+    handedOut.clear();
+    click(allowed);
+    ASSERT_EQ(handedOut.size(), 1) << allowed;
+    EXPECT_EQ(handedOut[0], QUrl(QString::fromUtf8(allowed)));
+    EXPECT_EQ(viewer->currentPage(), QStringLiteral("/index.html")) << "the page stays";
+  }
+
+  handedOut.clear();
+  for (const char* refused :
+       {"file:///etc/passwd", "smb://server/share/file.txt", "javascript:alert(1)", "ftp://example.org/file",
+        "tallowen-unknown:whatever", "FILE:///tmp/x", "chm-notice:/1"}) {
+    click(refused);
+    EXPECT_TRUE(viewer->page()->showsNotice()) << refused;
+    const QString text = viewer->page()->toPlainText();
+    EXPECT_TRUE(text.contains(QStringLiteral("はヘルプから開けません")))
+        << refused << ": " << text.toStdString();
+    viewer->backAction()->trigger();
+    EXPECT_EQ(viewer->currentPage(), QStringLiteral("/index.html")) << refused;
+  }
+  EXPECT_TRUE(handedOut.isEmpty()) << handedOut.first().toString().toStdString();
+
+  // Links into the file, also in the form other help files use, stay in the viewer.
+  click("ms-its:TallowenHelp.chm::/play.html");
+  EXPECT_EQ(viewer->currentPage(), QStringLiteral("/play.html"));
+  EXPECT_TRUE(handedOut.isEmpty());
+
+  // Nothing on the desktop took an allowed link: said too, not left silent.
+  desktopTakesIt = false;
+  click("https://example.org/");
+  EXPECT_EQ(handedOut.size(), 1);
+  EXPECT_TRUE(viewer->page()->toPlainText().contains(QStringLiteral("開くアプリケーションが見つかりません")));
 }
 
 TEST_F(HelpViewerTest, LinksHistoryContentsAndKeywordsMoveBetweenPages) {

@@ -2,6 +2,7 @@
 
 #include <chm_lib.h>
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 
@@ -27,35 +28,56 @@ int collect(chmFile*, chmUnitInfo* unit, void* context) {
   return CHM_ENUMERATOR_CONTINUE;
 }
 
+// The file's SHA-256, or nothing when it cannot be read to its end.
+std::optional<QByteArray> sha256Of(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+  QCryptographicHash hash(QCryptographicHash::Sha256);
+  QByteArray chunk(64 * 1024, Qt::Uninitialized);
+  for (;;) {
+    const qint64 got = file.read(chunk.data(), chunk.size());
+    if (got < 0) return std::nullopt;
+    if (got == 0) break;
+    hash.addData(QByteArrayView(chunk.constData(), got));
+  }
+  return hash.result();
+}
+
 }  // namespace
 
-std::unique_ptr<ChmArchive> ChmArchive::open(const QString& path, QString* error) {
+std::unique_ptr<ChmArchive> ChmArchive::open(const QString& path, const QByteArray& sha256, QString* error) {
   const QFileInfo info(path);
-  if (!info.exists()) {
-    if (error)
-      *error =
-          QStringLiteral("ヘルプ ファイル「%1」が見つかりません。").arg(QFileInfo(path).absoluteFilePath());
+  const QString shown = info.absoluteFilePath();
+  auto fail = [error](const QString& why) {
+    if (error) *error = why;
     return nullptr;
-  }
+  };
+  if (!info.exists()) return fail(QStringLiteral("ヘルプ ファイル「%1」が見つかりません。").arg(shown));
+  const QString notHelp =
+      QStringLiteral(
+          "ヘルプ ファイル「%1」を開けません。ファイルが壊れているか、ヘルプ ファイルではありません。")
+          .arg(shown);
+  // A folder or a device in its place could not be read to an end.
+  if (!info.isFile()) return fail(notHelp);
+  const auto actual = sha256Of(path);
+  if (!actual)
+    return fail(
+        QStringLiteral("ヘルプ ファイル「%1」を読めません。ファイルを読む権限があるか確かめてください。")
+            .arg(shown));
+  if (*actual != sha256)
+    return fail(
+        QStringLiteral("ヘルプ ファイル「%1」が壊れています。Tallowen をインストールし直してください。")
+            .arg(shown));
+
   ChmFilePtr file(chm_open(QFile::encodeName(path).constData()));
-  if (!file) {
-    if (error)
-      *error =
-          QStringLiteral(
-              "ヘルプ ファイル「%1」を開けません。ファイルが壊れているか、ヘルプ ファイルではありません。")
-              .arg(info.absoluteFilePath());
-    return nullptr;
-  }
+  if (!file) return fail(notHelp);
   std::unique_ptr<ChmArchive> archive(new ChmArchive(std::move(file)));
   Listing listing;
   chm_enumerate(archive->file_.get(), CHM_ENUMERATE_ALL, collect, &listing);
   // A file whose directory lists nothing readable is no help file, whatever its header says.
-  if (listing.files.isEmpty() && listing.internal.isEmpty()) {
-    if (error)
-      *error = QStringLiteral("ヘルプ ファイル「%1」の中身を読めません。ファイルが壊れています。")
-                   .arg(info.absoluteFilePath());
-    return nullptr;
-  }
+  if (listing.files.isEmpty() && listing.internal.isEmpty())
+    return fail(
+        QStringLiteral("ヘルプ ファイル「%1」の中身を読めません。ファイルが壊れています。").arg(shown));
   archive->files_ = listing.files;
   for (const QString& p : listing.files + listing.internal) archive->byLowerCase_.insert(p.toLower(), p);
   return archive;

@@ -19,8 +19,9 @@ using ChmFilePtr = std::unique_ptr<chmFile, ChmFileCloser>;
 
 class ChmArchive {
  public:
-  // Null when the file cannot be opened as a CHM; `error` then says why, in words.
-  static std::unique_ptr<ChmArchive> open(const QString& path, QString* error);
+  // Null when the file cannot be opened as a CHM; `error` then says why, in words. chmlib
+  // reads the file only when its SHA-256 is `sha256`: it can crash on a damaged one.
+  static std::unique_ptr<ChmArchive> open(const QString& path, const QByteArray& sha256, QString* error);
 
   // Paths are the archive's own, "/dir/page.html"; a lookup ignores letter case, as the
   // help compilers do.

@@ -5,6 +5,7 @@
 #include <QScreen>
 #include <QWidget>
 
+#include "help/BuiltHelpFile.h"
 #include "help/HelpViewer.h"
 
 namespace tallowen {
@@ -27,7 +28,8 @@ quintptr present(QWidget* owner, const QString& helpFile, Show show) {
   if (!viewer) {
     // No parent: the help window outlives the window that asked for it (a settings dialog
     // is destroyed when closed), and it does not keep the program running on its own.
-    viewer = new HelpViewer(helpFile);
+    // The program's help file is the one it was built with; anything else is damaged.
+    viewer = new HelpViewer(helpFile, BuiltHelpFileSha256());
     viewer->setAttribute(Qt::WA_DeleteOnClose);
     viewer->setAttribute(Qt::WA_QuitOnClose, false);
     if (owner) {

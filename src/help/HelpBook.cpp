@@ -32,8 +32,8 @@ void collectLocals(const std::vector<SitemapEntry>& entries, QString& first) {
 
 }  // namespace
 
-std::unique_ptr<HelpBook> HelpBook::open(const QString& path, QString* error) {
-  auto archive = ChmArchive::open(path, error);
+std::unique_ptr<HelpBook> HelpBook::open(const QString& path, const QByteArray& sha256, QString* error) {
+  auto archive = ChmArchive::open(path, sha256, error);
   if (!archive) return nullptr;
   std::unique_ptr<HelpBook> book(new HelpBook(std::move(archive)));
   book->readSystem();

@@ -10,12 +10,21 @@ namespace tallowen {
 namespace {
 const QString kScheme = QStringLiteral("chm");
 const QString kNoticeScheme = QStringLiteral("chm-notice");
+
+// The web and mail only: file:, smb: and the like would let a page open local or shared
+// files, or start programs, through the desktop.
+bool mayLeaveHelp(const QUrl& target) {
+  const QString scheme = target.scheme().toLower();
+  return scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
+         scheme == QLatin1String("mailto");
+}
 }  // namespace
 
-HelpPage::HelpPage(QWidget* parent) : QTextBrowser(parent) {
+HelpPage::HelpPage(QWidget* parent)
+    : QTextBrowser(parent), openLink_([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
   setObjectName(QStringLiteral("helpPage"));
-  // Links are followed here, so that addresses outside the file go to the desktop's browser
-  // and those inside stay in this pane's history.
+  // Links are followed here, so that web and mail addresses go to the desktop, those inside
+  // the file stay in this pane's history, and every other kind is refused.
   setOpenLinks(false);
   connect(this, &QTextBrowser::anchorClicked, this, &HelpPage::followLink);
 }
@@ -52,7 +61,17 @@ void HelpPage::followLink(const QUrl& link) {
     setSource(inside);
     return;
   }
-  QDesktopServices::openUrl(target);
+  const QString shown = target.toDisplayString();
+  if (!mayLeaveHelp(target)) {
+    showNotice(QStringLiteral("リンクを開けません"),
+               QStringLiteral("「%1」はヘルプから開けません。ヘルプから開けるのは、http、https、mailto "
+                              "のリンクだけです。")
+                   .arg(shown));
+    return;
+  }
+  if (!openLink_ || !openLink_(target))
+    showNotice(QStringLiteral("リンクを開けません"),
+               QStringLiteral("「%1」を開くアプリケーションが見つかりません。").arg(shown));
 }
 
 QVariant HelpPage::loadResource(int type, const QUrl& name) {

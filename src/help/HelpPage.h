@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QTextBrowser>
+#include <functional>
 
 namespace tallowen {
 
@@ -15,6 +16,9 @@ class HelpPage : public QTextBrowser {
   explicit HelpPage(QWidget* parent = nullptr);
 
   void setBook(const HelpBook* book) { book_ = book; }
+  // Hands a link that leaves the help to the desktop; true when something took it.
+  using LinkOpener = std::function<bool(const QUrl&)>;
+  void setLinkOpener(LinkOpener open) { openLink_ = std::move(open); }
   static QUrl addressOf(const QString& archivePath);
   // What is shown in place of a page that cannot be shown; it takes its place in the
   // history like a page.
@@ -27,6 +31,7 @@ class HelpPage : public QTextBrowser {
   void followLink(const QUrl& link);
 
   const HelpBook* book_ = nullptr;
+  LinkOpener openLink_;
   QHash<QString, QString> notices_;  // by path, for the history
 };
 

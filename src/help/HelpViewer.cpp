@@ -53,7 +53,7 @@ QString withoutFragment(QString reference) {
 
 }  // namespace
 
-HelpViewer::HelpViewer(const QString& helpFile, QWidget* parent)
+HelpViewer::HelpViewer(const QString& helpFile, const QByteArray& sha256, QWidget* parent)
     : QMainWindow(parent), helpFile_(QFileInfo(helpFile).absoluteFilePath()) {
   setObjectName(QStringLiteral("helpViewer"));
   resize(800, 560);
@@ -111,7 +111,7 @@ HelpViewer::HelpViewer(const QString& helpFile, QWidget* parent)
   connect(display, &QPushButton::clicked, this, [this] { openKeyword(keywordList_->currentItem()); });
 
   QString error;
-  book_ = HelpBook::open(helpFile_, &error);
+  book_ = HelpBook::open(helpFile_, sha256, &error);
   if (!book_) {
     setWindowTitle(QStringLiteral("ヘルプ - %1").arg(QFileInfo(helpFile_).fileName()));
     navigation_->setEnabled(false);

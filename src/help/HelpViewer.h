@@ -18,11 +18,12 @@ class HelpBook;
 class HelpPage;
 
 // The help window: one help file's contents tree and keyword index beside its pages.
-// Modeless and on its own; a file that cannot be read is said so in the page pane.
+// Modeless and on its own; a file that cannot be read, or is not the file whose SHA-256 is
+// `sha256`, is said so in the page pane.
 class HelpViewer : public QMainWindow {
   Q_OBJECT
  public:
-  explicit HelpViewer(const QString& helpFile, QWidget* parent = nullptr);
+  HelpViewer(const QString& helpFile, const QByteArray& sha256, QWidget* parent = nullptr);
   ~HelpViewer() override;
 
   // The file as given, made absolute: the viewer's identity.
