@@ -112,6 +112,75 @@ TEST(ProfileBytes, AddsSectionsAndKeysWhereExpected) {
   EXPECT_EQ(valueIn(rewritten("[a]\nk=v\r\r", "a", "n", "2"), "a", "k"), "v");
 }
 
+TEST(ProfileBytes, ReadsCrLfLfAndLoneCrLineEnds) {
+  const char* const names[][2] = {{"a", "k"}, {"a", "n"}, {"b", "q"}, {"b", "z"}};
+  const QString values[] = {"1", "two", "3", ""};
+  for (const QByteArray eol : {"\r\n", "\n", "\r"}) {
+    const QByteArray file = "; note" + eol + "[a]" + eol + "k=1" + eol + "n = two" + eol + eol + "[b]" + eol +
+                            "q=3" + eol + "z=";
+    for (int i = 0; i < 4; ++i)
+      EXPECT_EQ(valueIn(file, names[i][0], names[i][1]), values[i]) << eol.toHex().toStdString() << " " << i;
+    EXPECT_EQ(valueIn(file + eol, "b", "q"), "3");
+  }
+  // Mixed, as after edits with different tools: every CRLF, LF and lone CR ends a line.
+  const QByteArray mixed = "[a]\rk=1\nn=2\r\n\r[b]\n\rq=3\r\r\nz=4";
+  EXPECT_EQ(valueIn(mixed, "a", "k"), "1");
+  EXPECT_EQ(valueIn(mixed, "a", "n"), "2");
+  EXPECT_EQ(valueIn(mixed, "b", "q"), "3");
+  EXPECT_EQ(valueIn(mixed, "b", "z"), "4");
+  // A lone CR inside what an LF-only reader would take for one line splits it.
+  EXPECT_EQ(valueIn("[a]\nk=1\rn=2\n", "a", "n"), "2");
+  EXPECT_EQ(valueIn("[a]\nk=1\rn=2\n", "a", "k"), "1");
+}
+
+TEST(ProfileBytes, WritesKeepTheFilesLineEnds) {
+  for (const QByteArray eol : {"\r\n", "\n", "\r"}) {
+    const QByteArray file = "[a]" + eol + "k=1" + eol + eol + "[b]" + eol + "q=3" + eol;
+    EXPECT_EQ(rewritten(file, "a", "k", "9"), "[a]" + eol + "k=9" + eol + eol + "[b]" + eol + "q=3" + eol);
+    EXPECT_EQ(rewritten(file, "a", "n", "2"),
+              "[a]" + eol + "k=1" + eol + "n=2" + eol + eol + "[b]" + eol + "q=3" + eol);
+    EXPECT_EQ(rewritten(file, "c", "x", "4"), file + "[c]" + eol + "x=4" + eol);
+    // An unterminated last line gets the file's line end before anything follows it.
+    EXPECT_EQ(rewritten("[a]" + eol + "k=1", "a", "n", "2"), "[a]" + eol + "k=1" + eol + "n=2" + eol);
+    EXPECT_EQ(rewritten("[a]" + eol + "k=1", "c", "x", "4"), "[a]" + eol + "k=1" + eol + "[c]" + eol + "x=4" + eol);
+  }
+  // No line end yet: CRLF, as the Windows program writes.
+  EXPECT_EQ(rewritten("[a]", "a", "k", "1"), "[a]\r\nk=1\r\n");
+  // Mixed files follow their first line end.
+  EXPECT_EQ(rewritten("[a]\rk=1\n", "a", "n", "2"), "[a]\rk=1\nn=2\r");
+  EXPECT_EQ(rewritten("[a]\r\nk=1\r", "b", "x", "4"), "[a]\r\nk=1\r[b]\r\nx=4\r\n");
+  // A CR written right before the file's LF would join it into one line end and take the
+  // blank line away; the key's line gets a whole CRLF instead.
+  const QByteArray crThenLf = "[a]\rk=1\n\n[b]\rq=3\r";
+  const QByteArray added = rewritten(crThenLf, "a", "n", "2");
+  EXPECT_EQ(added, "[a]\rk=1\nn=2\r\n\n[b]\rq=3\r");
+  EXPECT_EQ(valueIn(added, "b", "q"), "3");
+}
+
+TEST(ProfileBytes, CommentsDuplicatesAndTextBeforeTheFirstSection) {
+  const QByteArray file =
+      "k=before any section\r\n"
+      "[a]\r\n"
+      ";k=commented out\r\n"
+      "  ; indented comment = x\r\n"
+      "#k=not a comment to Windows\r\n"
+      "k=first ; not a comment either\r\n"
+      "K=second\r\n"
+      "[A]\r\n"
+      "k=in the second [a]\r\n"
+      "only=in the second [a]\r\n";
+  EXPECT_EQ(valueIn(file, "a", "k"), "first ; not a comment either");
+  EXPECT_EQ(valueIn(file, "a", "#k"), "not a comment to Windows");
+  EXPECT_EQ(valueIn(file, "a", ";k"), "");
+  EXPECT_EQ(valueIn(file, "a", "only"), "");
+  EXPECT_EQ(valueIn(file, "", "k"), "");
+  // Writes go to the first of the duplicates too, and leave the rest alone.
+  EXPECT_EQ(rewritten(file, "A", "K", "new"), QByteArray(file).replace("k=first ; not a comment either", "k=new"));
+  const QByteArray added = rewritten(file, "a", "only", "here");
+  EXPECT_EQ(added, QByteArray(file).replace("K=second\r\n", "K=second\r\nonly=here\r\n"));
+  EXPECT_EQ(valueIn(added, "a", "only"), "here");
+}
+
 TEST(ProfileBytes, ReplacesInPlaceAndKeepsTheRest) {
   const QByteArray before =
       "; top\r\ngarbage line\r\n[Other]\r\nKey=o\r\n\r\n[ Main ]\r\n"

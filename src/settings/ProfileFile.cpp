@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStringView>
+#include <algorithm>
 #include <cstring>
 
 namespace tallowen {
@@ -27,25 +28,30 @@ View trimBlanks(View v) {
 
 struct Line {
   qsizetype begin = 0;
-  qsizetype end = 0;       // end of the raw content, before "\r\n" or "\n"
-  qsizetype parseEnd = 0;  // what parsing looks at: up to a NUL, without a stray '\r'
+  qsizetype end = 0;       // end of the content, before its line end
+  qsizetype parseEnd = 0;  // what parsing looks at: up to a NUL
   qsizetype next = 0;      // start of the following line
   bool hasEol = false;
 };
 
+// A line ends at CRLF, at LF, or at a CR alone: files from Windows, from Linux tools, and
+// from old Mac tools or hand edits all read the same.
 Line lineAt(const QByteArray& bytes, qsizetype pos) {
   Line ln;
   ln.begin = pos;
-  const qsizetype nl = bytes.indexOf('\n', pos);
-  ln.hasEol = nl >= 0;
-  ln.end = ln.hasEol ? nl : bytes.size();
-  ln.next = ln.hasEol ? nl + 1 : bytes.size();
-  if (ln.hasEol && ln.end > pos && bytes.at(ln.end - 1) == '\r') --ln.end;
-  const void* nul = std::memchr(bytes.constData() + pos, '\0', size_t(ln.end - pos));
-  ln.parseEnd = nul ? static_cast<const char*>(nul) - bytes.constData() : ln.end;
-  // Every stray '\r' at the end goes: otherwise a line end added after an unterminated
-  // last line would change the value on it.
-  while (ln.parseEnd > pos && bytes.at(ln.parseEnd - 1) == '\r') --ln.parseEnd;
+  const char* const data = bytes.constData();
+  const char* const stop = data + bytes.size();
+  const char* const eol = std::find_if(data + pos, stop, [](char c) { return c == '\n' || c == '\r'; });
+  ln.end = eol - data;
+  ln.hasEol = eol != stop;
+  if (!ln.hasEol)
+    ln.next = ln.end;
+  else if (*eol == '\r' && eol + 1 != stop && eol[1] == '\n')
+    ln.next = ln.end + 2;
+  else
+    ln.next = ln.end + 1;
+  const void* nul = std::memchr(data + pos, '\0', size_t(ln.end - pos));
+  ln.parseEnd = nul ? static_cast<const char*>(nul) - data : ln.end;
   return ln;
 }
 
@@ -142,13 +148,15 @@ QByteArray storableValue(const QString& value, const LocaleCodec& codec) {
   return bytes;
 }
 
-// New lines follow the file's first line end; a file without one gets CRLF,
-// like the files the Windows program writes.
+// New lines follow the file's first line end, whichever of CRLF, LF and CR it is; a file
+// without one gets CRLF, like the files the Windows program writes.
 QByteArray lineEndOf(const QByteArray& bytes) {
-  const qsizetype nl = bytes.indexOf('\n');
-  if (nl < 0) return "\r\n";
-  return nl > 0 && bytes.at(nl - 1) == '\r' ? "\r\n" : "\n";
+  const Line first = lineAt(bytes, 0);
+  if (!first.hasEol) return "\r\n";
+  return bytes.mid(first.end, first.next - first.end);
 }
+
+bool endsWithLineEnd(const QByteArray& bytes) { return bytes.endsWith('\n') || bytes.endsWith('\r'); }
 
 // nullopt when the file is there but cannot be read: writing over it would
 // lose whatever it holds.
@@ -200,10 +208,14 @@ std::optional<QByteArray> rewrite(const QByteArray& fileBytes, const QString& se
   const QByteArray eol = lineEndOf(fileBytes);
   const QByteArray keyLine = codec.fromUnicode(keyName.toString()) + '=' + valueBytes + eol;
   if (loc.sectionFound) {
-    out.insert(loc.insertAt, (loc.insertNeedsEol ? eol : QByteArray()) + keyLine);
+    QByteArray added = (loc.insertNeedsEol ? eol : QByteArray()) + keyLine;
+    // In a mixed file a CR of ours right before an LF of the file would make one CRLF of
+    // the two, and a blank line would go.
+    if (added.endsWith('\r') && loc.insertAt < out.size() && out.at(loc.insertAt) == '\n') added += '\n';
+    out.insert(loc.insertAt, added);
     return out;
   }
-  if (!out.isEmpty() && !out.endsWith('\n')) out += eol;
+  if (!out.isEmpty() && !endsWithLineEnd(out)) out += eol;
   out += '[' + codec.fromUnicode(sectionName.toString()) + ']' + eol + keyLine;
   return out;
 }
