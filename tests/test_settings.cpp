@@ -1,14 +1,20 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <csignal>
+#include <iostream>
+#include <memory>
 #include <ostream>
 #include <random>
+#include <string>
 
 #include "platform/LocaleCodec.h"
 #include "settings/ProfileFile.h"
@@ -16,6 +22,7 @@
 
 using namespace tallowen;
 using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
 
 // Readable failure messages.
 void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
@@ -56,6 +63,33 @@ void putFile(const QString& path, const QByteArray& bytes) {
   QFile f(path);
   ASSERT_TRUE(f.open(QIODevice::WriteOnly));
   ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+unsigned modeOf(const QString& path) {
+  struct stat st {};
+  return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// This test executable again, in one of the modes main() gives it for a second process.
+// The QProcess kills it when it goes.
+std::unique_ptr<QProcess> startSelf(const QStringList& args) {
+  auto process = std::make_unique<QProcess>();
+  process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  process->start(QCoreApplication::applicationFilePath(), args);
+  return process;
+}
+
+// Another process holding the write lock of `file` until killed; nullptr if it never got it.
+std::unique_ptr<QProcess> lockHolder(const QString& file) {
+  std::unique_ptr<QProcess> holder = startSelf({"--hold-lock", file});
+  while (!holder->canReadLine())
+    if (!holder->waitForReadyRead(10000)) return nullptr;
+  return holder->readLine() == "held\n" ? std::move(holder) : nullptr;
+}
+
+void kill(QProcess& process) {
+  process.kill();
+  process.waitForFinished();
 }
 
 }  // namespace
@@ -281,9 +315,105 @@ TEST_F(ProfileFileTest, KeepsPermissionsAndLineEnds) {
   ASSERT_TRUE(WriteProfileString(path(), "a", "k", "2", kUtf8));
   ASSERT_TRUE(WriteProfileString(path(), "b", "k", "3", kUtf8));
   EXPECT_EQ(fileBytes(path()), "[a]\nk=2\n[b]\nk=3\n");
-  struct stat st {};
-  ASSERT_EQ(stat(QFile::encodeName(path()).constData(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(modeOf(path()), 0640u);
+
+  // The mode comes from the old file, not from the umask a new file would get.
+  const mode_t savedMask = ::umask(0);
+  for (const auto& [mode, mask] : {std::pair<mode_t, mode_t>{0600, 022}, {0644, 077}}) {
+    ASSERT_EQ(::chmod(QFile::encodeName(path()).constData(), mode), 0);
+    ::umask(mask);
+    EXPECT_TRUE(WriteProfileString(path(), "a", "k", QString::number(mode, 8), kUtf8));
+    EXPECT_EQ(modeOf(path()), unsigned(mode));
+  }
+  ::umask(savedMask);
+  EXPECT_EQ(valueIn(fileBytes(path()), "a", "k"), "644");
+}
+
+TEST_F(ProfileFileTest, ASymlinkStaysALinkAndTheFileItLeadsToIsWritten) {
+  ASSERT_TRUE(QDir(dir.path()).mkpath("app") && QDir(dir.path()).mkpath("shared"));
+  putFile(path("shared/real.ini"), "[a]\nk=1\n");
+  ASSERT_EQ(::chmod(QFile::encodeName(path("shared/real.ini")).constData(), 0600), 0);
+  ASSERT_EQ(::symlink("../shared/real.ini", QFile::encodeName(path("app/setting.ini")).constData()), 0);
+
+  ASSERT_TRUE(WriteProfileString(path("app/setting.ini"), "a", "k", "2", kUtf8));
+  ASSERT_TRUE(WriteProfileString(path("app/setting.ini"), "b", "n", "3", kUtf8));
+  EXPECT_EQ(QFileInfo(path("app/setting.ini")).symLinkTarget(), path("shared/real.ini"));
+  EXPECT_EQ(fileBytes(path("shared/real.ini")), "[a]\nk=2\n[b]\nn=3\n");
+  EXPECT_EQ(modeOf(path("shared/real.ini")), 0600u);
+  const auto filters = QDir::Files | QDir::Hidden | QDir::System;
+  EXPECT_EQ(QDir(path("app")).entryList(filters), QStringList{"setting.ini"});
+  EXPECT_EQ(QDir(path("shared")).entryList(filters), QStringList{"real.ini"});
+
+  // A link to a file not made yet: the file is made where the link leads.
+  ASSERT_EQ(::symlink("../shared/later.ini", QFile::encodeName(path("app/later.ini")).constData()), 0);
+  ASSERT_TRUE(WriteProfileString(path("app/later.ini"), "a", "k", "1", kUtf8));
+  EXPECT_TRUE(QFileInfo(path("app/later.ini")).isSymLink());
+  EXPECT_EQ(fileBytes(path("shared/later.ini")), "[a]\r\nk=1\r\n");
+
+  // A loop of links is refused, not replaced by a file.
+  ASSERT_EQ(::symlink("loop2.ini", QFile::encodeName(path("app/loop1.ini")).constData()), 0);
+  ASSERT_EQ(::symlink("loop1.ini", QFile::encodeName(path("app/loop2.ini")).constData()), 0);
+  EXPECT_FALSE(WriteProfileString(path("app/loop1.ini"), "a", "k", "1", kUtf8));
+  EXPECT_TRUE(QFileInfo(path("app/loop1.ini")).isSymLink());
+}
+
+TEST_F(ProfileFileTest, TwoProcessesWritingAtOnceKeepEachOthersKeys) {
+  constexpr int kKeys = 200;
+  const QString prefixes[] = {"a", "b"};
+  std::vector<std::unique_ptr<QProcess>> writers;
+  for (const QString& prefix : prefixes)
+    writers.push_back(startSelf({"--write-keys", path(), prefix, QString::number(kKeys)}));
+  for (const auto& w : writers) ASSERT_TRUE(w->waitForStarted());
+  // Both start writing together.
+  for (const auto& w : writers) {
+    w->write("go\n");
+    ASSERT_TRUE(w->waitForBytesWritten());
+  }
+  for (const auto& w : writers) {
+    ASSERT_TRUE(w->waitForFinished(120000));
+    EXPECT_EQ(w->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(w->exitCode(), 0) << "writes that failed";
+  }
+  const QByteArray file = fileBytes(path());
+  int kept = 0;
+  for (const QString& prefix : prefixes)
+    for (int i = 0; i < kKeys; ++i) kept += valueIn(file, "Race", prefix + QString::number(i)) == QString::number(i);
+  EXPECT_EQ(kept, 2 * kKeys);
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"setting.ini"});
+}
+
+TEST_F(ProfileFileTest, ALockLeftByAKilledWriterIsTakenOverAtOnce) {
+  putFile(path(), "[a]\r\nk=1\r\n");
+  const std::unique_ptr<QProcess> holder = lockHolder(path());
+  ASSERT_TRUE(holder);
+  kill(*holder);
+  ASSERT_TRUE(QFileInfo::exists(path() + ".lock"));
+
+  QElapsedTimer took;
+  took.start();
+  EXPECT_TRUE(WriteProfileString(path(), "a", "k", "2", kUtf8));
+  EXPECT_LT(took.elapsed(), kProfileLockWait.count() / 2);
+  EXPECT_EQ(fileBytes(path()), "[a]\r\nk=2\r\n");
+  EXPECT_FALSE(QFileInfo::exists(path() + ".lock"));
+}
+
+TEST_F(ProfileFileTest, ALockHeldByAStuckWriterMakesAWriteGiveUpSoon) {
+  putFile(path(), "[a]\r\nk=1\r\n");
+  std::unique_ptr<QProcess> holder = lockHolder(path());
+  ASSERT_TRUE(holder);
+
+  QElapsedTimer took;
+  took.start();
+  EXPECT_FALSE(WriteProfileString(path(), "a", "k", "2", kUtf8, 300ms));
+  EXPECT_GE(took.elapsed(), 300);
+  EXPECT_LT(took.elapsed(), 5000);
+  EXPECT_EQ(fileBytes(path()), "[a]\r\nk=1\r\n");
+  // Reads never wait for the lock.
+  EXPECT_EQ(ReadProfileString(path(), "a", "k", kUtf8), "1");
+
+  kill(*holder);
+  EXPECT_TRUE(WriteProfileString(path(), "a", "k", "2", kUtf8));
+  EXPECT_EQ(fileBytes(path()), "[a]\r\nk=2\r\n");
 }
 
 TEST_F(ProfileFileTest, UnreadableOrUnwritablePathsChangeNothing) {
@@ -329,8 +459,60 @@ TEST(ModIni, ReadsAndWritesSettingIniBesideTheExecutable) {
   EXPECT_TRUE(QFile::remove(file));
 }
 
+// Another copy of the program holding setting.ini's lock: the write gives up after a short
+// wait, and the user hears of it like of any write that could not be kept.
+TEST(ModIni, AWriteHeldUpByAnotherCopyIsReported) {
+  const QString file = SettingsFilePath();
+  QFile::remove(file);
+  std::vector<QString> reports;
+  SetSettingsFailureHandler([&](const QString& where) { reports.push_back(where); });
+  std::unique_ptr<QProcess> holder = lockHolder(file);
+  ASSERT_TRUE(holder);
+
+  QElapsedTimer took;
+  took.start();
+  WriteSetting("Record", "Folder", "/home/me/voice");
+  EXPECT_LT(took.elapsed(), kProfileLockWait.count() + 3000);
+  EXPECT_EQ(reports, std::vector<QString>{file});
+  EXPECT_EQ(ReadSetting("Record", "Folder"), "");
+
+  kill(*holder);
+  WriteSetting("Record", "Folder", "/home/me/voice");
+  EXPECT_EQ(ReadSetting("Record", "Folder"), "/home/me/voice");
+  SetSettingsFailureHandler(nullptr);
+  QFile::remove(file);
+}
+
+namespace {
+
+// The second processes of the tests above:
+//   --write-keys FILE PREFIX COUNT  after a line on standard input, sets [Race] PREFIX<i>=<i>
+//                                   for each i below COUNT, one write each; exits 1 if any failed
+//   --hold-lock FILE                takes FILE's write lock, says "held", and keeps it until killed
+int helperMain(const QStringList& args) {
+  if (args.size() == 5 && args[1] == "--write-keys") {
+    std::string go;
+    std::getline(std::cin, go);
+    bool allWritten = true;
+    for (int i = 0, n = args[4].toInt(); i < n; ++i)
+      allWritten &= WriteProfileString(args[2], "Race", args[3] + QString::number(i), QString::number(i), kUtf8);
+    return allWritten ? 0 : 1;
+  }
+  if (args.size() == 3 && args[1] == "--hold-lock") {
+    const ProfileWriteLock lock(args[2], 0ms);
+    if (!lock.held()) return 2;
+    std::cout << "held" << std::endl;
+    for (;;) ::pause();
+  }
+  return 3;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
+  if (argc > 1 && (argv[1] == std::string("--write-keys") || argv[1] == std::string("--hold-lock")))
+    return helperMain(app.arguments());
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
