@@ -71,7 +71,7 @@ unsigned modeOf(const QString& path) {
 }
 
 // This test executable again, in one of the modes main() gives it for a second process.
-// The QProcess kills it when it goes.
+// Its QProcess kills it if a test ends early.
 std::unique_ptr<QProcess> startSelf(const QStringList& args) {
   auto process = std::make_unique<QProcess>();
   process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -87,7 +87,7 @@ std::unique_ptr<QProcess> lockHolder(const QString& file) {
   return holder->readLine() == "held\n" ? std::move(holder) : nullptr;
 }
 
-void kill(QProcess& process) {
+void killAndWait(QProcess& process) {
   process.kill();
   process.waitForFinished();
 }
@@ -386,7 +386,7 @@ TEST_F(ProfileFileTest, ALockLeftByAKilledWriterIsTakenOverAtOnce) {
   putFile(path(), "[a]\r\nk=1\r\n");
   const std::unique_ptr<QProcess> holder = lockHolder(path());
   ASSERT_TRUE(holder);
-  kill(*holder);
+  killAndWait(*holder);
   ASSERT_TRUE(QFileInfo::exists(path() + ".lock"));
 
   QElapsedTimer took;
@@ -411,7 +411,7 @@ TEST_F(ProfileFileTest, ALockHeldByAStuckWriterMakesAWriteGiveUpSoon) {
   // Reads never wait for the lock.
   EXPECT_EQ(ReadProfileString(path(), "a", "k", kUtf8), "1");
 
-  kill(*holder);
+  killAndWait(*holder);
   EXPECT_TRUE(WriteProfileString(path(), "a", "k", "2", kUtf8));
   EXPECT_EQ(fileBytes(path()), "[a]\r\nk=2\r\n");
 }
@@ -476,7 +476,7 @@ TEST(ModIni, AWriteHeldUpByAnotherCopyIsReported) {
   EXPECT_EQ(reports, std::vector<QString>{file});
   EXPECT_EQ(ReadSetting("Record", "Folder"), "");
 
-  kill(*holder);
+  killAndWait(*holder);
   WriteSetting("Record", "Folder", "/home/me/voice");
   EXPECT_EQ(ReadSetting("Record", "Folder"), "/home/me/voice");
   SetSettingsFailureHandler(nullptr);
