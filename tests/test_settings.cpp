@@ -1,14 +1,20 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <csignal>
+#include <iostream>
+#include <memory>
 #include <ostream>
 #include <random>
+#include <string>
 
 #include "platform/LocaleCodec.h"
 #include "settings/ProfileFile.h"
@@ -16,6 +22,7 @@
 
 using namespace tallowen;
 using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
 
 // Readable failure messages.
 void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
@@ -56,6 +63,33 @@ void putFile(const QString& path, const QByteArray& bytes) {
   QFile f(path);
   ASSERT_TRUE(f.open(QIODevice::WriteOnly));
   ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+unsigned modeOf(const QString& path) {
+  struct stat st {};
+  return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// This test executable again, in one of the modes main() gives it for a second process.
+// Its QProcess kills it if a test ends early.
+std::unique_ptr<QProcess> startSelf(const QStringList& args) {
+  auto process = std::make_unique<QProcess>();
+  process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  process->start(QCoreApplication::applicationFilePath(), args);
+  return process;
+}
+
+// Another process holding the write lock of `file` until killed; nullptr if it never got it.
+std::unique_ptr<QProcess> lockHolder(const QString& file) {
+  std::unique_ptr<QProcess> holder = startSelf({"--hold-lock", file});
+  while (!holder->canReadLine())
+    if (!holder->waitForReadyRead(10000)) return nullptr;
+  return holder->readLine() == "held\n" ? std::move(holder) : nullptr;
+}
+
+void killAndWait(QProcess& process) {
+  process.kill();
+  process.waitForFinished();
 }
 
 }  // namespace
@@ -110,6 +144,75 @@ TEST(ProfileBytes, AddsSectionsAndKeysWhereExpected) {
   // so the line end that a new key brings leaves the value as it read.
   EXPECT_EQ(valueIn("[a]\nk=v\r\r", "a", "k"), "v");
   EXPECT_EQ(valueIn(rewritten("[a]\nk=v\r\r", "a", "n", "2"), "a", "k"), "v");
+}
+
+TEST(ProfileBytes, ReadsCrLfLfAndLoneCrLineEnds) {
+  const char* const names[][2] = {{"a", "k"}, {"a", "n"}, {"b", "q"}, {"b", "z"}};
+  const QString values[] = {"1", "two", "3", ""};
+  for (const QByteArray eol : {"\r\n", "\n", "\r"}) {
+    const QByteArray file = "; note" + eol + "[a]" + eol + "k=1" + eol + "n = two" + eol + eol + "[b]" + eol +
+                            "q=3" + eol + "z=";
+    for (int i = 0; i < 4; ++i)
+      EXPECT_EQ(valueIn(file, names[i][0], names[i][1]), values[i]) << eol.toHex().toStdString() << " " << i;
+    EXPECT_EQ(valueIn(file + eol, "b", "q"), "3");
+  }
+  // Mixed, as after edits with different tools: every CRLF, LF and lone CR ends a line.
+  const QByteArray mixed = "[a]\rk=1\nn=2\r\n\r[b]\n\rq=3\r\r\nz=4";
+  EXPECT_EQ(valueIn(mixed, "a", "k"), "1");
+  EXPECT_EQ(valueIn(mixed, "a", "n"), "2");
+  EXPECT_EQ(valueIn(mixed, "b", "q"), "3");
+  EXPECT_EQ(valueIn(mixed, "b", "z"), "4");
+  // A lone CR inside what an LF-only reader would take for one line splits it.
+  EXPECT_EQ(valueIn("[a]\nk=1\rn=2\n", "a", "n"), "2");
+  EXPECT_EQ(valueIn("[a]\nk=1\rn=2\n", "a", "k"), "1");
+}
+
+TEST(ProfileBytes, WritesKeepTheFilesLineEnds) {
+  for (const QByteArray eol : {"\r\n", "\n", "\r"}) {
+    const QByteArray file = "[a]" + eol + "k=1" + eol + eol + "[b]" + eol + "q=3" + eol;
+    EXPECT_EQ(rewritten(file, "a", "k", "9"), "[a]" + eol + "k=9" + eol + eol + "[b]" + eol + "q=3" + eol);
+    EXPECT_EQ(rewritten(file, "a", "n", "2"),
+              "[a]" + eol + "k=1" + eol + "n=2" + eol + eol + "[b]" + eol + "q=3" + eol);
+    EXPECT_EQ(rewritten(file, "c", "x", "4"), file + "[c]" + eol + "x=4" + eol);
+    // An unterminated last line gets the file's line end before anything follows it.
+    EXPECT_EQ(rewritten("[a]" + eol + "k=1", "a", "n", "2"), "[a]" + eol + "k=1" + eol + "n=2" + eol);
+    EXPECT_EQ(rewritten("[a]" + eol + "k=1", "c", "x", "4"), "[a]" + eol + "k=1" + eol + "[c]" + eol + "x=4" + eol);
+  }
+  // No line end yet: CRLF, as the Windows program writes.
+  EXPECT_EQ(rewritten("[a]", "a", "k", "1"), "[a]\r\nk=1\r\n");
+  // Mixed files follow their first line end.
+  EXPECT_EQ(rewritten("[a]\rk=1\n", "a", "n", "2"), "[a]\rk=1\nn=2\r");
+  EXPECT_EQ(rewritten("[a]\r\nk=1\r", "b", "x", "4"), "[a]\r\nk=1\r[b]\r\nx=4\r\n");
+  // A CR written right before the file's LF would join it into one line end and take the
+  // blank line away; the key's line gets a whole CRLF instead.
+  const QByteArray crThenLf = "[a]\rk=1\n\n[b]\rq=3\r";
+  const QByteArray added = rewritten(crThenLf, "a", "n", "2");
+  EXPECT_EQ(added, "[a]\rk=1\nn=2\r\n\n[b]\rq=3\r");
+  EXPECT_EQ(valueIn(added, "b", "q"), "3");
+}
+
+TEST(ProfileBytes, CommentsDuplicatesAndTextBeforeTheFirstSection) {
+  const QByteArray file =
+      "k=before any section\r\n"
+      "[a]\r\n"
+      ";k=commented out\r\n"
+      "  ; indented comment = x\r\n"
+      "#k=not a comment to Windows\r\n"
+      "k=first ; not a comment either\r\n"
+      "K=second\r\n"
+      "[A]\r\n"
+      "k=in the second [a]\r\n"
+      "only=in the second [a]\r\n";
+  EXPECT_EQ(valueIn(file, "a", "k"), "first ; not a comment either");
+  EXPECT_EQ(valueIn(file, "a", "#k"), "not a comment to Windows");
+  EXPECT_EQ(valueIn(file, "a", ";k"), "");
+  EXPECT_EQ(valueIn(file, "a", "only"), "");
+  EXPECT_EQ(valueIn(file, "", "k"), "");
+  // Writes go to the first of the duplicates too, and leave the rest alone.
+  EXPECT_EQ(rewritten(file, "A", "K", "new"), QByteArray(file).replace("k=first ; not a comment either", "k=new"));
+  const QByteArray added = rewritten(file, "a", "only", "here");
+  EXPECT_EQ(added, QByteArray(file).replace("K=second\r\n", "K=second\r\nonly=here\r\n"));
+  EXPECT_EQ(valueIn(added, "a", "only"), "here");
 }
 
 TEST(ProfileBytes, ReplacesInPlaceAndKeepsTheRest) {
@@ -212,9 +315,105 @@ TEST_F(ProfileFileTest, KeepsPermissionsAndLineEnds) {
   ASSERT_TRUE(WriteProfileString(path(), "a", "k", "2", kUtf8));
   ASSERT_TRUE(WriteProfileString(path(), "b", "k", "3", kUtf8));
   EXPECT_EQ(fileBytes(path()), "[a]\nk=2\n[b]\nk=3\n");
-  struct stat st {};
-  ASSERT_EQ(stat(QFile::encodeName(path()).constData(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(modeOf(path()), 0640u);
+
+  // The mode comes from the old file, not from the umask a new file would get.
+  const mode_t savedMask = ::umask(0);
+  for (const auto& [mode, mask] : {std::pair<mode_t, mode_t>{0600, 022}, {0644, 077}}) {
+    ASSERT_EQ(::chmod(QFile::encodeName(path()).constData(), mode), 0);
+    ::umask(mask);
+    EXPECT_TRUE(WriteProfileString(path(), "a", "k", QString::number(mode, 8), kUtf8));
+    EXPECT_EQ(modeOf(path()), unsigned(mode));
+  }
+  ::umask(savedMask);
+  EXPECT_EQ(valueIn(fileBytes(path()), "a", "k"), "644");
+}
+
+TEST_F(ProfileFileTest, ASymlinkStaysALinkAndTheFileItLeadsToIsWritten) {
+  ASSERT_TRUE(QDir(dir.path()).mkpath("app") && QDir(dir.path()).mkpath("shared"));
+  putFile(path("shared/real.ini"), "[a]\nk=1\n");
+  ASSERT_EQ(::chmod(QFile::encodeName(path("shared/real.ini")).constData(), 0600), 0);
+  ASSERT_EQ(::symlink("../shared/real.ini", QFile::encodeName(path("app/setting.ini")).constData()), 0);
+
+  ASSERT_TRUE(WriteProfileString(path("app/setting.ini"), "a", "k", "2", kUtf8));
+  ASSERT_TRUE(WriteProfileString(path("app/setting.ini"), "b", "n", "3", kUtf8));
+  EXPECT_EQ(QFileInfo(path("app/setting.ini")).symLinkTarget(), path("shared/real.ini"));
+  EXPECT_EQ(fileBytes(path("shared/real.ini")), "[a]\nk=2\n[b]\nn=3\n");
+  EXPECT_EQ(modeOf(path("shared/real.ini")), 0600u);
+  const auto filters = QDir::Files | QDir::Hidden | QDir::System;
+  EXPECT_EQ(QDir(path("app")).entryList(filters), QStringList{"setting.ini"});
+  EXPECT_EQ(QDir(path("shared")).entryList(filters), QStringList{"real.ini"});
+
+  // A link to a file not made yet: the file is made where the link leads.
+  ASSERT_EQ(::symlink("../shared/later.ini", QFile::encodeName(path("app/later.ini")).constData()), 0);
+  ASSERT_TRUE(WriteProfileString(path("app/later.ini"), "a", "k", "1", kUtf8));
+  EXPECT_TRUE(QFileInfo(path("app/later.ini")).isSymLink());
+  EXPECT_EQ(fileBytes(path("shared/later.ini")), "[a]\r\nk=1\r\n");
+
+  // A loop of links is refused, not replaced by a file.
+  ASSERT_EQ(::symlink("loop2.ini", QFile::encodeName(path("app/loop1.ini")).constData()), 0);
+  ASSERT_EQ(::symlink("loop1.ini", QFile::encodeName(path("app/loop2.ini")).constData()), 0);
+  EXPECT_FALSE(WriteProfileString(path("app/loop1.ini"), "a", "k", "1", kUtf8));
+  EXPECT_TRUE(QFileInfo(path("app/loop1.ini")).isSymLink());
+}
+
+TEST_F(ProfileFileTest, TwoProcessesWritingAtOnceKeepEachOthersKeys) {
+  constexpr int kKeys = 200;
+  const QString prefixes[] = {"a", "b"};
+  std::vector<std::unique_ptr<QProcess>> writers;
+  for (const QString& prefix : prefixes)
+    writers.push_back(startSelf({"--write-keys", path(), prefix, QString::number(kKeys)}));
+  for (const auto& w : writers) ASSERT_TRUE(w->waitForStarted());
+  // Both start writing together.
+  for (const auto& w : writers) {
+    w->write("go\n");
+    ASSERT_TRUE(w->waitForBytesWritten());
+  }
+  for (const auto& w : writers) {
+    ASSERT_TRUE(w->waitForFinished(120000));
+    EXPECT_EQ(w->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(w->exitCode(), 0) << "writes that failed";
+  }
+  const QByteArray file = fileBytes(path());
+  int kept = 0;
+  for (const QString& prefix : prefixes)
+    for (int i = 0; i < kKeys; ++i) kept += valueIn(file, "Race", prefix + QString::number(i)) == QString::number(i);
+  EXPECT_EQ(kept, 2 * kKeys);
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"setting.ini"});
+}
+
+TEST_F(ProfileFileTest, ALockLeftByAKilledWriterIsTakenOverAtOnce) {
+  putFile(path(), "[a]\r\nk=1\r\n");
+  const std::unique_ptr<QProcess> holder = lockHolder(path());
+  ASSERT_TRUE(holder);
+  killAndWait(*holder);
+  ASSERT_TRUE(QFileInfo::exists(path() + ".lock"));
+
+  QElapsedTimer took;
+  took.start();
+  EXPECT_TRUE(WriteProfileString(path(), "a", "k", "2", kUtf8));
+  EXPECT_LT(took.elapsed(), kProfileLockWait.count() / 2);
+  EXPECT_EQ(fileBytes(path()), "[a]\r\nk=2\r\n");
+  EXPECT_FALSE(QFileInfo::exists(path() + ".lock"));
+}
+
+TEST_F(ProfileFileTest, ALockHeldByAStuckWriterMakesAWriteGiveUpSoon) {
+  putFile(path(), "[a]\r\nk=1\r\n");
+  std::unique_ptr<QProcess> holder = lockHolder(path());
+  ASSERT_TRUE(holder);
+
+  QElapsedTimer took;
+  took.start();
+  EXPECT_FALSE(WriteProfileString(path(), "a", "k", "2", kUtf8, 300ms));
+  EXPECT_GE(took.elapsed(), 300);
+  EXPECT_LT(took.elapsed(), 5000);
+  EXPECT_EQ(fileBytes(path()), "[a]\r\nk=1\r\n");
+  // Reads never wait for the lock.
+  EXPECT_EQ(ReadProfileString(path(), "a", "k", kUtf8), "1");
+
+  killAndWait(*holder);
+  EXPECT_TRUE(WriteProfileString(path(), "a", "k", "2", kUtf8));
+  EXPECT_EQ(fileBytes(path()), "[a]\r\nk=2\r\n");
 }
 
 TEST_F(ProfileFileTest, UnreadableOrUnwritablePathsChangeNothing) {
@@ -260,8 +459,60 @@ TEST(ModIni, ReadsAndWritesSettingIniBesideTheExecutable) {
   EXPECT_TRUE(QFile::remove(file));
 }
 
+// Another copy of the program holding setting.ini's lock: the write gives up after a short
+// wait, and the user hears of it like of any write that could not be kept.
+TEST(ModIni, AWriteHeldUpByAnotherCopyIsReported) {
+  const QString file = SettingsFilePath();
+  QFile::remove(file);
+  std::vector<QString> reports;
+  SetSettingsFailureHandler([&](const QString& where) { reports.push_back(where); });
+  std::unique_ptr<QProcess> holder = lockHolder(file);
+  ASSERT_TRUE(holder);
+
+  QElapsedTimer took;
+  took.start();
+  WriteSetting("Record", "Folder", "/home/me/voice");
+  EXPECT_LT(took.elapsed(), kProfileLockWait.count() + 3000);
+  EXPECT_EQ(reports, std::vector<QString>{file});
+  EXPECT_EQ(ReadSetting("Record", "Folder"), "");
+
+  killAndWait(*holder);
+  WriteSetting("Record", "Folder", "/home/me/voice");
+  EXPECT_EQ(ReadSetting("Record", "Folder"), "/home/me/voice");
+  SetSettingsFailureHandler(nullptr);
+  QFile::remove(file);
+}
+
+namespace {
+
+// The second processes of the tests above:
+//   --write-keys FILE PREFIX COUNT  after a line on standard input, sets [Race] PREFIX<i>=<i>
+//                                   for each i below COUNT, one write each; exits 1 if any failed
+//   --hold-lock FILE                takes FILE's write lock, says "held", and keeps it until killed
+int helperMain(const QStringList& args) {
+  if (args.size() == 5 && args[1] == "--write-keys") {
+    std::string go;
+    std::getline(std::cin, go);
+    bool allWritten = true;
+    for (int i = 0, n = args[4].toInt(); i < n; ++i)
+      allWritten &= WriteProfileString(args[2], "Race", args[3] + QString::number(i), QString::number(i), kUtf8);
+    return allWritten ? 0 : 1;
+  }
+  if (args.size() == 3 && args[1] == "--hold-lock") {
+    const ProfileWriteLock lock(args[2], 0ms);
+    if (!lock.held()) return 2;
+    std::cout << "held" << std::endl;
+    for (;;) ::pause();
+  }
+  return 3;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
+  if (argc > 1 && (argv[1] == std::string("--write-keys") || argv[1] == std::string("--hold-lock")))
+    return helperMain(app.arguments());
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -5,7 +5,17 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStringView>
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tallowen {
 namespace {
@@ -27,25 +37,30 @@ View trimBlanks(View v) {
 
 struct Line {
   qsizetype begin = 0;
-  qsizetype end = 0;       // end of the raw content, before "\r\n" or "\n"
-  qsizetype parseEnd = 0;  // what parsing looks at: up to a NUL, without a stray '\r'
+  qsizetype end = 0;       // end of the content, before its line end
+  qsizetype parseEnd = 0;  // what parsing looks at: up to a NUL
   qsizetype next = 0;      // start of the following line
   bool hasEol = false;
 };
 
+// A line ends at CRLF, at LF, or at a CR alone: files from Windows, from Linux tools, and
+// from old Mac tools or hand edits all read the same.
 Line lineAt(const QByteArray& bytes, qsizetype pos) {
   Line ln;
   ln.begin = pos;
-  const qsizetype nl = bytes.indexOf('\n', pos);
-  ln.hasEol = nl >= 0;
-  ln.end = ln.hasEol ? nl : bytes.size();
-  ln.next = ln.hasEol ? nl + 1 : bytes.size();
-  if (ln.hasEol && ln.end > pos && bytes.at(ln.end - 1) == '\r') --ln.end;
-  const void* nul = std::memchr(bytes.constData() + pos, '\0', size_t(ln.end - pos));
-  ln.parseEnd = nul ? static_cast<const char*>(nul) - bytes.constData() : ln.end;
-  // Every stray '\r' at the end goes: otherwise a line end added after an unterminated
-  // last line would change the value on it.
-  while (ln.parseEnd > pos && bytes.at(ln.parseEnd - 1) == '\r') --ln.parseEnd;
+  const char* const data = bytes.constData();
+  const char* const stop = data + bytes.size();
+  const char* const eol = std::find_if(data + pos, stop, [](char c) { return c == '\n' || c == '\r'; });
+  ln.end = eol - data;
+  ln.hasEol = eol != stop;
+  if (!ln.hasEol)
+    ln.next = ln.end;
+  else if (*eol == '\r' && eol + 1 != stop && eol[1] == '\n')
+    ln.next = ln.end + 2;
+  else
+    ln.next = ln.end + 1;
+  const void* nul = std::memchr(data + pos, '\0', size_t(ln.end - pos));
+  ln.parseEnd = nul ? static_cast<const char*>(nul) - data : ln.end;
   return ln;
 }
 
@@ -142,13 +157,15 @@ QByteArray storableValue(const QString& value, const LocaleCodec& codec) {
   return bytes;
 }
 
-// New lines follow the file's first line end; a file without one gets CRLF,
-// like the files the Windows program writes.
+// New lines follow the file's first line end, whichever of CRLF, LF and CR it is; a file
+// without one gets CRLF, like the files the Windows program writes.
 QByteArray lineEndOf(const QByteArray& bytes) {
-  const qsizetype nl = bytes.indexOf('\n');
-  if (nl < 0) return "\r\n";
-  return nl > 0 && bytes.at(nl - 1) == '\r' ? "\r\n" : "\n";
+  const Line first = lineAt(bytes, 0);
+  if (!first.hasEol) return "\r\n";
+  return bytes.mid(first.end, first.next - first.end);
 }
+
+bool endsWithLineEnd(const QByteArray& bytes) { return bytes.endsWith('\n') || bytes.endsWith('\r'); }
 
 // nullopt when the file is there but cannot be read: writing over it would
 // lose whatever it holds.
@@ -162,6 +179,58 @@ std::optional<QByteArray> readFile(const QString& filePath) {
   QByteArray bytes = file.readAll();
   if (file.error() != QFileDevice::NoError) return std::nullopt;
   return bytes;
+}
+
+// The file a write replaces: filePath itself, or the end of its chain of symlinks, so that a
+// link stays a link and the temporary file is made where the rename can happen. Empty for a
+// loop of links.
+QString writeTarget(const QString& filePath) {
+  QFileInfo info(filePath);
+  for (int hops = 0; info.isSymLink(); ++hops) {
+    if (hops == 40) return {};
+    info.setFile(info.symLinkTarget());
+  }
+  return info.filePath();
+}
+
+// Wakes a writer waiting for the lock as soon as the holder removes the lock file. Polling
+// alone would nearly always miss the moment between one write of a busy holder and its next,
+// and could wait out its whole run. Where inotify is not to be had (its limits reached, a
+// network mount that reports nothing) the short timeout keeps polling.
+class LockFileWatch {
+ public:
+  explicit LockFileWatch(const QString& folder) : m_fd(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK)) {
+    if (m_fd >= 0 && ::inotify_add_watch(m_fd, QFile::encodeName(folder).constData(), IN_DELETE) < 0) {
+      ::close(m_fd);
+      m_fd = -1;
+    }
+  }
+  ~LockFileWatch() {
+    if (m_fd >= 0) ::close(m_fd);
+  }
+  LockFileWatch(const LockFileWatch&) = delete;
+  LockFileWatch& operator=(const LockFileWatch&) = delete;
+
+  void wait(std::chrono::milliseconds atMost) {
+    if (m_fd < 0) {
+      std::this_thread::sleep_for(atMost);
+      return;
+    }
+    pollfd ready{m_fd, POLLIN, 0};
+    if (::poll(&ready, 1, int(atMost.count())) <= 0) return;
+    alignas(inotify_event) char events[4096];
+    while (::read(m_fd, events, sizeof events) > 0) {
+    }
+  }
+
+ private:
+  int m_fd;
+};
+
+bool sameFile(int fd, const char* path) {
+  struct stat opened {}, named {};
+  return ::fstat(fd, &opened) == 0 && ::lstat(path, &named) == 0 && opened.st_dev == named.st_dev &&
+         opened.st_ino == named.st_ino;
 }
 
 }  // namespace
@@ -200,10 +269,14 @@ std::optional<QByteArray> rewrite(const QByteArray& fileBytes, const QString& se
   const QByteArray eol = lineEndOf(fileBytes);
   const QByteArray keyLine = codec.fromUnicode(keyName.toString()) + '=' + valueBytes + eol;
   if (loc.sectionFound) {
-    out.insert(loc.insertAt, (loc.insertNeedsEol ? eol : QByteArray()) + keyLine);
+    QByteArray added = (loc.insertNeedsEol ? eol : QByteArray()) + keyLine;
+    // In a mixed file a CR of ours right before an LF of the file would make one CRLF of
+    // the two, and a blank line would go.
+    if (added.endsWith('\r') && loc.insertAt < out.size() && out.at(loc.insertAt) == '\n') added += '\n';
+    out.insert(loc.insertAt, added);
     return out;
   }
-  if (!out.isEmpty() && !out.endsWith('\n')) out += eol;
+  if (!out.isEmpty() && !endsWithLineEnd(out)) out += eol;
   out += '[' + codec.fromUnicode(sectionName.toString()) + ']' + eol + keyLine;
   return out;
 }
@@ -217,15 +290,21 @@ QString ReadProfileString(const QString& filePath, const QString& section, const
 }
 
 bool WriteProfileString(const QString& filePath, const QString& section, const QString& key,
-                        const QString& value, const LocaleCodec& codec) {
-  const std::optional<QByteArray> old = readFile(filePath);
+                        const QString& value, const LocaleCodec& codec, std::chrono::milliseconds lockWait) {
+  const QString target = writeTarget(filePath);
+  if (target.isEmpty()) return false;
+  // Without the lock, two copies of the program each write back what they read and one
+  // loses the other's keys.
+  const ProfileWriteLock lock(target, lockWait);
+  if (!lock.held()) return false;
+  const std::optional<QByteArray> old = readFile(target);
   if (!old) return false;
   const std::optional<QByteArray> updated = detail::rewrite(*old, section, key, value, codec);
   if (!updated) return false;
   if (*updated == *old) return true;
   // QSaveFile writes a temporary file beside the target and renames it over
   // the target on commit, keeping the target's permissions.
-  QSaveFile file(filePath);
+  QSaveFile file(target);
   // Unbuffered: a short write (disk full, size limit) must show in write()'s
   // result; buffered, QSaveFile's commit() can let it pass.
   if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return false;
@@ -234,6 +313,59 @@ bool WriteProfileString(const QString& filePath, const QString& section, const Q
     return false;
   }
   return file.commit();
+}
+
+ProfileWriteLock::ProfileWriteLock(const QString& filePath, std::chrono::milliseconds wait) {
+  using Clock = std::chrono::steady_clock;
+  const QString target = writeTarget(filePath);
+  if (target.isEmpty()) return;
+  m_lockPath = QFile::encodeName(target + QStringLiteral(".lock"));
+  const Clock::time_point deadline = Clock::now() + wait;
+  std::optional<LockFileWatch> watch;
+  for (;;) {
+    // O_NOFOLLOW: a link planted in the lock file's place is not followed. Read access is
+    // all flock needs, so another user's lock file serves too.
+    const int fd = ::open(m_lockPath.constData(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) return;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      // The previous holder may have removed the file between our open and our lock:
+      // a lock on a removed file keeps nobody out, so take the one now at the path.
+      if (sameFile(fd, m_lockPath.constData())) {
+        m_fd = fd;
+        m_held = true;
+        return;
+      }
+      ::close(fd);
+    } else {
+      const int err = errno;
+      ::close(fd);
+      if (err == ENOLCK || err == EOPNOTSUPP || err == ENOSYS) {
+        // A file system without locks (a network mount without its lock service): writes
+        // go on unguarded, as they always did there, rather than never being kept.
+        m_held = true;
+        return;
+      }
+      if (err != EWOULDBLOCK && err != EINTR) return;
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+      if (left <= std::chrono::milliseconds::zero()) return;
+      if (!watch) {
+        // Watching from now on, then trying once more at once: a removal between the
+        // failed try and the watch is not missed.
+        watch.emplace(QFileInfo(target).absolutePath());
+        continue;
+      }
+      watch->wait(std::min(left, std::chrono::milliseconds{10}));
+    }
+    if (Clock::now() >= deadline) return;
+  }
+}
+
+ProfileWriteLock::~ProfileWriteLock() {
+  if (m_fd < 0) return;
+  // Removed while still held: a writer waiting on this file then finds it gone and takes
+  // a new one, instead of two writers each holding one.
+  ::unlink(m_lockPath.constData());
+  ::close(m_fd);
 }
 
 }  // namespace tallowen

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <chrono>
 #include <optional>
 
 #include "platform/LocaleCodec.h"
@@ -17,11 +18,38 @@ inline constexpr int kMaxProfileValueBytes = 1023;
 QString ReadProfileString(const QString& filePath, const QString& section, const QString& key,
                           const LocaleCodec& codec);
 
+// How long a write waits for other processes' writes to the same file: long enough to get
+// in between the writes of another copy that is busy writing, short enough that one stuck
+// with the lock costs the window no more than a moment.
+inline constexpr std::chrono::milliseconds kProfileLockWait{2000};
+
 // Sets section/key to value, creating the file, section or key as needed and
 // leaving every other byte of the file as it was. The file is replaced
-// atomically; false means nothing on disk changed.
+// atomically, under ProfileWriteLock; false means nothing on disk changed.
+// A symlink stays in place: the file it leads to is the one replaced.
 bool WriteProfileString(const QString& filePath, const QString& section, const QString& key,
-                        const QString& value, const LocaleCodec& codec);
+                        const QString& value, const LocaleCodec& codec,
+                        std::chrono::milliseconds lockWait = kProfileLockWait);
+
+// Keeps other writers of the same file, in this process or another, out of a
+// read-modify-write. It is an flock on "<file>.lock" beside the file (beside a
+// symlink's target), so the kernel lets it go when its holder dies, and the
+// holder removes the lock file when done.
+class ProfileWriteLock {
+ public:
+  // Waits at most `wait` while another holder keeps it.
+  ProfileWriteLock(const QString& filePath, std::chrono::milliseconds wait);
+  ~ProfileWriteLock();
+  ProfileWriteLock(const ProfileWriteLock&) = delete;
+  ProfileWriteLock& operator=(const ProfileWriteLock&) = delete;
+
+  bool held() const { return m_held; }
+
+ private:
+  QByteArray m_lockPath;
+  int m_fd = -1;
+  bool m_held = false;
+};
 
 namespace detail {
 

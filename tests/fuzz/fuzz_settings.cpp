@@ -59,9 +59,9 @@ std::vector<std::pair<QString, QString>> namesIn(const QByteArray& file, const L
   std::vector<std::pair<QString, QString>> names;
   QString section;
   bool inSection = false;
-  for (QByteArray line : file.split('\n')) {
+  // Lines end at CRLF, LF or a lone CR.
+  for (QByteArray line : QByteArray(file).replace("\r\n", "\n").replace('\r', '\n').split('\n')) {
     if (const qsizetype nul = line.indexOf('\0'); nul >= 0) line.truncate(nul);
-    if (line.endsWith('\r')) line.chop(1);
     const QString text = trimBlanks(codec.toUnicode(line));
     if (text.startsWith(u'[')) {
       const qsizetype close = text.indexOf(u']');
