@@ -16,6 +16,7 @@
 #include <random>
 #include <string>
 
+#include "platform/FileWriteLock.h"
 #include "platform/LocaleCodec.h"
 #include "settings/ProfileFile.h"
 #include "settings/modINI.h"
@@ -499,7 +500,7 @@ int helperMain(const QStringList& args) {
     return allWritten ? 0 : 1;
   }
   if (args.size() == 3 && args[1] == "--hold-lock") {
-    const ProfileWriteLock lock(args[2], 0ms);
+    const FileWriteLock lock(args[2], 0ms);
     if (!lock.held()) return 2;
     std::cout << "held" << std::endl;
     for (;;) ::pause();

@@ -25,31 +25,11 @@ inline constexpr std::chrono::milliseconds kProfileLockWait{2000};
 
 // Sets section/key to value, creating the file, section or key as needed and
 // leaving every other byte of the file as it was. The file is replaced
-// atomically, under ProfileWriteLock; false means nothing on disk changed.
+// atomically, under a FileWriteLock; false means nothing on disk changed.
 // A symlink stays in place: the file it leads to is the one replaced.
 bool WriteProfileString(const QString& filePath, const QString& section, const QString& key,
                         const QString& value, const LocaleCodec& codec,
                         std::chrono::milliseconds lockWait = kProfileLockWait);
-
-// Keeps other writers of the same file, in this process or another, out of a
-// read-modify-write. It is an flock on "<file>.lock" beside the file (beside a
-// symlink's target), so the kernel lets it go when its holder dies, and the
-// holder removes the lock file when done.
-class ProfileWriteLock {
- public:
-  // Waits at most `wait` while another holder keeps it.
-  ProfileWriteLock(const QString& filePath, std::chrono::milliseconds wait);
-  ~ProfileWriteLock();
-  ProfileWriteLock(const ProfileWriteLock&) = delete;
-  ProfileWriteLock& operator=(const ProfileWriteLock&) = delete;
-
-  bool held() const { return m_held; }
-
- private:
-  QByteArray m_lockPath;
-  int m_fd = -1;
-  bool m_held = false;
-};
 
 namespace detail {
 
