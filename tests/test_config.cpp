@@ -42,7 +42,7 @@ class ConfigTest : public ::testing::Test {
     for (const char* name : {"Voice A", "Video 1", "my video", "ビデオ高画質", "Screen capture 8",
                              "VIDEO IN CAPITALS", "Twice", "Twice"})
       profiles.push_back({QString::fromUtf8(name), 22050, 1, 32000});
-    sys_.encoders.profiles = profiles;
+    sys_.encoders.offered = profiles;
   }
   void TearDown() override { QFile::remove(SettingsFilePath()); }
 
@@ -107,7 +107,7 @@ TEST_F(ConfigTest, LoadingKeepsTheStoredNameAndListsAudioProfilesOnly) {
 }
 
 TEST_F(ConfigTest, BuiltInProfilesAreAllListed) {
-  sys_.encoders.profiles.reset();
+  sys_.encoders.offered.reset();
   auto dialog = loaded();
   EXPECT_EQ(dialog->Combo1->count(), ProfileCollection().count());
   EXPECT_TRUE(dialog->Combo1->currentText().isEmpty()) << "nothing stored, nothing chosen";

@@ -88,7 +88,17 @@ TEST_F(EncoderTest, EveryProfileRecordsTheToneAtItsSettings) {
   }
 }
 
-TEST_F(EncoderTest, StartRefusesWhatCannotBeRecordedAndOverwritesNothing) {
+// A start that fails on the worker: its failure, once the encoder is back to Stopped.
+std::optional<EncoderError> failedStart(Encoder& encoder) {
+  std::vector<int> states;
+  QObject::connect(&encoder, &Encoder::stateChanged, [&](int s) { states.push_back(s); });
+  encoder.start();
+  if (!waitUntil([&] { return !states.empty() && states.back() == Encoder::Stopped; })) return std::nullopt;
+  EXPECT_EQ(states, (std::vector<int>{Encoder::Starting, Encoder::Stopped})) << "never Running";
+  return encoder.failure();
+}
+
+TEST_F(EncoderTest, StartRefusesWhatCannotBeRecordedNamesWhyAndOverwritesNothing) {
   const QString existing = out(QStringLiteral("existing.wma"));
   {
     QFile f(existing);
@@ -96,29 +106,46 @@ TEST_F(EncoderTest, StartRefusesWhatCannotBeRecordedAndOverwritesNothing) {
     f.write("an earlier recording");
   }
   auto encoder = makeEncoder(tone_, 0, existing);
-  try {
-    encoder->start();
-    FAIL() << "started over an existing file";
-  } catch (const EncoderError& e) {
-    EXPECT_TRUE(e.reason().contains(QStringLiteral("exists"))) << e.reason().toStdString();
-  }
-  EXPECT_EQ(encoder->state(), Encoder::Stopped);
+  const auto exists = failedStart(*encoder);
+  ASSERT_TRUE(exists);
+  EXPECT_EQ(exists->kind(), EncoderFailure::FileExists);
+  EXPECT_EQ(exists->subject(), existing);
+  EXPECT_FALSE(encoder->fileMade());
   QFile f(existing);
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));
   EXPECT_EQ(f.readAll(), QByteArray("an earlier recording"));
 
   auto noFolder = makeEncoder(tone_, 0, out(QStringLiteral("missing/x.wma")));
-  EXPECT_THROW(noFolder->start(), EncoderError);
+  const auto folder = failedStart(*noFolder);
+  ASSERT_TRUE(folder);
+  EXPECT_EQ(folder->kind(), EncoderFailure::SaveFolder);
+  EXPECT_EQ(folder->subject(), out(QStringLiteral("missing")));
 
   auto noInput = makeEncoder(out(QStringLiteral("no-such.wav")), 0, out(QStringLiteral("y.wma")));
-  EXPECT_THROW(noInput->start(), EncoderError);
+  const auto input = failedStart(*noInput);
+  ASSERT_TRUE(input);
+  EXPECT_EQ(input->kind(), EncoderFailure::NoInput);
   EXPECT_FALSE(QFile::exists(out(QStringLiteral("y.wma")))) << "a failed start leaves no file behind";
+
+  auto noDevice = makeEncoder(QStringLiteral("DEVICE://No such microphone"), 0, out(QStringLiteral("d.wma")));
+  try {
+    noDevice->start();
+    FAIL() << "started on a device that does not exist";
+  } catch (const EncoderError& e) {
+    EXPECT_EQ(e.kind(), EncoderFailure::NoInput);
+    EXPECT_EQ(e.subject(), QStringLiteral("No such microphone"));
+  }
 
   Encoder unprepared;
   EXPECT_THROW(unprepared.start(), EncoderError);
   unprepared.sourceGroupCollection().add(QStringLiteral("SG_1")).addSource(SourceType::Audio).setInput(tone_);
   unprepared.file().setLocalFileName(out(QStringLiteral("z.wma")));
-  EXPECT_THROW(unprepared.start(), EncoderError) << "no profile assigned";
+  try {
+    unprepared.start();
+    FAIL() << "started without a quality";
+  } catch (const EncoderError& e) {
+    EXPECT_EQ(e.kind(), EncoderFailure::NoProfile);
+  }
   EXPECT_THROW(unprepared.sourceGroupCollection().add(QStringLiteral("SG_1")), EncoderError);
 }
 
@@ -161,6 +188,7 @@ TEST_F(EncoderLive, PausedTimeIsLeftOutAndStateChangesArriveInOrder) {
   QElapsedTimer clock;
   clock.start();
   encoder->start();
+  ASSERT_TRUE(waitUntil([&] { return encoder->state() == Encoder::Running; }));
   const qint64 started = clock.elapsed();
   runFor(1000);
   const qint64 pausing = clock.elapsed();
@@ -171,7 +199,7 @@ TEST_F(EncoderLive, PausedTimeIsLeftOutAndStateChangesArriveInOrder) {
   runFor(1000);
   const qint64 stopping = clock.elapsed();
   encoder->stop();
-  ASSERT_TRUE(waitUntil([&] { return states.size() == 6; }, 2000));
+  ASSERT_TRUE(waitUntil([&] { return states.size() == 6; }, 5000));
   EXPECT_EQ(states, (std::vector<int>{Encoder::Starting, Encoder::Running, Encoder::Paused, Encoder::Running,
                                       Encoder::Stopping, Encoder::Stopped}));
   // The time between the calls that let sound in, plus the silent frame before zero.
@@ -184,12 +212,14 @@ TEST_F(EncoderLive, BlockedUserInterfaceLosesNoSound) {
   auto encoder = makeEncoder(tone_, 3, path, Source::Pace::RealTime, true);
   QElapsedTimer wall;
   encoder->start();
+  ASSERT_TRUE(waitUntil([&] { return encoder->state() == Encoder::Running; }));
   wall.start();
   runFor(300);
   QThread::msleep(2000);  // the window's thread is busy; capture must not notice
   runFor(300);
   const double recorded = wall.elapsed() / 1000.0;
   encoder->stop();
+  ASSERT_TRUE(waitUntil([&] { return encoder->state() == Encoder::Stopped; }));
   EXPECT_NEAR(probe(path).duration, recorded + 0.046, 0.1);
   const std::vector<float> sound = decodeMono(path, 16000);
   EXPECT_LT(longestSilenceSeconds(sound, 16000, 0.1, recorded - 0.1), 0.005);
@@ -208,6 +238,10 @@ TEST_F(EncoderTest, WriteFailureEndsTheRecordingAndKeepsWhatWasWritten) {
   encoder->start();
   ASSERT_TRUE(waitUntil([&] { return encoder->state() == Encoder::Stopped; }));
   EXPECT_TRUE(encoder->lastError().contains(QStringLiteral("space"))) << encoder->lastError().toStdString();
+  ASSERT_TRUE(encoder->failure());
+  EXPECT_EQ(encoder->failure()->kind(), EncoderFailure::Write);
+  EXPECT_TRUE(encoder->endedByItself());
+  EXPECT_TRUE(encoder->fileComplete()) << "mended from the packets that reached the disk";
   const std::vector<float> sound = decodeMono(path, 16000);
   EXPECT_GT(sound.size(), 16000u * 3) << "what reached the disk still plays";
 }
@@ -287,12 +321,14 @@ TEST_F(EncoderLive, DefaultInputRecordsWhatIsPlayed) {
   QElapsedTimer clock;
   clock.start();
   encoder->start();
+  ASSERT_TRUE(waitUntil([&] { return encoder->state() == Encoder::Running; }));
   const double started = clock.elapsed() / 1000.0;
   runFor(500);
   QThread::msleep(2000);  // a busy window thread: the sound server must not overrun
   runFor(500);
   const double stopping = clock.elapsed() / 1000.0;
   encoder->stop();
+  ASSERT_TRUE(waitUntil([&] { return encoder->state() == Encoder::Stopped; }));
   const double stopped = clock.elapsed() / 1000.0;
 
   const Probe probed = probe(path);

@@ -1,6 +1,7 @@
 #include "app/Form1.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QLabel>
@@ -8,13 +9,15 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTimer>
+#include <map>
 
 #include "config/frmConfig.h"
 #include "help/frmAbout.h"
 #include "platform/Trace.h"
 #include "platform/Twips.h"
 #include "player/frmPlayer.h"
-#include "recording/Encoder.h"
+#include "recording/EncoderError.h"
+#include "recording/FailureText.h"
 #include "app/FirstStart.h"
 #include "recording/RecordingJournal.h"
 #include "recording/RecordingName.h"
@@ -33,12 +36,6 @@ const QString kCrLf = QStringLiteral("\r\n");
 const QString kFirstUseMessage =
     QStringLiteral("録音を始める前に、音質の設定を行います。OKを押したあと録音品質を選択してください。");
 
-QString encoderUnavailableMessage() {
-  return QStringLiteral(
-             "Windows Media Encoderのインストールがまだ終了していません。しばらくおまちください。") +
-         kCrLf + QStringLiteral("この現象に関する情報がヘルプにありますのでご覧ください。");
-}
-
 QString installOfferMessage() {
   return QStringList{
       QStringLiteral("Tallowenの動作に必要な'Windows Media Encoder'をインストールします。"),
@@ -50,10 +47,12 @@ QString installOfferMessage() {
       .join(kCrLf);
 }
 
-// Twips to pixels: 15 twips a pixel.
 }  // namespace
 
-Form1::Form1(const Seams& seams, QWidget* parent) : QMainWindow(parent), seams_(seams) {
+Form1::Form1(const Seams& seams, QWidget* parent)
+    : QMainWindow(parent),
+      seams_(seams),
+      session_(new RecordingSession(seams.encoders, seams.clock, seams.audioInput, this)) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Tallowen"));
   setWindowIcon(PictureIcon("icon"));
@@ -65,6 +64,11 @@ Form1::Form1(const Seams& seams, QWidget* parent) : QMainWindow(parent), seams_(
   centralWidget()->setFixedSize(px(2625), px(705));
   FitTexts(centralWidget());
   setFixedSize(centralWidget()->width(), centralWidget()->height() + menuBar()->sizeHint().height());
+
+  connect(session_, &RecordingSession::phaseChanged, this, &Form1::showPhase);
+  connect(session_, &RecordingSession::encoderStateChanged, this, &Form1::Encoder_OnStateChange);
+  connect(session_, &RecordingSession::startFailed, this, &Form1::startFailed);
+  connect(session_, &RecordingSession::finished, this, &Form1::recordingFinished);
 }
 
 Form1::~Form1() = default;
@@ -147,8 +151,6 @@ void Form1::createMenu() {
   for (const auto& [action, name] : names) action->setObjectName(QString::fromLatin1(name));
 }
 
-QString Form1::helpFile() const { return ApplicationFolder() + QStringLiteral("/TallowenHelp.chm"); }
-
 void Form1::Form_Load() {
   Paused = false;
   // A recording cut short by a crash or a power cut gets its true length back.
@@ -176,98 +178,60 @@ void Form1::startOutsideProgram(const QString& program, const QStringList& argum
 
 // ---- Recording -------------------------------------------------------------------------
 
-void Form1::showPhase(Phase phase) {
-  phase_ = phase;
-  const bool idle = phase == Phase::Idle;
-  const bool running = phase == Phase::Recording || phase == Phase::Paused;
-  Command2->setVisible(idle);
-  Command8->setVisible(!idle);
-  Command3->setVisible(running);
-  Command9->setVisible(!running);
-  Command4->setVisible(idle);
-  Command10->setVisible(!idle);
-  Command11->setVisible(phase == Phase::Recording);
-  Command12->setVisible(phase == Phase::Paused);
+// The look of each phase of a recording: which of the paired buttons show, what the label
+// says, and which timers run. The one place where the window follows the session.
+void Form1::showPhase(RecordingSession::Phase phase) {
+  using Phase = RecordingSession::Phase;
+  struct Look {
+    bool record, stop, play, pause, pausedSign, elapsed, blink;
+    const char* caption;  // null: the label keeps what it shows
+  };
+  static const std::map<Phase, Look> looks = {
+      {Phase::Idle, {true, false, true, false, false, false, false, ""}},
+      {Phase::Starting, {false, false, false, false, false, false, false, "Starting..."}},
+      {Phase::Recording, {false, true, false, true, false, true, false, nullptr}},
+      {Phase::Paused, {false, true, false, false, true, true, true, nullptr}},
+      {Phase::Stopping, {false, false, false, false, false, false, false, "Stopping..."}},
+  };
+  const Look& look = looks.at(phase);
+  Paused = phase == Phase::Paused;
+  Command2->setVisible(look.record);
+  Command8->setVisible(!look.record);
+  Command3->setVisible(look.stop);
+  Command9->setVisible(!look.stop);
+  Command4->setVisible(look.play);
+  Command10->setVisible(!look.play);
+  Command11->setVisible(look.pause);
+  Command12->setVisible(look.pausedSign);
+  if (look.caption) Label1->setText(QString::fromLatin1(look.caption));
+  if (look.elapsed && !Timer1->isActive()) Timer1->start();
+  if (!look.elapsed) Timer1->stop();
+  BlinkState = false;
+  if (look.blink)
+    Timer2->start();
+  else
+    Timer2->stop();
 }
-
-void Form1::letEventsRun() { QCoreApplication::processEvents(); }
 
 void Form1::StartRecording() {
   TraceMoment("record-click");
-  if (ReadSetting(QStringLiteral("Profile"), QStringLiteral("Prof")).isEmpty()) {
-    seams_.prompter->message(this, kFirstUseMessage, Prompter::Icon::Information, Prompter::Buttons::Ok);
-    showConfigModal();
-  }
-  if (Paused) {
-    resumeRecording();
+  // The blinking record button resumes; it never asks for the quality.
+  if (session_->phase() == RecordingSession::Phase::Paused) {
+    session_->resume();
     return;
   }
-  if (phase_ != Phase::Idle) return;  // a click that was queued behind the start
-
-  ++busy_;
-  try {
-    showPhase(Phase::Starting);
-    Label1->setText(QStringLiteral("Starting..."));
-    letEventsRun();
-
-    Encoder_ = seams_.encoders->create();
-    connect(Encoder_.get(), &Encoder::stateChanged, this, &Form1::Encoder_OnStateChange);
-
-    const QString profileText = ReadSetting(QStringLiteral("Profile"), QStringLiteral("Prof"));
-
-    const QString fileName = RecordingFileName(seams_.clock->now());
-    recordingPath_ = RecordingPath(ReadSetting(QStringLiteral("SaveTo"), QStringLiteral("Path")), fileName);
-    const QString actualName = QFileInfo(recordingPath_).fileName();
-
-    SourceGroup& group = Encoder_->sourceGroupCollection().add(QStringLiteral("SG_1"));
-    Source& source = group.addSource(SourceType::Audio);
-
-    ProfileCollection& profiles = Encoder_->profileCollection();
-    for (int i = 0; i < profiles.count(); ++i) {
-      if (profiles.item(i).name.contains(profileText)) {
-        group.setProfile(profiles.item(i));
-        break;
-      }
-    }
-
-    source.setInput(QStringLiteral("DEVICE://") + QStringLiteral("Default_Audio_Device"), QString(),
-                    QString());
-    source.setRepeat(false);
-    seams_.audioInput->adjust(source);
-
-    DisplayInfo& info = Encoder_->displayInfo();
-    info.setAuthor(QStringLiteral("Tallowen"));
-    info.setCopyright(QString());
-    info.setTitle(actualName);
-    info.setRating(QString());
-    info.setDescription(QString());
-
-    Encoder_->file().setLocalFileName(recordingPath_);
-
-    Encoder_->setSyncToDisk(true);
-    Encoder_->setFlushPackets(true);
-
-    WriteSetting(QStringLiteral("LastRecorded"), QStringLiteral("FileName"), recordingPath_);
-
-    letEventsRun();
-
-    Encoder_->start();
-
-    StartTime = seams_.clock->now();
-    pausedMs_ = 0;
-    Timer1->start();
-    showPhase(Phase::Recording);
-  } catch (const EncoderError&) {
-    // The window goes back to Idle, so that the user can try again after reading help.
-    seams_.prompter->message(this, encoderUnavailableMessage(), Prompter::Icon::Exclamation,
-                             Prompter::Buttons::Ok);
-    seams_.help->showTopic(this, helpFile(), 1);
-    releaseEncoder();
-    Label1->clear();
-    showPhase(Phase::Idle);
+  if (session_->phase() != RecordingSession::Phase::Idle || askingForQuality_) return;
+  if (!session_->qualityChosen()) {
+    // The question and the dialog let other events run: a close or 終了 meanwhile
+    // withdraws the start.
+    askingForQuality_ = true;
+    startWithdrawn_ = false;
+    seams_.prompter->message(this, kFirstUseMessage, Prompter::Icon::Information, Prompter::Buttons::Ok);
+    if (!startWithdrawn_) showConfigModal();
+    askingForQuality_ = false;
+    if (startWithdrawn_) return;
   }
-  --busy_;
-  if (closePending_ && !busy_) close();
+  session_->start();
 }
 
 void Form1::showConfigModal() {
@@ -275,19 +239,30 @@ void Form1::showConfigModal() {
   seams_.prompter->runModal(dialog);
 }
 
-void Form1::Command11_Click() {
-  if (phase_ != Phase::Recording || !Encoder_) return;
-  try {
-    Encoder_->pause();
-  } catch (const EncoderError&) {
-    return;  // still recording: nothing changes
-  }
-  Paused = true;
-  pausedAt_ = seams_.clock->now();
-  showPhase(Phase::Paused);
-  BlinkState = false;
-  Timer2->start();
+void Form1::startFailed(const EncoderError& failure) {
+  // The warning says what it always said; what really failed follows in a line of its own.
+  QString text = EncoderUnavailableMessage();
+  if (failure.kind() != EncoderFailure::Component) text += kCrLf + FailureLine(failure);
+  seams_.prompter->message(this, text, Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
+  seams_.help->showTopic(this, HelpFilePath(), kEncoderHelpTopic);
 }
+
+void Form1::recordingFinished(const RecordingResult& result) {
+  QString text;
+  if (result.endedByItself)
+    text = result.complete ? QStringLiteral("録音が止まりました。ここまでの録音は保存されています。")
+                           : QStringLiteral("録音が止まりました。録音ファイルを完成できませんでした。");
+  else if (result.failure)
+    text = result.complete ? QStringLiteral("録音の最後を書き込めませんでした。それまでの録音は保存されています。")
+                           : QStringLiteral("録音ファイルを正しく閉じられませんでした。");
+  else
+    return;
+  text += kCrLf + QDir::toNativeSeparators(result.path);
+  if (result.failure) text += kCrLf + FailureLine(*result.failure);
+  seams_.prompter->message(this, text, Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
+}
+
+void Form1::Command11_Click() { session_->pause(); }
 
 void Form1::Timer2_Timer() {
   if (BlinkState) {
@@ -301,109 +276,23 @@ void Form1::Timer2_Timer() {
   }
 }
 
-void Form1::resumeRecording() {
-  if (!Encoder_) return;
-  try {
-    Encoder_->start();
-  } catch (const EncoderError&) {
-    return;  // still paused; the stop button completes the file
-  }
-  Timer2->stop();
-  Paused = false;
-  pausedMs_ += pausedAt_.msecsTo(seams_.clock->now());
-  showPhase(Phase::Recording);
-}
-
 void Form1::StopRecording() {
   TraceMoment("stop-click");
-  if (!Encoder_ || (phase_ != Phase::Recording && phase_ != Phase::Paused)) return;
-  ++busy_;
-  Timer1->stop();
-  Timer2->stop();
-  Paused = false;
-  phase_ = Phase::Stopping;
-  Command9->show();
-  Command3->hide();
-  Command11->hide();
-  Command12->hide();
-  Command8->show();
-  Command2->hide();
-  letEventsRun();
-  Label1->setText(QStringLiteral("Stopping..."));
-  letEventsRun();
-  QString failure;
-  try {
-    Encoder_->stop();
-  } catch (const EncoderError& e) {
-    failure = e.reason();
-  }
-  Label1->clear();
-  showPhase(Phase::Idle);
-  letEventsRun();
-  releaseEncoder();
-  if (!failure.isEmpty())
-    seams_.prompter->message(this,
-                             QStringLiteral("録音ファイルを正しく閉じられませんでした。") + kCrLf +
-                                 recordingPath_ + kCrLf + failure,
-                             Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
-  --busy_;
-  if (closePending_ && !busy_) close();
+  session_->stop();
 }
 
-void Form1::ShowElapsedTime() {
-  Label1->setText(ElapsedText(StartTime.msecsTo(seams_.clock->now()) - pausedMs_));
-}
+void Form1::ShowElapsedTime() { Label1->setText(ElapsedText(session_->elapsedMs())); }
 
-void Form1::Encoder_OnStateChange(int state) {
-  Text1->setText(QString::number(state));
-  if (state != Encoder::Stopped || (phase_ != Phase::Recording && phase_ != Phase::Paused)) return;
-  if (sender() != Encoder_.get()) return;
-  // Not from inside the encoder's own signal: handling it releases the encoder.
-  const QString reason = Encoder_->lastError();
-  QMetaObject::invokeMethod(
-      this, [this, reason] { recordingEndedByItself(reason); }, Qt::QueuedConnection);
-}
-
-void Form1::recordingEndedByItself(const QString& reason) {
-  if (phase_ != Phase::Recording && phase_ != Phase::Paused) return;
-  Timer1->stop();
-  Timer2->stop();
-  Paused = false;
-  Label1->clear();
-  showPhase(Phase::Idle);
-  releaseEncoder();
-  QString text =
-      QStringLiteral("録音が止まりました。ここまでの録音は保存されています。") + kCrLf + recordingPath_;
-  if (!reason.isEmpty()) text += kCrLf + reason;
-  seams_.prompter->message(this, text, Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
-}
-
-void Form1::releaseEncoder() { Encoder_.reset(); }
+void Form1::Encoder_OnStateChange(int state) { Text1->setText(QString::number(state)); }
 
 void Form1::StopOnClose() {
-  try {
-    if (Encoder_) Encoder_->stop();
-  } catch (const EncoderError&) {
-    // Closing goes on; what was written stays on disk.
-  }
-  releaseEncoder();
-  Timer1->stop();
-  Timer2->stop();
-  Paused = false;
-  if (phase_ != Phase::Idle) {
-    Label1->clear();
-    showPhase(Phase::Idle);
-  }
+  // A start waiting for the quality is withdrawn; a recording is completed, and the
+  // session finishes it even after the window has gone.
+  startWithdrawn_ = true;
+  session_->stop();
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
-  if (busy_) {
-    // A start or a stop is letting events run: it finishes first, then the window closes.
-    closePending_ = true;
-    event->ignore();
-    return;
-  }
-  closePending_ = false;
   StopOnClose();
   event->accept();
 }
@@ -436,19 +325,13 @@ void Form1::MFPlay_Click() {
 }
 
 void Form1::MEnd_Click() {
-  // Unlike closing, ending keeps no window's closing steps; a running recording is still
-  // completed first, so that the file plays in full.
-  if (Encoder_) {
-    try {
-      Encoder_->stop();
-    } catch (const EncoderError&) {
-    }
-    releaseEncoder();
-  }
+  // Unlike closing, ending keeps no window's closing steps. A running recording is still
+  // completed: the session does it as the program ends, so that the file plays in full.
+  startWithdrawn_ = true;
   QCoreApplication::exit(0);
 }
 
-void Form1::MHelp2_Click() { seams_.help->showContents(this, helpFile()); }
+void Form1::MHelp2_Click() { seams_.help->showContents(this, HelpFilePath()); }
 
 void Form1::MAbout_Click() {
   about_.open([this] { return new frmAbout(seams_.launcher); });

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <QDateTime>
 #include <QMainWindow>
 #include <memory>
 
 #include "platform/Seams.h"
+#include "recording/RecordingSession.h"
 #include "app/SingleWindow.h"
 
 class QAction;
@@ -16,7 +16,6 @@ class QTimer;
 
 namespace tallowen {
 
-class Encoder;
 class frmAbout;
 class frmConfig;
 class frmPlayer;
@@ -29,9 +28,9 @@ class Form1 : public QMainWindow {
   explicit Form1(const Seams& seams, QWidget* parent = nullptr);
   ~Form1() override;
 
-  // Where a recording is in its life; the window's look follows it.
-  enum class Phase { Idle, Starting, Recording, Paused, Stopping };
-  Phase phase() const { return phase_; }
+  // The recording the window shows; its phase is the window's look.
+  RecordingSession* session() const { return session_; }
+  RecordingSession::Phase phase() const { return session_->phase(); }
 
   // The load step; runs before the window is first shown.
   void Form_Load();
@@ -72,10 +71,9 @@ class Form1 : public QMainWindow {
   frmPlayer2* player2Window() const;
   frmAbout* aboutWindow() const;
 
-  // State of the recording, as the window keeps it.
+  // The pause feature's state: paused, and which of the record pair shows in the blink.
   bool Paused = false;
   bool BlinkState = false;
-  QDateTime StartTime;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -96,22 +94,15 @@ class Form1 : public QMainWindow {
   void MHelp2_Click();
   void MAbout_Click();
   void showConfigModal();
-  void resumeRecording();
-  void showPhase(Phase phase);
-  void letEventsRun();
-  void releaseEncoder();
-  void recordingEndedByItself(const QString& reason);
+  void showPhase(RecordingSession::Phase phase);
+  void startFailed(const EncoderError& failure);
+  void recordingFinished(const RecordingResult& result);
   void startOutsideProgram(const QString& program, const QStringList& arguments);
-  QString helpFile() const;
 
   Seams seams_;
-  Phase phase_ = Phase::Idle;
-  std::unique_ptr<Encoder> Encoder_;
-  QString recordingPath_;
-  qint64 pausedMs_ = 0;  // recorded time leaves out the pauses
-  QDateTime pausedAt_;
-  int busy_ = 0;  // inside a start or stop that lets events run
-  bool closePending_ = false;
+  RecordingSession* session_;
+  bool askingForQuality_ = false;  // the first-use question or dialog is up
+  bool startWithdrawn_ = false;    // closed or ended while it was
   SingleWindow<frmConfig> config_;
   SingleWindow<frmPlayer> player_;
   SingleWindow<frmPlayer2> player2_;

@@ -1,6 +1,7 @@
 #include "app/SystemSeams.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -10,6 +11,7 @@
 
 #include "help/HTMLHelp.h"
 #include "recording/Encoder.h"
+#include "recording/EncoderFactory.h"
 
 namespace tallowen {
 
@@ -80,6 +82,14 @@ class SystemLauncher : public Launcher {
 class SystemClock : public Clock {
  public:
   QDateTime now() const override { return QDateTime::currentDateTime(); }
+  qint64 steadyMs() const override { return steady_.elapsed(); }
+
+ private:
+  QElapsedTimer steady_ = [] {
+    QElapsedTimer t;
+    t.start();
+    return t;
+  }();
 };
 
 class SystemHelpDesk : public HelpDesk {

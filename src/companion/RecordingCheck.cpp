@@ -92,7 +92,7 @@ FolderState ProbeFolder(const QString& path) {
 }
 
 QString SaveFolderPath() {
-  const QString stored = ReadSetting(QStringLiteral("SaveTo"), QStringLiteral("Path"));
+  const QString stored = ReadSetting(kSaveFolderSetting);
   return stored.isEmpty() ? DefaultSaveFolder() : stored;
 }
 

@@ -10,6 +10,8 @@
 
 #include "platform/Twips.h"
 #include "recording/Encoder.h"
+#include "recording/EncoderFactory.h"
+#include "recording/FailureText.h"
 #include "settings/modINI.h"
 #include "platform/ApplicationFolder.h"
 #include "platform/Pictures.h"
@@ -17,15 +19,6 @@
 
 namespace tallowen {
 
-namespace {
-
-QString encoderUnavailableMessage() {
-  return QStringLiteral(
-             "Windows Media Encoderのインストールがまだ終了していません。しばらくおまちください。") +
-         QStringLiteral("\r\n") + QStringLiteral("この現象に関する情報がヘルプにありますのでご覧ください。");
-}
-
-}  // namespace
 
 frmConfig::frmConfig(const Seams& seams, QWidget* parent) : QDialog(parent), seams_(seams) {
   setObjectName(QStringLiteral("frmConfig"));
@@ -85,8 +78,8 @@ QString frmConfig::folderToStore(const QString& typed) {
 }
 
 void frmConfig::Form_Load() {
-  const QString profile = ReadSetting(QStringLiteral("Profile"), QStringLiteral("Prof"));
-  const QString folder = ReadSetting(QStringLiteral("SaveTo"), QStringLiteral("Path"));
+  const QString profile = ReadSetting(kQualitySetting);
+  const QString folder = ReadSetting(kSaveFolderSetting);
   Combo1->setEditText(profile);
   Text1->setText(folder.isEmpty() ? DefaultSaveFolder() : folder);
   try {
@@ -97,9 +90,9 @@ void frmConfig::Form_Load() {
       if (isListed(name)) Combo1->addItem(name);
     }
   } catch (const EncoderError&) {
-    seams_.prompter->message(this, encoderUnavailableMessage(), Prompter::Icon::Exclamation,
+    seams_.prompter->message(this, EncoderUnavailableMessage(), Prompter::Icon::Exclamation,
                              Prompter::Buttons::Ok);
-    seams_.help->showTopic(this, ApplicationFolder() + QStringLiteral("/TallowenHelp.chm"), 1);
+    seams_.help->showTopic(this, HelpFilePath(), kEncoderHelpTopic);
   }
   // The combo box takes the first item added to an empty list as its text; the stored
   // name stays, listed or not.
@@ -109,8 +102,8 @@ void frmConfig::Form_Load() {
 
 void frmConfig::Command1_Click() {
   const QString typed = Text1->text();
-  WriteSetting(QStringLiteral("SaveTo"), QStringLiteral("Path"), folderToStore(typed));
-  WriteSetting(QStringLiteral("Profile"), QStringLiteral("Prof"), Combo1->currentText());
+  WriteSetting(kSaveFolderSetting, folderToStore(typed));
+  WriteSetting(kQualitySetting, Combo1->currentText());
   // One level only, and no word if it fails: the next recording start tells the user.
   if (!typed.isEmpty()) QDir().mkdir(typed);
   close();

@@ -5,14 +5,14 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
-#include <memory>
 
 class QWidget;
 
 namespace tallowen {
 
-class Encoder;
-class Source;
+// The recording's own seams, defined with the encoder (recording/EncoderFactory.h).
+class EncoderFactory;
+class AudioInputChoice;
 
 // Message boxes (caption "Tallowen") and modal windows.
 class Prompter {
@@ -41,11 +41,13 @@ class Launcher {
   virtual bool start(const QString& program, const QStringList& arguments) = 0;
 };
 
-// The current local date and time.
+// The current local date and time, and a steady clock for what must never jump back.
 class Clock {
  public:
   virtual ~Clock() = default;
   virtual QDateTime now() const = 0;
+  // Milliseconds from an arbitrary start, never going back when the date and time are set.
+  virtual qint64 steadyMs() const = 0;
 };
 
 // The help file, at its contents or at a numbered topic.
@@ -54,21 +56,6 @@ class HelpDesk {
   virtual ~HelpDesk() = default;
   virtual quintptr showContents(QWidget* owner, const QString& helpFile) = 0;
   virtual quintptr showTopic(QWidget* owner, const QString& helpFile, int topic) = 0;
-};
-
-// A new encoder object; throws EncoderError when none can be made.
-class EncoderFactory {
- public:
-  virtual ~EncoderFactory() = default;
-  virtual std::unique_ptr<Encoder> create() = 0;
-};
-
-// The sound a recording captures: production leaves the source on the default input;
-// tests point it at a known sound.
-class AudioInputChoice {
- public:
-  virtual ~AudioInputChoice() = default;
-  virtual void adjust(Source& source) = 0;
 };
 
 struct Seams {

@@ -81,13 +81,13 @@ frmPlayer2::frmPlayer2(const Seams& seams, QWidget* parent) : frmPlayer(seams, L
 
 QString frmPlayer::chooseFile() {
   return seams_.prompter->chooseFile(this, QStringLiteral("Windows Media Audio (*.wma)  (*.wma)"),
-                                     ReadSetting(QStringLiteral("SaveTo"), QStringLiteral("Path")));
+                                     ReadSetting(kSaveFolderSetting));
 }
 
 void frmPlayer::Form_Load(Load load) {
   if (load == Load::LatestRecording) {
     MediaPlayer1->setVolume(-600);
-    const QString latest = ReadSetting(QStringLiteral("LastRecorded"), QStringLiteral("FileName"));
+    const QString latest = ReadSetting(kLastRecordingSetting);
     if (!latest.isEmpty()) MediaPlayer1->setFileName(latest);
   } else {
     const QString chosen = chooseFile();

@@ -4,8 +4,6 @@
 
 #include "platform/Trace.h"
 #include "recording/AsfRepair.h"
-#include "recording/EncoderError.h"
-#include "recording/OutputFile.h"
 
 namespace tallowen {
 
@@ -24,7 +22,7 @@ void CaptureWorker::begin() {
                                          setup_.options);
     input_->start([this](const uint8_t* const* planes, int frames) { onAudio(planes, frames); },
                   [this](const QString& reason) { onInputEnded(reason); });
-  } catch (...) {
+  } catch (const EncoderError& e) {
     // A file we created holds nothing but our header: it is ours to take away again.
     if (writer_) writer_->abandon();
     writer_.reset();
@@ -32,8 +30,11 @@ void CaptureWorker::begin() {
     if (journal_) journal_->markCompleted();
     journal_.reset();
     input_.reset();
-    throw;
+    finished_ = true;
+    if (onBegun) onBegun(e);
+    return;
   }
+  if (onBegun) onBegun(std::nullopt);
 }
 
 void CaptureWorker::setPaused(bool paused) {
@@ -42,7 +43,7 @@ void CaptureWorker::setPaused(bool paused) {
 }
 
 void CaptureWorker::onAudio(const uint8_t* const* planes, int frames) {
-  if (paused_ || !writer_ || failed_) return;
+  if (paused_ || !writer_ || writerFailed_) return;
   if (!heardSound_) {
     heardSound_ = true;
     TraceMoment("first-sample");
@@ -51,59 +52,81 @@ void CaptureWorker::onAudio(const uint8_t* const* planes, int frames) {
     writer_->write(planes, frames);
     samples_ = writer_->samplesEncoded();
   } catch (const EncoderError& e) {
-    failed_ = true;
-    finishLater(e.reason());
+    writerFailed_ = true;
+    failLater(e);
   }
 }
 
-void CaptureWorker::onInputEnded(const QString& reason) { finishLater(reason); }
+void CaptureWorker::onInputEnded(const QString& reason) {
+  if (reason.isEmpty()) {
+    ranOut_ = true;
+    failLater(EncoderError(EncoderFailure::Other, QString(), QString()));
+  } else {
+    failLater(EncoderError(EncoderFailure::InputLost, QString(), reason));
+  }
+}
 
-void CaptureWorker::finishLater(const QString& reason) {
+void CaptureWorker::endBecause(const EncoderError& reason) { failLater(reason); }
+
+void CaptureWorker::failLater(const EncoderError& reason) {
+  // The first reason is the one that counts; a stop that comes before the end is carried
+  // out reports it all the same.
+  if (!reason_ && !finished_) reason_ = reason;
   // Not from inside the input's own callback: finishing destroys the input.
   QMetaObject::invokeMethod(
       this,
-      [this, reason] {
-        if (!input_ && !writer_) return;  // a stop request came first
-        QString why = reason;
-        try {
-          end();
-        } catch (const EncoderError& e) {
-          why = why.isEmpty() ? e.reason() : why + QLatin1Char('\n') + e.reason();
-        }
-        emit endedByItself(why);
+      [this] {
+        if (finished_) return;  // a stop request came first, and carried the reason
+        finish();
+        if (onEndedByItself) onEndedByItself(outcome_);
       },
       Qt::QueuedConnection);
 }
 
-void CaptureWorker::end() {
+CaptureOutcome CaptureWorker::end() {
+  if (!finished_) finish();
+  return outcome_;
+}
+
+void CaptureWorker::finish() {
+  finished_ = true;
   if (input_) input_->stop();
   input_.reset();
+  outcome_.endedByItself = reason_.has_value();
+  // A source that simply ran out is no failure.
+  if (reason_ && !ranOut_) outcome_.failure = reason_;
   if (!writer_) return;
+  outcome_.fileMade = true;
   std::unique_ptr<PcmWriter> writer = std::move(writer_);
-  if (failed_) {
+  if (writerFailed_) {
     // The disk refused a write: the muxer can finish nothing more, so the file is made
     // whole from the packets that did reach it.
     writer->abandon();
-    if (const QString why = completeByRepair(); !why.isEmpty()) throw EncoderError(why);
-    return;
+    outcome_.complete = completeByRepair();
+  } else {
+    try {
+      writer->finish();
+      outcome_.complete = true;
+      TraceMoment("file-closed");
+    } catch (const EncoderError& e) {
+      if (!outcome_.failure) outcome_.failure = e;
+      outcome_.complete = completeByRepair();
+    }
   }
-  try {
-    writer->finish();
-  } catch (const EncoderError& e) {
-    const QString why = completeByRepair();
-    throw EncoderError(why.isEmpty() ? e.reason() : e.reason() + QLatin1Char('\n') + why);
-  }
-  TraceMoment("file-closed");
-  samples_ = writer->samplesEncoded();
-  if (journal_) journal_->markCompleted();
+  outcome_.samples = writer->samplesEncoded();
+  samples_ = outcome_.samples;
+  if (outcome_.complete && journal_) journal_->markCompleted();
 }
 
-QString CaptureWorker::completeByRepair() {
+bool CaptureWorker::completeByRepair() {
   const AsfRepairOutcome outcome = RepairAsfFile(setup_.path);
   // A file that cannot be mended now stays in the journal for the next start.
-  if (outcome.result == AsfRepairOutcome::Result::Failed) return outcome.error;
-  if (journal_) journal_->markCompleted();
-  return QString();
+  if (outcome.result == AsfRepairOutcome::Result::Failed) {
+    if (!outcome_.failure) outcome_.failure = EncoderError(EncoderFailure::Write, setup_.path, outcome.error);
+    return false;
+  }
+  TraceMoment("file-closed");
+  return true;
 }
 
 }  // namespace tallowen

@@ -55,6 +55,7 @@ Codec& LoadCodecFrom(const QStringList& files) {
   if (failures.isEmpty())
     failures << QStringLiteral("%1 is missing beside the program.").arg(QLatin1String(kModuleFile));
   throw EncoderError(
+      EncoderFailure::Component, QString(),
       QStringLiteral("The recording component cannot be loaded: %1").arg(failures.join(QLatin1Char(' '))));
 }
 

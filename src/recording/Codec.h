@@ -107,4 +107,4 @@ void PreloadCodec();
 }  // namespace tallowen
 
 // The module's one entry point; the version in its name changes with the interface.
-#define TALLOWEN_CODEC_ENTRY "tallowen_codec_v1"
+#define TALLOWEN_CODEC_ENTRY "tallowen_codec_v2"

@@ -34,12 +34,13 @@ DeviceInput::~DeviceInput() { stop(); }
 QAudioDevice DeviceInput::findDevice(const QString& name) {
   if (name == QLatin1String("Default_Audio_Device")) {
     const QAudioDevice device = QMediaDevices::defaultAudioInput();
-    if (device.isNull()) throw EncoderError(QStringLiteral("This computer has no audio input."));
+    if (device.isNull())
+      throw EncoderError(EncoderFailure::NoInput, QString(), QStringLiteral("This computer has no audio input."));
     return device;
   }
   for (const QAudioDevice& device : QMediaDevices::audioInputs())
     if (device.description() == name || QString::fromUtf8(device.id()) == name) return device;
-  throw EncoderError(QStringLiteral("There is no audio input named %1.").arg(name));
+  throw EncoderError(EncoderFailure::NoInput, name, QStringLiteral("There is no audio input named %1.").arg(name));
 }
 
 QAudioFormat DeviceInput::chooseFormat(const QAudioDevice& device, int sampleRate, int channels) {
@@ -94,7 +95,8 @@ void DeviceInput::start(AudioCallback onAudio, EndCallback onEnded) {
   source_->setBufferSize(format_.bytesForDuration(50'000));
   source_->start(receiver_.get());
   if (source_->error() != QAudio::NoError)
-    throw EncoderError(QStringLiteral("The audio input %1 cannot be opened.").arg(device_.description()));
+    throw EncoderError(EncoderFailure::NoInput, device_.description(),
+                       QStringLiteral("The audio input %1 cannot be opened.").arg(device_.description()));
   connect(source_.get(), &QAudioSource::stateChanged, this, [this](QAudio::State state) {
     if (state == QAudio::StoppedState && source_ && source_->error() != QAudio::NoError && onEnded_) {
       auto ended = std::move(onEnded_);

@@ -3,7 +3,6 @@
 #include <QMediaDevices>
 #include <QThread>
 #include <QTimer>
-#include <exception>
 
 #include "recording/CaptureWorker.h"
 #include "recording/DeviceInput.h"
@@ -16,23 +15,6 @@ namespace {
 const QString kDeviceScheme = QStringLiteral("DEVICE://");
 const QString kFileScheme = QStringLiteral("FILE://");
 constexpr std::chrono::milliseconds kSyncInterval{5000};
-
-// Runs `work` on the object's thread and waits; what it throws is thrown here.
-template <typename Work>
-void runOn(QObject* object, Work work) {
-  std::exception_ptr failure;
-  QMetaObject::invokeMethod(
-      object,
-      [&] {
-        try {
-          work();
-        } catch (...) {
-          failure = std::current_exception();
-        }
-      },
-      Qt::BlockingQueuedConnection);
-  if (failure) std::rethrow_exception(failure);
-}
 
 }  // namespace
 
@@ -71,18 +53,13 @@ Encoder::Encoder(QObject* parent) : Encoder(ProfileCollection(), parent) {}
 Encoder::Encoder(ProfileCollection profiles, QObject* parent)
     : QObject(parent), profiles_(std::move(profiles)) {
   const QString missing = LoadedCodec().missingComponents();
-  if (!missing.isEmpty()) throw EncoderError(QStringLiteral("This FFmpeg lacks %1.").arg(missing));
+  if (!missing.isEmpty())
+    throw EncoderError(EncoderFailure::Component, QString(), QStringLiteral("This FFmpeg lacks %1.").arg(missing));
 }
 
-Encoder::~Encoder() {
-  try {
-    stop();
-  } catch (const EncoderError&) {
-    // Whatever reached the disk stays there; nobody is left to tell.
-  }
-}
+Encoder::~Encoder() { stopAndWait(); }
 
-int64_t Encoder::samplesEncoded() const { return worker_ ? worker_->samplesEncoded() : samplesAtEnd_; }
+int64_t Encoder::samplesEncoded() const { return worker_ ? worker_->samplesEncoded() : outcome_.samples; }
 
 void Encoder::setState(State state) {
   state_ = state;
@@ -93,7 +70,7 @@ void Encoder::setState(State state) {
 
 void Encoder::start() {
   if (state_ == Paused) {
-    runOn(worker_.get(), [this] { worker_->setPaused(false); });
+    worker_->setPaused(false);
     setState(Running);
     return;
   }
@@ -102,7 +79,8 @@ void Encoder::start() {
     throw EncoderError(QStringLiteral("There is no audio source to record."));
   SourceGroup& group = groups_.item(0);
   const Source& source = group.source(0);
-  if (!group.profile()) throw EncoderError(QStringLiteral("No recording quality was chosen."));
+  if (!group.profile())
+    throw EncoderError(EncoderFailure::NoProfile, QString(), QStringLiteral("No recording quality was chosen."));
   if (file_.localFileName().isEmpty()) throw EncoderError(QStringLiteral("No output file was named."));
 
   CaptureSetup setup;
@@ -113,7 +91,9 @@ void Encoder::start() {
   setup.options.syncInterval = syncToDisk_ ? kSyncInterval : std::chrono::milliseconds(0);
   setup.disk = disk_;
   const QString input = source.input();
-  if (input.startsWith(kDeviceScheme)) {
+  if (source.customInput()) {
+    setup.makeInput = source.customInput();
+  } else if (input.startsWith(kDeviceScheme)) {
     // Qt's device list belongs to this thread; only the capture moves to the worker.
     const QAudioDevice device = DeviceInput::findDevice(input.mid(kDeviceScheme.size()));
     const QAudioFormat format =
@@ -127,53 +107,80 @@ void Encoder::start() {
     const bool repeat = source.repeat();
     setup.makeInput = [path, pace, repeat] { return std::make_unique<FileInput>(path, pace, repeat); };
   } else {
-    throw EncoderError(QStringLiteral("The audio source has no input."));
+    throw EncoderError(EncoderFailure::NoInput, QString(), QStringLiteral("The audio source has no input."));
   }
 
-  lastError_.clear();
-  samplesAtEnd_ = 0;
+  failure_.reset();
+  outcome_ = CaptureOutcome();
   setState(Starting);
   thread_ = std::make_unique<QThread>();
   thread_->setObjectName(QStringLiteral("Tallowen capture"));
   worker_ = std::make_unique<CaptureWorker>(std::move(setup));
-  worker_->moveToThread(thread_.get());
-  connect(worker_.get(), &CaptureWorker::endedByItself, this, &Encoder::finishFromWorker,
-          Qt::QueuedConnection);
+  CaptureWorker* worker = worker_.get();
+  // The worker tells this thread what happened; the recording's number tells an answer of
+  // a recording that is over from one of the current.
+  const quint64 run = ++run_;
+  worker->onBegun = [this, run](const std::optional<EncoderError>& failure) {
+    QMetaObject::invokeMethod(
+        this, [this, run, failure] { onBegun(run, failure); }, Qt::QueuedConnection);
+  };
+  worker->onEndedByItself = [this, run](const CaptureOutcome& outcome) {
+    QMetaObject::invokeMethod(
+        this, [this, run, outcome] { onFinished(run, outcome); }, Qt::QueuedConnection);
+  };
+  worker->moveToThread(thread_.get());
   thread_->start(QThread::HighPriority);
-  try {
-    runOn(worker_.get(), [this] { worker_->begin(); });
-  } catch (...) {
-    joinWorker();
+  QMetaObject::invokeMethod(worker, [worker] { worker->begin(); }, Qt::QueuedConnection);
+}
+
+void Encoder::onBegun(quint64 run, const std::optional<EncoderError>& failure) {
+  if (!worker_ || run != run_) return;
+  if (failure) {
+    releaseWorker();
+    failure_ = failure;
     setState(Stopped);
-    throw;
+    return;
   }
-  setState(Running);
+  if (state_ == Starting) setState(Running);  // unless a stop came meanwhile
 }
 
 void Encoder::pause() {
   if (state_ != Running) throw EncoderError(QStringLiteral("The encoder is not recording."));
-  runOn(worker_.get(), [this] { worker_->setPaused(true); });
+  worker_->setPaused(true);
   setState(Paused);
 }
 
 void Encoder::stop() {
-  if (!worker_) return;
+  if (!worker_ || state_ == Stopping) return;
   setState(Stopping);
-  std::exception_ptr failure;
-  try {
-    runOn(worker_.get(), [this] { worker_->end(); });
-  } catch (...) {
-    failure = std::current_exception();
-  }
-  joinWorker();
-  setState(Stopped);
-  if (failure) std::rethrow_exception(failure);
+  CaptureWorker* worker = worker_.get();
+  // After begin() on the worker's queue: a stop while starting waits for the start.
+  QMetaObject::invokeMethod(
+      worker,
+      [this, worker, run = run_] {
+        const CaptureOutcome outcome = worker->end();
+        QMetaObject::invokeMethod(
+            this, [this, run, outcome] { onFinished(run, outcome); }, Qt::QueuedConnection);
+      },
+      Qt::QueuedConnection);
 }
 
-void Encoder::finishFromWorker(const QString& reason) {
-  if (!worker_ || sender() != worker_.get()) return;  // stopped meanwhile
-  joinWorker();
-  lastError_ = reason;
+void Encoder::stopAndWait() {
+  if (!worker_) return;
+  if (state_ != Stopping) setState(Stopping);
+  CaptureWorker* worker = worker_.get();
+  CaptureOutcome outcome;
+  // The one wait of the encoder: the program is ending, and the file must be whole first.
+  QMetaObject::invokeMethod(
+      worker, [worker, &outcome] { outcome = worker->end(); }, Qt::BlockingQueuedConnection);
+  onFinished(run_, outcome);
+}
+
+void Encoder::onFinished(quint64 run, const CaptureOutcome& outcome) {
+  if (!worker_ || run != run_) return;
+  releaseWorker();
+  outcome_ = outcome;
+  failure_ = outcome.failure;
   setState(Stopped);
 }
 
@@ -196,23 +203,28 @@ void Encoder::checkDevice() {
     if (d.id() == deviceId_) return;
   devicePoll_->stop();  // once is enough
   CaptureWorker* worker = worker_.get();
-  const QString reason = QStringLiteral("The audio input %1 is gone.").arg(deviceDescription_);
+  const EncoderError reason(EncoderFailure::InputLost, deviceDescription_,
+                            QStringLiteral("The audio input %1 is gone.").arg(deviceDescription_));
   QMetaObject::invokeMethod(
       worker, [worker, reason] { worker->endBecause(reason); }, Qt::QueuedConnection);
 }
 
-void Encoder::joinWorker() {
+void Encoder::releaseWorker() {
   devicePoll_.reset();
   devices_.reset();
   if (!thread_) return;
-  // The worker hands itself back to this thread before its own ends, so that it can be
-  // deleted here.
-  QThread* here = thread();
-  runOn(worker_.get(), [this, here] { worker_->moveToThread(here); });
-  thread_->quit();
+  // The worker is deleted on its own thread, which then ends; it has finished its work,
+  // so this wait is for the thread to wind down, not for the disk.
+  CaptureWorker* worker = worker_.release();
+  QThread* thread = thread_.get();
+  QMetaObject::invokeMethod(
+      worker,
+      [worker, thread] {
+        delete worker;
+        thread->quit();
+      },
+      Qt::QueuedConnection);
   thread_->wait();
-  samplesAtEnd_ = worker_->samplesEncoded();
-  worker_.reset();
   thread_.reset();
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 
+#include "recording/CaptureWorker.h"
 #include "recording/EncoderError.h"
 #include "recording/Profiles.h"
 #include "recording/Codec.h"
@@ -16,8 +17,6 @@ class QTimer;
 class QThread;
 
 namespace tallowen {
-
-class CaptureWorker;
 
 enum class SourceType { Audio = 1, Video = 2 };
 
@@ -32,6 +31,10 @@ class Source {
   void setInput(const QString& input, const QString& scheme = QString(),
                 const QString& streamName = QString());
   const QString& input() const { return input_; }
+  // An input the program makes itself (a generator, a test's slow input); it replaces
+  // whatever setInput named.
+  void setCustomInput(std::function<std::unique_ptr<AudioInput>()> make) { customInput_ = std::move(make); }
+  const std::function<std::unique_ptr<AudioInput>()>& customInput() const { return customInput_; }
   // A file source starts again from its beginning when it runs out; otherwise the
   // recording ends with the file. A device never runs out.
   void setRepeat(bool repeat) { repeat_ = repeat; }
@@ -42,6 +45,7 @@ class Source {
 
  private:
   QString input_;
+  std::function<std::unique_ptr<AudioInput>()> customInput_;
   bool repeat_ = false;
   Pace pace_ = Pace::RealTime;
 };
@@ -97,17 +101,20 @@ class EncoderFile {
 };
 
 // Records one source group into one WMA file. Capture and encoding run on a thread of
-// their own; state changes reach the owner's thread as queued signals, one at a time.
+// their own, and so do the start and the stop: no call waits for the disk or the sound
+// server (but the stop at the program's end, which must leave the file whole). State
+// changes reach the owner's thread as queued signals, one at a time.
 class Encoder : public QObject {
   Q_OBJECT
  public:
   enum State { Starting = 1, Running = 2, Paused = 3, Stopping = 4, Stopped = 5 };
   Q_ENUM(State)
 
-  // Throws EncoderError when the linked FFmpeg cannot write WMA.
+  // Throws EncoderError when the recording module cannot be loaded or lacks what WMA needs.
   explicit Encoder(QObject* parent = nullptr);
   // With a profile list of its own instead of the built-in one.
   explicit Encoder(ProfileCollection profiles, QObject* parent = nullptr);
+  // Completes a recording still running, waiting for it.
   ~Encoder() override;
 
   SourceGroupCollection& sourceGroupCollection() { return groups_; }
@@ -126,17 +133,28 @@ class Encoder : public QObject {
   // Where the file's writes may go; the real disk when none is given.
   void setDiskSpace(std::shared_ptr<const DiskSpace> disk) { disk_ = std::move(disk); }
 
-  // Starts capture into the file, or resumes a paused recording. Throws EncoderError.
+  // Starts capture into the file (Starting, then Running, or Stopped with failure()), or
+  // resumes a paused recording. Throws EncoderError for what can be told at once: nothing
+  // to record, no quality, no file name, no such input.
   void start();
-  // Suspends capture; what is captured meanwhile is left out of the file. Throws.
+  // Suspends capture; what is captured meanwhile is left out of the file. Throws when not
+  // recording.
   void pause();
-  // Ends capture and completes the file. Throws EncoderError if the file could not be
-  // completed; what was written stays on disk.
+  // Ends capture and completes the file: Stopping, then Stopped. Also while starting.
   void stop();
+  // The same, waiting until the file is complete: for the end of the program.
+  void stopAndWait();
 
   State state() const { return state_; }
-  // Why the recording ended by itself (input lost, write error); empty otherwise.
-  const QString& lastError() const { return lastError_; }
+  // Why the start failed, why the recording ended by itself, or why the file could not
+  // be completed; nothing after a recording that went well.
+  const std::optional<EncoderError>& failure() const { return failure_; }
+  // The same in words, empty when there is none.
+  QString lastError() const { return failure_ ? failure_->reason() : QString(); }
+  // How the last recording ended, once Stopped.
+  bool endedByItself() const { return outcome_.endedByItself; }
+  bool fileMade() const { return outcome_.fileMade; }
+  bool fileComplete() const { return outcome_.complete; }
   // Samples per channel encoded so far, at the profile's rate; after the end, in all.
   int64_t samplesEncoded() const;
 
@@ -145,8 +163,9 @@ class Encoder : public QObject {
 
  private:
   void setState(State state);
-  void finishFromWorker(const QString& reason);
-  void joinWorker();
+  void onBegun(quint64 run, const std::optional<EncoderError>& failure);
+  void onFinished(quint64 run, const CaptureOutcome& outcome);
+  void releaseWorker();
   void watchDevice(const QByteArray& id, const QString& description);
   void checkDevice();
 
@@ -158,10 +177,11 @@ class Encoder : public QObject {
   bool syncToDisk_ = false;
   std::shared_ptr<const DiskSpace> disk_;
   State state_ = Stopped;
-  QString lastError_;
-  int64_t samplesAtEnd_ = 0;
+  std::optional<EncoderError> failure_;
+  CaptureOutcome outcome_;
   std::unique_ptr<QThread> thread_;
   std::unique_ptr<CaptureWorker> worker_;
+  quint64 run_ = 0;  // counts the recordings started
   // While recording from a device: whether it is still there.
   std::unique_ptr<QMediaDevices> devices_;
   std::unique_ptr<QTimer> devicePoll_;

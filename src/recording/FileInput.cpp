@@ -1,9 +1,24 @@
 #include "recording/FileInput.h"
 
+#include "recording/EncoderError.h"
+
 namespace tallowen {
 
+namespace {
+
+std::unique_ptr<PcmReader> openSound(const QString& path) {
+  try {
+    return LoadedCodec().openFile(path);
+  } catch (const EncoderError& e) {
+    if (e.kind() == EncoderFailure::Component) throw;
+    throw EncoderError(EncoderFailure::NoInput, path, e.reason());
+  }
+}
+
+}  // namespace
+
 FileInput::FileInput(const QString& path, Pace pace, bool repeat)
-    : reader_(LoadedCodec().openFile(path)), pace_(pace), repeat_(repeat) {
+    : reader_(openSound(path)), pace_(pace), repeat_(repeat) {
   timer_.setTimerType(Qt::PreciseTimer);
   connect(&timer_, &QTimer::timeout, this, &FileInput::tick);
 }

@@ -37,16 +37,21 @@ std::unique_ptr<OutputFile> OutputFile::create(const QString& path, std::shared_
   const QFileInfo info(path);
   const QString folder = info.absolutePath();
   if (!QFileInfo(folder).isDir())
-    throw EncoderError(QStringLiteral("The folder %1 does not exist.").arg(QDir::toNativeSeparators(folder)));
+    throw EncoderError(EncoderFailure::SaveFolder, folder,
+                       QStringLiteral("The folder %1 does not exist.").arg(QDir::toNativeSeparators(folder)));
   if (info.exists())
-    throw EncoderError(QStringLiteral("The file %1 exists already; it is not overwritten.")
+    throw EncoderError(EncoderFailure::FileExists, path,
+                       QStringLiteral("The file %1 exists already; it is not overwritten.")
                            .arg(QDir::toNativeSeparators(path)));
 
   std::unique_ptr<OutputFile> out(new OutputFile(path, std::move(disk)));
   // NewOnly fails if another program made the file in the meantime: never overwrite.
-  if (!out->file_.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
-    throw EncoderError(QStringLiteral("The file %1 cannot be created: %2")
-                           .arg(QDir::toNativeSeparators(path), out->file_.errorString()));
+  if (!out->file_.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
+    const QString why = QStringLiteral("The file %1 cannot be created: %2")
+                            .arg(QDir::toNativeSeparators(path), out->file_.errorString());
+    if (QFileInfo::exists(path)) throw EncoderError(EncoderFailure::FileExists, path, why);
+    throw EncoderError(EncoderFailure::SaveFolderWrite, folder, why);
+  }
   return out;
 }
 
@@ -87,6 +92,7 @@ int64_t OutputFile::seek(int64_t offset, int whence) {
 void OutputFile::syncToDisk() {
   if (!syncDescriptor(file_.handle()))
     throw EncoderError(
+        EncoderFailure::Write, path_,
         QStringLiteral("Writing %1 to the disk failed: %2")
             .arg(QDir::toNativeSeparators(path_), QString::fromLocal8Bit(std::strerror(errno))));
 }

@@ -3,6 +3,8 @@
 #include <QString>
 #include <functional>
 
+#include "settings/SettingKeys.h"
+
 namespace tallowen {
 
 // Where the program keeps its files, as far as the settings are concerned.
@@ -35,5 +37,13 @@ QString ReadSetting(const QString& section, const QString& key);
 // of the program, so that a user learns that the settings are not kept.
 void WriteSetting(const QString& section, const QString& key, const QString& value);
 void SetSettingsFailureHandler(std::function<void(const QString& path)> handler);
+
+// The same for the program's own values.
+inline QString ReadSetting(SettingKey setting) {
+  return ReadSetting(QLatin1String(setting.section), QLatin1String(setting.key));
+}
+inline void WriteSetting(SettingKey setting, const QString& value) {
+  WriteSetting(QLatin1String(setting.section), QLatin1String(setting.key), value);
+}
 
 }  // namespace tallowen

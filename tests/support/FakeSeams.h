@@ -1,6 +1,7 @@
 #pragma once
 // Scripted stand-ins for the system, for the windows' tests.
 
+#include <QThread>
 #include <QWidget>
 #include <atomic>
 #include <deque>
@@ -10,6 +11,8 @@
 
 #include "platform/Seams.h"
 #include "recording/Encoder.h"
+#include "recording/EncoderFactory.h"
+#include "recording/FileInput.h"
 
 namespace tallowen::test {
 
@@ -24,6 +27,7 @@ class FakePrompter : public Prompter {
  public:
   Answer message(QWidget* owner, const QString& text, Icon icon, Buttons buttons) override {
     messages.push_back({owner, text, icon, buttons});
+    if (onMessage) onMessage();
     if (answers.empty()) return buttons == Buttons::YesNo ? Answer::No : Answer::Ok;
     const Answer a = answers.front();
     answers.pop_front();
@@ -63,6 +67,7 @@ class FakePrompter : public Prompter {
   std::vector<QWidget*> modalWindows;
   std::vector<bool> wasVisible;
   std::function<void(QWidget*)> whileModal;  // what the user does in the modal window
+  std::function<void()> onMessage;           // what happens while a message box is up
 };
 
 class FakeLauncher : public Launcher {
@@ -78,7 +83,9 @@ class FakeLauncher : public Launcher {
 class FakeClock : public Clock {
  public:
   QDateTime now() const override { return current; }
+  qint64 steadyMs() const override { return steady; }
   QDateTime current{QDate(2002, 4, 3), QTime(9, 5, 12)};
+  qint64 steady = 1000;
 };
 
 struct HelpCall {
@@ -107,9 +114,19 @@ class FileAudioInput : public AudioInputChoice {
     if (onAdjust) onAdjust();
     source.setInput(file);
     source.setRepeat(true);
+    if (startDelayMs > 0 || onCaptureThread) {
+      // The same sound, from an input that takes its time to open, as a slow device does.
+      source.setCustomInput([f = file, delay = startDelayMs, hook = onCaptureThread] {
+        if (hook) hook();
+        QThread::msleep(delay);
+        return std::make_unique<FileInput>(f, FileInput::Pace::RealTime, true);
+      });
+    }
   }
   QString file;
-  std::function<void()> onAdjust;  // runs in the middle of a recording start
+  std::function<void()> onAdjust;         // runs in the middle of a recording start
+  int startDelayMs = 0;                   // the input opens this much later
+  std::function<void()> onCaptureThread;  // runs where the input opens, as the start begins
 };
 
 // A disk that is full at the size the test sets, which it may change at any time.
@@ -129,11 +146,14 @@ class FakeEncoders : public EncoderFactory {
   std::unique_ptr<Encoder> create() override {
     if (!failure.isEmpty()) throw EncoderError(failure);
     auto encoder =
-        profiles ? std::make_unique<Encoder>(ProfileCollection(*profiles)) : std::make_unique<Encoder>();
+        offered ? std::make_unique<Encoder>(ProfileCollection(*offered)) : std::make_unique<Encoder>();
     encoder->setDiskSpace(disk);
     return encoder;
   }
-  std::optional<std::vector<Profile>> profiles;  // the built-in ones when empty
+  ProfileCollection profiles() const override {
+    return offered ? ProfileCollection(*offered) : ProfileCollection();
+  }
+  std::optional<std::vector<Profile>> offered;  // the built-in ones when empty
   QString failure;                               // set: creating an encoder fails
   std::shared_ptr<FillingDisk> disk = std::make_shared<FillingDisk>();
 };

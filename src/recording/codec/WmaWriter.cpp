@@ -51,7 +51,9 @@ WmaWriter::WmaWriter(std::unique_ptr<ByteSink> file, const Profile& profile, con
   }
   const AVCodec* encoder = avcodec_find_encoder(AV_CODEC_ID_WMAV2);
   const AVOutputFormat* asf = av_guess_format("asf", nullptr, nullptr);
-  if (!encoder || !asf) throw EncoderError(QStringLiteral("This FFmpeg lacks %1.").arg(missingComponents()));
+  if (!encoder || !asf)
+    throw EncoderError(EncoderFailure::Component, QString(),
+                       QStringLiteral("This FFmpeg lacks %1.").arg(missingComponents()));
 
   codec_.reset(avcodec_alloc_context3(encoder));
   if (!codec_) throw EncoderError(QStringLiteral("Out of memory for the encoder."));
@@ -137,7 +139,8 @@ int64_t WmaWriter::seek(void* opaque, int64_t offset, int whence) {
 void WmaWriter::throwIfWriteFailed() {
   if (io_ && io_->error < 0) {
     const QString why = file_->writeError().isEmpty() ? avErrorText(io_->error) : file_->writeError();
-    throw EncoderError(QStringLiteral("Writing %1 failed: %2").arg(QDir::toNativeSeparators(path_), why));
+    throw EncoderError(EncoderFailure::Write, path_,
+                       QStringLiteral("Writing %1 failed: %2").arg(QDir::toNativeSeparators(path_), why));
   }
 }
 
@@ -203,7 +206,8 @@ void WmaWriter::drainPackets() {
     av_packet_unref(packet_.get());
     if (w < 0) {
       flush();  // names the disk's own error when there is one
-      fail(QStringLiteral("Writing %1").arg(QDir::toNativeSeparators(path_)), w);
+      throw EncoderError(EncoderFailure::Write, path_,
+                         QStringLiteral("Writing %1: %2").arg(QDir::toNativeSeparators(path_), avErrorText(w)));
     }
     wrote = true;
   }
