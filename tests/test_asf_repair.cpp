@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QtEndian>
 #include <csignal>
 
 #include "recording/AsfRepair.h"
@@ -32,8 +33,25 @@ void writeAll(const QString& path, const QByteArray& bytes) {
   ASSERT_EQ(f.write(bytes), bytes.size());
 }
 
-// The GUID of the Data object, as stored.
+// GUIDs as stored: the Data object, the File Properties object, the Simple Index object.
 const QByteArray kData = QByteArray::fromHex("3626b2758e66cf11a6d900aa0062ce6c");
+const QByteArray kFileProperties = QByteArray::fromHex("a1dcab8c47a9cf118ee400c00c205365");
+const QByteArray kSimpleIndex = QByteArray::fromHex("90080033b1e5cf1189f400a0c90349cb");
+
+// Where a recording's packets begin, and how long each is.
+struct Layout {
+  qsizetype packets = 0;
+  qsizetype packet = 0;
+};
+
+Layout layoutOf(const QByteArray& asf) {
+  const qsizetype fp = asf.indexOf(kFileProperties);
+  return {asf.indexOf(kData) + 50, qsizetype(qFromLittleEndian<quint32>(asf.constData() + fp + 92))};
+}
+
+void put64(QByteArray& bytes, qsizetype at, quint64 value) { qToLittleEndian(value, bytes.data() + at); }
+
+using Result = AsfRepairOutcome::Result;
 
 // Decodes from `at` seconds on; seeking in a file needs its duration and packet count.
 size_t samplesFrom(const QString& path, double at) {
@@ -73,7 +91,23 @@ class AsfRepairTest : public ::testing::Test {
     return QDir(RecordingJournalFolder() + QStringLiteral("/recordings")).entryList(QDir::Files);
   }
 
+  // A copy of one ten-second recording (64 kb/s, 3200-byte packets) as a crash leaves it:
+  // whole packets behind a header that counts none.
+  QString crashedCopy(const QString& name) {
+    if (crashed_.isEmpty()) {
+      const QString tone = dir_.filePath(QStringLiteral("crash-tone.wav"));
+      writeToneWav(tone, 440, 10, 44100, 2);
+      const QString whole = record(tone, 3, QStringLiteral("crash-source.wma"));
+      resetHeaderLikeACrash(whole);
+      crashed_ = readAll(whole);
+    }
+    const QString path = dir_.filePath(name);
+    writeAll(path, crashed_);
+    return path;
+  }
+
   QTemporaryDir dir_;
+  QByteArray crashed_;
 };
 
 TEST_F(AsfRepairTest, MendedHeaderIsTheOneTheMuxerWouldHaveWritten) {
@@ -117,6 +151,14 @@ TEST_F(AsfRepairTest, TornLastPacketIsCutOffAndWhatIsNotAsfIsLeftAlone) {
   writeAll(torn, original);
   resetHeaderLikeACrash(torn);
   writeAll(torn, readAll(torn).chopped(1700));
+  {
+    // Never below what the recorder had synced to the disk: that was not torn.
+    const QByteArray before = readAll(torn);
+    QFile file(torn);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    EXPECT_EQ(RepairAsfDescriptor(file.handle(), torn, before.size()).result, AsfRepairOutcome::Result::Failed);
+    EXPECT_EQ(readAll(torn), before);
+  }
   const AsfRepairOutcome mended = RepairAsfFile(torn);
   ASSERT_EQ(mended.result, AsfRepairOutcome::Result::Repaired) << mended.error.toStdString();
   const qint64 packet = 3200;
@@ -143,6 +185,87 @@ TEST_F(AsfRepairTest, TornLastPacketIsCutOffAndWhatIsNotAsfIsLeftAlone) {
   EXPECT_EQ(readAll(text), QByteArray("not a recording at all"));
   EXPECT_EQ(RepairAsfFile(dir_.filePath(QStringLiteral("missing.wma"))).result,
             AsfRepairOutcome::Result::Failed);
+}
+
+TEST_F(AsfRepairTest, DamagedPacketBeforeTheEndLeavesTheFileAsItWas) {
+  const QString path = crashedCopy(QStringLiteral("streamed.wma"));
+  const QByteArray crashed = readAll(path);
+  const Layout at = layoutOf(crashed);
+  ASSERT_GT(crashed.size() - at.packets, 20 * at.packet);
+  // A packet in the middle as a bad sector or a faulty copy returns it: every packet after
+  // it is sound, and cutting there would lose all but the first seconds.
+  const QByteArray damages[] = {QByteArray(16, '\xff'), QByteArray(at.packet, '\0')};
+  for (const QByteArray& damage : damages) {
+    for (const qsizetype tornOff : {qsizetype(0), at.packet / 2}) {
+      QByteArray bytes = crashed;
+      bytes.replace(at.packets + 10 * at.packet, damage.size(), damage);
+      bytes.chop(tornOff);
+      writeAll(path, bytes);
+      const AsfRepairOutcome outcome = RepairAsfFile(path);
+      EXPECT_EQ(outcome.result, Result::Failed);
+      EXPECT_EQ(outcome.problem, AsfRepairOutcome::Problem::Damaged) << outcome.error.toStdString();
+      EXPECT_EQ(readAll(path), bytes);
+    }
+  }
+}
+
+TEST_F(AsfRepairTest, WhatFollowsThePacketsIsCutOnlyWhenItHoldsNoSound) {
+  const QString path = crashedCopy(QStringLiteral("tagged.wma"));
+  const QByteArray crashed = readAll(path);
+  const Layout at = layoutOf(crashed);
+
+  // A tag that a tag editor appended is shorter than a packet, like a torn one, but does
+  // not begin like the packets before it.
+  const QByteArray tagged = crashed + "TAG" + QByteArray("Interview").leftJustified(125, '\0');
+  writeAll(path, tagged);
+  EXPECT_EQ(RepairAsfFile(path).result, Result::Failed);
+  EXPECT_EQ(readAll(path), tagged);
+
+  // An index after the packets stays; the header is mended in front of it.
+  QByteArray index = kSimpleIndex + QByteArray(40, '\0');
+  put64(index, 16, quint64(index.size()));
+  writeAll(path, crashed + index);
+  const AsfRepairOutcome mended = RepairAsfFile(path);
+  ASSERT_EQ(mended.result, Result::Repaired) << mended.error.toStdString();
+  EXPECT_EQ(mended.droppedBytes, 0);
+  EXPECT_EQ(mended.packets, (crashed.size() - at.packets) / at.packet);
+  EXPECT_EQ(readAll(path).mid(at.packets), (crashed + index).mid(at.packets));
+  EXPECT_EQ(RepairAsfFile(path).result, Result::Sound);
+}
+
+TEST_F(AsfRepairTest, SizesAtTheLimitOfTheirFieldsAreRefusedWithoutACrash) {
+  const QString tone = dir_.filePath(QStringLiteral("tone.wav"));
+  writeToneWav(tone, 440, 3, 44100, 2);
+  const QByteArray whole = readAll(record(tone, 3, QStringLiteral("whole.wma")));
+  const QString crashedPath = crashedCopy(QStringLiteral("crashed.wma"));
+  const QByteArray crashed = readAll(crashedPath);
+  const qsizetype fp = whole.indexOf(kFileProperties);
+  ASSERT_EQ(fp, crashed.indexOf(kFileProperties));
+  constexpr quint64 kNearMax = 0x7ffffffffffffff0;
+  struct Case {
+    const char* what;
+    const QByteArray& from;
+    qsizetype at;
+    quint64 value;
+  };
+  const Case cases[] = {
+      {"header object size", crashed, 16, kNearMax},
+      {"first object's size", crashed, 30 + 16, kNearMax},
+      {"file properties size", crashed, fp + 16, kNearMax},
+      {"preroll of a complete file", whole, fp + 80, kNearMax},
+      {"preroll of a crashed file", crashed, fp + 80, ~quint64(0)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    QByteArray bytes = c.from;
+    put64(bytes, c.at, c.value);
+    const QString path = dir_.filePath(QStringLiteral("crafted.wma"));
+    writeAll(path, bytes);
+    const AsfRepairOutcome outcome = RepairAsfFile(path);
+    EXPECT_EQ(outcome.result, Result::Failed);
+    EXPECT_EQ(outcome.problem, AsfRepairOutcome::Problem::Damaged);
+    EXPECT_EQ(readAll(path), bytes);
+  }
 }
 
 // The recorder is a process of its own here, killed the way a crash or a power cut would.
