@@ -10,9 +10,16 @@
 #include <QThread>
 #include <QtEndian>
 #include <csignal>
+#include <memory>
+#include <optional>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "recording/AsfRepair.h"
 #include "recording/Encoder.h"
+#include "recording/OutputFile.h"
 #include "recording/RecordingJournal.h"
 #include "support/AudioCheck.h"
 #include "support/Wait.h"
@@ -52,6 +59,7 @@ Layout layoutOf(const QByteArray& asf) {
 void put64(QByteArray& bytes, qsizetype at, quint64 value) { qToLittleEndian(value, bytes.data() + at); }
 
 using Result = AsfRepairOutcome::Result;
+using State = InterruptedRecording::State;
 
 // Decodes from `at` seconds on; seeking in a file needs its duration and packet count.
 size_t samplesFrom(const QString& path, double at) {
@@ -89,6 +97,16 @@ class AsfRepairTest : public ::testing::Test {
 
   QStringList journalEntries() const {
     return QDir(RecordingJournalFolder() + QStringLiteral("/recordings")).entryList(QDir::Files);
+  }
+
+  // The journal's note on the recording at `path`, as it is on the disk.
+  std::optional<JournalNote> noteFor(const QString& path) const {
+    const QDir folder(RecordingJournalFolder() + QStringLiteral("/recordings"));
+    for (const QString& name : folder.entryList({QStringLiteral("*.entry")}, QDir::Files)) {
+      std::optional<JournalNote> note = ParseJournalNote(readAll(folder.filePath(name)));
+      if (note && note->path == path) return note;
+    }
+    return std::nullopt;
   }
 
   // A copy of one ten-second recording (64 kb/s, 3200-byte packets) as a crash leaves it:
@@ -268,6 +286,33 @@ TEST_F(AsfRepairTest, SizesAtTheLimitOfTheirFieldsAreRefusedWithoutACrash) {
   }
 }
 
+TEST_F(AsfRepairTest, WriteFailureCompletesTheFileThroughItsDescriptorWhereverItWasMoved) {
+  const QString tone = dir_.filePath(QStringLiteral("long.wav"));
+  writeToneWav(tone, 1000, 20, 48000, 2);
+  const QString path = dir_.filePath(QStringLiteral("moving.wma"));
+  const QString moved = dir_.filePath(QStringLiteral("moved.wma"));
+  OutputFile::setWriteLimitForTesting(40000);  // about 1.7 s at 192 kb/s
+  Encoder encoder;
+  SourceGroup& group = encoder.sourceGroupCollection().add(QStringLiteral("SG_1"));
+  group.addSource(SourceType::Audio).setInput(tone);
+  group.setProfile(encoder.profileCollection().item(6));
+  encoder.setFlushPackets(true);
+  encoder.file().setLocalFileName(path);
+  encoder.start();
+  ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(path); }, 5000));
+  // While it records, the user moves the file and something else takes its name.
+  ASSERT_TRUE(QFile::rename(path, moved));
+  writeAll(path, "not a recording");
+  const bool ended = waitUntil([&] { return encoder.state() == Encoder::Stopped; }, 15000);
+  OutputFile::setWriteLimitForTesting(-1);
+  ASSERT_TRUE(ended);
+  EXPECT_TRUE(encoder.lastError().contains(QStringLiteral("space"))) << encoder.lastError().toStdString();
+  EXPECT_EQ(readAll(path), QByteArray("not a recording"));
+  EXPECT_EQ(RepairAsfFile(moved).result, Result::Sound) << "completed where it went";
+  EXPECT_GT(probe(moved).duration, 1.0);
+  EXPECT_TRUE(journalEntries().isEmpty());
+}
+
 // The recorder is a process of its own here, killed the way a crash or a power cut would.
 class KilledRecording : public AsfRepairTest {
  protected:
@@ -306,18 +351,32 @@ TEST_F(KilledRecording, KeepsAllButTheLastSecondAndIsMendedAtTheNextStart) {
   startTool(tool, tone, path, 0, 0);
   QElapsedTimer recording;
   recording.start();
-  QThread::msleep(4200);
+  QThread::msleep(6200);  // past the first sync, at five seconds
   ::kill(pid_t(tool.processId()), SIGKILL);
   const double recorded = recording.elapsed() / 1000.0;
   tool.waitForFinished();
 
+  // The entry knows which file it is, and how much of it reached the disk for sure.
+  const std::optional<JournalNote> note = noteFor(path);
+  ASSERT_TRUE(note.has_value());
+  struct stat st;
+  ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+  ASSERT_TRUE(note->identity.has_value());
+  EXPECT_EQ(note->identity->inode, uint64_t(st.st_ino));
+  EXPECT_EQ(note->identity->device, uint64_t(st.st_dev));
+  EXPECT_GT(note->syncedSize, 5 * 3000) << "five seconds at 24 kb/s";
+  EXPECT_LE(note->syncedSize, st.st_size);
+
   EXPECT_EQ(journalEntries().size(), 2) << "the entry and its lock outlive the killed program";
   EXPECT_FALSE(probe(path).duration > 0) << "a killed recording's header has no duration";
-  const InterruptedRecordings found = RepairInterruptedRecordings();
-  EXPECT_EQ(found.repaired, QStringList{path});
-  EXPECT_TRUE(found.failed.isEmpty());
+  const QList<InterruptedRecording> found = RepairInterruptedRecordings();
+  ASSERT_EQ(found.size(), 1);
+  EXPECT_EQ(found[0].path, path);
+  EXPECT_EQ(found[0].state, State::Mended) << found[0].detail.toStdString();
+  EXPECT_FALSE(found[0].kept);
   EXPECT_TRUE(journalEntries().isEmpty());
 
+  EXPECT_GE(QFileInfo(path).size(), note->syncedSize);
   const Probe p = probe(path);
   EXPECT_GT(p.duration, recorded - 1.0) << "more than the last second was lost";
   EXPECT_LE(p.duration, recorded + 0.1);
@@ -327,7 +386,7 @@ TEST_F(KilledRecording, KeepsAllButTheLastSecondAndIsMendedAtTheNextStart) {
   EXPECT_GT(samplesFrom(path, p.duration - 0.5), 4000u) << "seeking near the end finds sound";
   EXPECT_EQ(samplesFrom(path, p.duration + 1), 0u);
 
-  EXPECT_TRUE(RepairInterruptedRecordings().repaired.isEmpty()) << "the journal was cleared";
+  EXPECT_TRUE(RepairInterruptedRecordings().isEmpty()) << "the journal was cleared";
 }
 
 TEST_F(KilledRecording, RecordingThatIsStillRunningIsLeftAlone) {
@@ -338,8 +397,7 @@ TEST_F(KilledRecording, RecordingThatIsStillRunningIsLeftAlone) {
   startTool(tool, tone, path, 0, 2.5);
   QThread::msleep(1200);
   const QByteArray before = readAll(path);
-  const InterruptedRecordings found = RepairInterruptedRecordings();
-  EXPECT_TRUE(found.repaired.isEmpty() && found.failed.isEmpty());
+  EXPECT_TRUE(RepairInterruptedRecordings().isEmpty());
   EXPECT_TRUE(readAll(path).startsWith(before.first(600))) << "its header was not touched";
   ASSERT_TRUE(tool.waitForFinished(10000));
   EXPECT_EQ(tool.exitCode(), 0);
@@ -369,6 +427,202 @@ TEST_F(KilledRecording, PacketsReachTheDiskEverySecondAndAreSyncedEveryFive) {
   const QByteArray calls = readAll(dir_.filePath(QStringLiteral("strace.txt")));
   // Two during eleven seconds, one more when the file is completed.
   EXPECT_GE(calls.count("fsync("), 3) << calls.toStdString();
+}
+
+// A start's look at the journal, with the recordings' files as users left them.
+class StartUpRepair : public AsfRepairTest {
+ protected:
+  // An entry for the file, left behind as by a program that died while recording it.
+  void leaveInJournal(const QString& path) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    RecordingJournalEntry entry(path, file.handle());
+    ASSERT_TRUE(entry.isWritten());
+  }
+
+  static const InterruptedRecording* reportOn(const QList<InterruptedRecording>& found, const QString& path) {
+    for (const InterruptedRecording& r : found)
+      if (r.path == path) return &r;
+    return nullptr;
+  }
+};
+
+TEST_F(StartUpRepair, AnotherFileAtTheNameIsLeftByteForByteAndReported) {
+  const QString path = crashedCopy(QStringLiteral("interview.wma"));
+  leaveInJournal(path);
+  // Another recording cut short, copied over the name after the crash: one the repair
+  // would change, were it taken for ours.
+  const QString other = crashedCopy(QStringLiteral("other.wma"));
+  const QByteArray otherBytes = readAll(other);
+  ASSERT_TRUE(QFile::remove(path));
+  ASSERT_TRUE(QFile::rename(other, path));
+
+  const QList<InterruptedRecording> found = RepairInterruptedRecordings();
+  ASSERT_EQ(found.size(), 1);
+  EXPECT_EQ(found[0].path, path);
+  EXPECT_EQ(found[0].state, State::Replaced);
+  EXPECT_FALSE(found[0].kept) << "our recording is gone from that name";
+  EXPECT_EQ(readAll(path), otherBytes);
+  EXPECT_TRUE(journalEntries().isEmpty());
+}
+
+TEST_F(StartUpRepair, WhatIsNotARegularFileIsNeitherWaitedForNorFollowed) {
+  const QString fifo = crashedCopy(QStringLiteral("fifo.wma"));
+  leaveInJournal(fifo);
+  ASSERT_TRUE(QFile::remove(fifo));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  // A link to a recording that a repair would change.
+  const QString link = crashedCopy(QStringLiteral("link.wma"));
+  leaveInJournal(link);
+  const QString target = crashedCopy(QStringLiteral("target.wma"));
+  ASSERT_TRUE(QFile::remove(link));
+  ASSERT_TRUE(QFile::link(target, link));
+  const QString folder = crashedCopy(QStringLiteral("folder.wma"));
+  leaveInJournal(folder);
+  ASSERT_TRUE(QFile::remove(folder));
+  ASSERT_TRUE(QDir().mkdir(folder));
+
+  QList<InterruptedRecording> found;
+  std::unique_ptr<QThread> start(QThread::create([&] { found = RepairInterruptedRecordings(); }));
+  start->start();
+  const bool returned = start->wait(QDeadlineTimer(10000));
+  if (!returned) {
+    // A writer lets a reader stuck on the pipe go, so that the test itself ends.
+    const int writer = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+    if (writer >= 0) ::close(writer);
+    start->wait();
+  }
+  ASSERT_TRUE(returned) << "the start waited on a pipe";
+  ASSERT_EQ(found.size(), 3);
+  for (const QString& path : {fifo, link, folder}) {
+    const InterruptedRecording* r = reportOn(found, path);
+    ASSERT_NE(r, nullptr) << path.toStdString();
+    EXPECT_EQ(r->state, State::NotRegularFile) << path.toStdString();
+    EXPECT_FALSE(r->kept);
+  }
+  EXPECT_TRUE(QFileInfo(fifo).isFile() == false && QFileInfo(fifo).exists());
+  EXPECT_TRUE(QFileInfo(link).isSymLink());
+  EXPECT_EQ(readAll(target), crashed_) << "the link's target was not mended";
+  EXPECT_TRUE(QFileInfo(folder).isDir());
+  EXPECT_TRUE(journalEntries().isEmpty());
+}
+
+TEST_F(StartUpRepair, MissingFileIsKeptForALaterStartAndMendedOnceItIsBack) {
+  const QString path = crashedCopy(QStringLiteral("usb.wma"));
+  leaveInJournal(path);
+  // The disk it is on is not plugged in at this start.
+  const QString away = dir_.filePath(QStringLiteral("unplugged.wma"));
+  ASSERT_TRUE(QFile::rename(path, away));
+  for (int start = 0; start < kMaxRepairAttempts + 1; ++start) {
+    const QList<InterruptedRecording> found = RepairInterruptedRecordings();
+    ASSERT_EQ(found.size(), 1);
+    EXPECT_EQ(found[0].path, path);
+    EXPECT_EQ(found[0].state, State::Missing);
+    EXPECT_TRUE(found[0].kept);
+  }
+  ASSERT_TRUE(noteFor(path).has_value());
+  EXPECT_EQ(noteFor(path)->attempts, 0) << "a missing file does not use up its attempts";
+  EXPECT_EQ(readAll(away), crashed_);
+
+  ASSERT_TRUE(QFile::rename(away, path));
+  const QList<InterruptedRecording> found = RepairInterruptedRecordings();
+  ASSERT_EQ(found.size(), 1);
+  EXPECT_EQ(found[0].state, State::Mended) << found[0].detail.toStdString();
+  EXPECT_GT(found[0].durationMs, 9000);
+  EXPECT_EQ(RepairAsfFile(path).result, Result::Sound);
+  EXPECT_TRUE(journalEntries().isEmpty());
+}
+
+TEST_F(StartUpRepair, RepairThatFailsIsTriedAtMostThreeTimesEachCountedBeforeItBegins) {
+  const QString path = crashedCopy(QStringLiteral("damaged.wma"));
+  QByteArray bytes = readAll(path);
+  const Layout at = layoutOf(bytes);
+  bytes.replace(at.packets + 5 * at.packet, 8, QByteArray(8, '\xff'));
+  writeAll(path, bytes);
+  leaveInJournal(path);
+
+  int tries = 0;
+  for (int start = 1; start <= kMaxRepairAttempts + 2; ++start) {
+    SCOPED_TRACE(start);
+    const QList<InterruptedRecording> found = RepairInterruptedRecordings([&](const QString& trying) {
+      ++tries;
+      // On the disk already: were the repair to crash the program, this try is counted.
+      EXPECT_EQ(noteFor(trying)->attempts, tries);
+    });
+    ASSERT_EQ(found.size(), 1);
+    EXPECT_EQ(found[0].state, start <= kMaxRepairAttempts ? State::Damaged : State::TooManyAttempts);
+    EXPECT_EQ(found[0].attempts, std::min(start, kMaxRepairAttempts));
+    EXPECT_TRUE(found[0].kept) << "the user's file is never dropped unsaid";
+  }
+  EXPECT_EQ(tries, kMaxRepairAttempts);
+  EXPECT_EQ(readAll(path), bytes);
+}
+
+TEST_F(StartUpRepair, RepairThatCrashesTheProgramIsNotBegunAtEveryStart) {
+  const QString path = crashedCopy(QStringLiteral("crashing.wma"));
+  leaveInJournal(path);
+  for (int start = 1; start <= kMaxRepairAttempts; ++start) {
+    QProcess program;
+    program.start(QStringLiteral(RECORD_TOOL), {QStringLiteral("journal"), QStringLiteral("die")});
+    ASSERT_TRUE(program.waitForFinished(20000));
+    EXPECT_EQ(program.exitStatus(), QProcess::CrashExit) << "it died as the repair began";
+    ASSERT_TRUE(noteFor(path).has_value());
+    EXPECT_EQ(noteFor(path)->attempts, start);
+  }
+  EXPECT_EQ(readAll(path), crashed_);
+  bool tried = false;
+  const QList<InterruptedRecording> found = RepairInterruptedRecordings([&](const QString&) { tried = true; });
+  ASSERT_EQ(found.size(), 1);
+  EXPECT_EQ(found[0].state, State::TooManyAttempts);
+  EXPECT_TRUE(found[0].kept);
+  EXPECT_FALSE(tried);
+  EXPECT_EQ(readAll(path), crashed_);
+}
+
+TEST_F(StartUpRepair, NotesReadBackAsWrittenAndOthersAreRefused) {
+  JournalNote note;
+  note.path = QStringLiteral("/home/u/録音 100%\nnew line.wma");
+  note.identity = JournalNote::Identity{2049, 1234567, -5};
+  note.syncedSize = 81920;
+  note.attempts = 2;
+  EXPECT_EQ(ParseJournalNote(FormatJournalNote(note)), note);
+  note.identity->born.reset();
+  EXPECT_EQ(ParseJournalNote(FormatJournalNote(note)), note);
+
+  const QByteArray head = "Tallowen recording journal 2\n";
+  const QByteArray rest = "device 1\ninode 2\nsynced 0\nattempts 0\n";
+  EXPECT_TRUE(ParseJournalNote(head + "path /a.wma\n" + rest + "later-field x\n").has_value());
+  const QByteArray refused[] = {
+      "",
+      head,
+      head + "path /a.wma\npath /b.wma\n" + rest,                             // twice
+      head + "path a.wma\n" + rest,                                          // relative
+      head + "path /%FF.wma\n" + rest,                                       // not UTF-8
+      head + "path /a%00.wma\n" + rest,                                      // NUL
+      head + "path /a b.wma\n" + rest,                                       // unescaped
+      head + "path /a.wma\ndevice 1\nsynced 0\nattempts 0\n",               // half an identity
+      head + "path /a.wma\ndevice 1\ninode 2\nsynced -1\nattempts 0\n",      // negative
+      head + "path /a.wma\ndevice 1\ninode 2\nsynced 0\nattempts 99999999999\n",
+      head + "path /a.wma\ndevice 18446744073709551616\ninode 2\nsynced 0\nattempts 0\n",
+      head + "path /a.wma\n" + rest.chopped(1),                              // cut short
+  };
+  for (const QByteArray& bytes : refused) EXPECT_FALSE(ParseJournalNote(bytes).has_value()) << bytes.toStdString();
+
+  // At a start: a note from the first journal names a file without telling which one it
+  // was, and is not acted on; a damaged note is cleared and said.
+  const QString path = crashedCopy(QStringLiteral("old.wma"));
+  const QString entries = RecordingJournalFolder() + QStringLiteral("/recordings/");
+  ASSERT_TRUE(QDir().mkpath(entries));
+  writeAll(entries + QStringLiteral("a.path"), path.toUtf8());
+  writeAll(entries + QStringLiteral("b.entry"), head + "path /b.wma\n");
+  const QList<InterruptedRecording> found = RepairInterruptedRecordings();
+  ASSERT_EQ(found.size(), 2);
+  ASSERT_NE(reportOn(found, path), nullptr);
+  EXPECT_EQ(reportOn(found, path)->state, State::UnknownFile);
+  ASSERT_NE(reportOn(found, QString()), nullptr);
+  EXPECT_EQ(reportOn(found, QString())->state, State::EntryDamaged);
+  EXPECT_EQ(readAll(path), crashed_);
+  EXPECT_TRUE(journalEntries().isEmpty());
 }
 
 }  // namespace

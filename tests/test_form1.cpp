@@ -426,14 +426,18 @@ TEST_F(Form1Test, LoadMendsTheRecordingThatACrashCutShort) {
   ASSERT_GT(whole, 1.0);
   // As a crash leaves it: a header without its length, still named in the journal.
   resetHeaderLikeACrash(expectedPath());
-  { RecordingJournalEntry entry(expectedPath()); }
+  {
+    QFile file(expectedPath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    RecordingJournalEntry entry(expectedPath(), file.handle());
+  }
   ASSERT_FALSE(probe(expectedPath()).duration > 0);
 
   auto form = shownForm();
   EXPECT_DOUBLE_EQ(probe(expectedPath()).duration, whole);
   EXPECT_EQ(lookOf(*form), kIdle);
   EXPECT_TRUE(sys_.prompter.messages.empty());
-  EXPECT_TRUE(RepairInterruptedRecordings().repaired.isEmpty()) << "the journal was cleared";
+  EXPECT_TRUE(RepairInterruptedRecordings().isEmpty()) << "the journal was cleared";
 }
 
 TEST_F(Form1Test, FullDiskEndsTheRecordingKeepsWhatWasWrittenAndSaysSo) {

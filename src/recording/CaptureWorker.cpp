@@ -2,6 +2,8 @@
 
 #include <QFile>
 
+#include <fcntl.h>
+
 #include "platform/Trace.h"
 #include "recording/AsfRepair.h"
 #include "recording/EncoderError.h"
@@ -11,7 +13,9 @@ namespace tallowen {
 
 CaptureWorker::CaptureWorker(CaptureSetup setup) : setup_(std::move(setup)) {}
 
-CaptureWorker::~CaptureWorker() = default;
+CaptureWorker::~CaptureWorker() {
+  writer_.reset();  // its file reports syncs to the journal entry
+}
 
 void CaptureWorker::begin() {
   bool created = false;
@@ -19,7 +23,10 @@ void CaptureWorker::begin() {
     input_ = setup_.makeInput();
     std::unique_ptr<OutputFile> file = OutputFile::create(setup_.path);
     created = true;
-    journal_ = std::make_unique<RecordingJournalEntry>(setup_.path);
+    if (const int fd = ::fcntl(file->descriptor(), F_DUPFD_CLOEXEC, 0); fd >= 0)
+      recording_.open(fd, QIODevice::ReadWrite | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle);
+    journal_ = std::make_unique<RecordingJournalEntry>(setup_.path, file->descriptor());
+    file->setOnSynced([journal = journal_.get()](qint64 size) { journal->noteSynced(size); });
     writer_ = LoadedCodec().createWriter(std::move(file), setup_.profile, setup_.texts, input_->format(),
                                          setup_.options);
     input_->start([this](const uint8_t* const* planes, int frames) { onAudio(planes, frames); },
@@ -31,6 +38,7 @@ void CaptureWorker::begin() {
     if (created) QFile::remove(setup_.path);
     if (journal_) journal_->markCompleted();
     journal_.reset();
+    recording_.close();
     input_.reset();
     throw;
   }
@@ -88,13 +96,16 @@ void CaptureWorker::end() {
     const QString why = completeByRepair();
     throw EncoderError(why.isEmpty() ? e.reason() : e.reason() + QLatin1Char('\n') + why);
   }
+  recording_.close();
   TraceMoment("file-closed");
   samples_ = writer->samplesEncoded();
   if (journal_) journal_->markCompleted();
 }
 
 QString CaptureWorker::completeByRepair() {
-  const AsfRepairOutcome outcome = RepairAsfFile(setup_.path);
+  const AsfRepairOutcome outcome =
+      RepairAsfDescriptor(recording_.handle(), setup_.path, journal_ ? journal_->syncedSize() : 0);
+  recording_.close();
   // A file that cannot be mended now stays in the journal for the next start.
   if (outcome.result == AsfRepairOutcome::Result::Failed) return outcome.error;
   if (journal_) journal_->markCompleted();

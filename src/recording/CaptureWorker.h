@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFile>
 #include <QObject>
 #include <atomic>
 #include <functional>
@@ -52,6 +53,9 @@ class CaptureWorker : public QObject {
   std::unique_ptr<AudioInput> input_;
   std::unique_ptr<PcmWriter> writer_;
   std::unique_ptr<RecordingJournalEntry> journal_;
+  // The recording's own descriptor, kept past the writer's end: completing the file goes
+  // through it, never through the name.
+  QFile recording_;
   bool paused_ = false;
   bool failed_ = false;  // a write failed: the file takes nothing more
   bool heardSound_ = false;

@@ -48,7 +48,8 @@ std::unique_ptr<OutputFile> OutputFile::create(const QString& path) {
 
   std::unique_ptr<OutputFile> out(new OutputFile(path));
   // NewOnly fails if another program made the file in the meantime: never overwrite.
-  if (!out->file_.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
+  // Readable, so that a repair can go through the same descriptor.
+  if (!out->file_.open(QIODevice::ReadWrite | QIODevice::NewOnly | QIODevice::Unbuffered))
     throw EncoderError(QStringLiteral("The file %1 cannot be created: %2")
                            .arg(QDir::toNativeSeparators(path), out->file_.errorString()));
   return out;
@@ -94,6 +95,7 @@ void OutputFile::syncToDisk() {
     throw EncoderError(
         QStringLiteral("Writing %1 to the disk failed: %2")
             .arg(QDir::toNativeSeparators(path_), QString::fromLocal8Bit(std::strerror(errno))));
+  if (onSynced_) onSynced_(file_.size());
 }
 
 void OutputFile::close() {

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QString>
+#include <functional>
 #include <memory>
 
 #include "recording/Codec.h"
@@ -27,6 +28,12 @@ class OutputFile : public ByteSink {
   void syncToDisk() override;
   void close() override;
 
+  // The open file, for the journal and for completing the file by mending it: the name
+  // may by then stand for another file. Open for reading too. -1 once closed.
+  int descriptor() const { return file_.handle(); }
+  // Called after each sync to the disk with the file's size then.
+  void setOnSynced(std::function<void(qint64 size)> onSynced) { onSynced_ = std::move(onSynced); }
+
   // Test hook: writes fail with "no space left" once the file would grow past this size.
   static void setWriteLimitForTesting(qint64 bytes);
 
@@ -36,6 +43,7 @@ class OutputFile : public ByteSink {
   QString path_;
   QFile file_;
   QString writeError_;
+  std::function<void(qint64)> onSynced_;
 };
 
 }  // namespace tallowen
