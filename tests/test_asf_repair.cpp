@@ -1,4 +1,7 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -12,10 +15,6 @@
 #include <csignal>
 #include <memory>
 #include <optional>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "recording/AsfRepair.h"
 #include "recording/Encoder.h"
@@ -174,7 +173,8 @@ TEST_F(AsfRepairTest, TornLastPacketIsCutOffAndWhatIsNotAsfIsLeftAlone) {
     const QByteArray before = readAll(torn);
     QFile file(torn);
     ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-    EXPECT_EQ(RepairAsfDescriptor(file.handle(), torn, before.size()).result, AsfRepairOutcome::Result::Failed);
+    EXPECT_EQ(RepairAsfDescriptor(file.handle(), torn, before.size()).result,
+              AsfRepairOutcome::Result::Failed);
     EXPECT_EQ(readAll(torn), before);
   }
   const AsfRepairOutcome mended = RepairAsfFile(torn);
@@ -571,7 +571,8 @@ TEST_F(StartUpRepair, RepairThatCrashesTheProgramIsNotBegunAtEveryStart) {
   }
   EXPECT_EQ(readAll(path), crashed_);
   bool tried = false;
-  const QList<InterruptedRecording> found = RepairInterruptedRecordings([&](const QString&) { tried = true; });
+  const QList<InterruptedRecording> found =
+      RepairInterruptedRecordings([&](const QString&) { tried = true; });
   ASSERT_EQ(found.size(), 1);
   EXPECT_EQ(found[0].state, State::TooManyAttempts);
   EXPECT_TRUE(found[0].kept);
@@ -595,18 +596,19 @@ TEST_F(StartUpRepair, NotesReadBackAsWrittenAndOthersAreRefused) {
   const QByteArray refused[] = {
       "",
       head,
-      head + "path /a.wma\npath /b.wma\n" + rest,                             // twice
-      head + "path a.wma\n" + rest,                                          // relative
-      head + "path /%FF.wma\n" + rest,                                       // not UTF-8
-      head + "path /a%00.wma\n" + rest,                                      // NUL
-      head + "path /a b.wma\n" + rest,                                       // unescaped
-      head + "path /a.wma\ndevice 1\nsynced 0\nattempts 0\n",               // half an identity
-      head + "path /a.wma\ndevice 1\ninode 2\nsynced -1\nattempts 0\n",      // negative
+      head + "path /a.wma\npath /b.wma\n" + rest,                        // twice
+      head + "path a.wma\n" + rest,                                      // relative
+      head + "path /%FF.wma\n" + rest,                                   // not UTF-8
+      head + "path /a%00.wma\n" + rest,                                  // NUL
+      head + "path /a b.wma\n" + rest,                                   // unescaped
+      head + "path /a.wma\ndevice 1\nsynced 0\nattempts 0\n",            // half an identity
+      head + "path /a.wma\ndevice 1\ninode 2\nsynced -1\nattempts 0\n",  // negative
       head + "path /a.wma\ndevice 1\ninode 2\nsynced 0\nattempts 99999999999\n",
       head + "path /a.wma\ndevice 18446744073709551616\ninode 2\nsynced 0\nattempts 0\n",
-      head + "path /a.wma\n" + rest.chopped(1),                              // cut short
+      head + "path /a.wma\n" + rest.chopped(1),  // cut short
   };
-  for (const QByteArray& bytes : refused) EXPECT_FALSE(ParseJournalNote(bytes).has_value()) << bytes.toStdString();
+  for (const QByteArray& bytes : refused)
+    EXPECT_FALSE(ParseJournalNote(bytes).has_value()) << bytes.toStdString();
 
   // At a start: a note from the first journal names a file without telling which one it
   // was, and is not acted on; a damaged note is cleared and said.

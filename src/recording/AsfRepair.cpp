@@ -1,5 +1,9 @@
 #include "recording/AsfRepair.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
 #include <algorithm>
@@ -7,10 +11,6 @@
 #include <cerrno>
 #include <cstring>
 #include <vector>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace tallowen {
 
@@ -168,7 +168,7 @@ class PacketReader {
 
 struct PacketScan {
   PacketReader::Verdict verdict = PacketReader::Verdict::Bad;
-  int64_t latest = -1;  // latest presentation time (ms, preroll included), -1 when none is given
+  int64_t latest = -1;    // latest presentation time (ms, preroll included), -1 when none is given
   int lengthFlagsAt = 0;  // error correction flags and data come before
   int properties = -1;    // the property flags byte, when it was at hand
 };
@@ -208,7 +208,7 @@ PacketScan scanPacket(const uint8_t* data, int available, int size) {
   }
   for (int i = 0; i < payloads && r.ok(); ++i) {
     if ((r.take(1) & 0x7f) == 0) r.fail();  // stream number 0 does not exist
-    r.takeTyped(properties >> 4);            // media object number
+    r.takeTyped(properties >> 4);           // media object number
     const uint32_t offset = r.takeTyped(properties >> 2);
     const uint32_t replicated = r.takeTyped(properties);
     int64_t time = -1;
@@ -239,7 +239,8 @@ PacketScan scanPacket(const uint8_t* data, int available, int size) {
   if (r.pos() + (multiple ? int64_t(padding) : 0) > end) r.fail();
   out.verdict = r.verdict();
   // Every payload there, but not the padding after it.
-  if (out.verdict == PacketReader::Verdict::Whole && available < size) out.verdict = PacketReader::Verdict::Torn;
+  if (out.verdict == PacketReader::Verdict::Whole && available < size)
+    out.verdict = PacketReader::Verdict::Torn;
   return out;
 }
 
@@ -265,7 +266,9 @@ class Mender {
  public:
   Mender(int fd, const QString& name, int64_t length) : fd_(fd), name_(name), length_(length) {}
 
-  AsfRepairOutcome damaged(const QString& why) const { return failed(name_, AsfRepairOutcome::Problem::Damaged, why); }
+  AsfRepairOutcome damaged(const QString& why) const {
+    return failed(name_, AsfRepairOutcome::Problem::Damaged, why);
+  }
   AsfRepairOutcome io(int error) const {
     return failed(name_, AsfRepairOutcome::Problem::Io,
                   error < 0 ? QStringLiteral("the file ended while it was read") : qt_error_string(error));
@@ -322,7 +325,8 @@ class Mender {
 AsfRepairOutcome RepairAsfDescriptor(int fd, const QString& name, int64_t keepAtLeast) {
   struct stat st;
   if (::fstat(fd, &st) != 0) return failed(name, AsfRepairOutcome::Problem::Io, qt_error_string(errno));
-  if (!S_ISREG(st.st_mode)) return failed(name, AsfRepairOutcome::Problem::Io, QStringLiteral("not a regular file"));
+  if (!S_ISREG(st.st_mode))
+    return failed(name, AsfRepairOutcome::Problem::Io, QStringLiteral("not a regular file"));
   const Mender m(fd, name, int64_t(st.st_size));
   const auto fileLength = uint64_t(st.st_size);
 
@@ -331,7 +335,8 @@ AsfRepairOutcome RepairAsfDescriptor(int fd, const QString& name, int64_t keepAt
     return e < 0 ? m.damaged(QStringLiteral("not an ASF file")) : m.io(e);
   if (!isGuid(top, kHeaderObject)) return m.damaged(QStringLiteral("not an ASF file"));
   const uint64_t headerSize = le(top + 16, 8);
-  if (headerSize < kHeaderObjectSize || headerSize > kMaxHeaderBytes || headerSize + kDataObjectSize > fileLength)
+  if (headerSize < kHeaderObjectSize || headerSize > kMaxHeaderBytes ||
+      headerSize + kDataObjectSize > fileLength)
     return m.damaged(QStringLiteral("the header is damaged"));
   QByteArray header(qsizetype(headerSize + kDataObjectSize), Qt::Uninitialized);
   if (const int e = readAt(fd, header.data(), header.size(), 0); e != 0) return m.io(e);
@@ -346,7 +351,8 @@ AsfRepairOutcome RepairAsfDescriptor(int fd, const QString& name, int64_t keepAt
   for (uint32_t i = 0; i < objectCount; ++i) {
     if (headerSize - at < kObjectHeaderSize) return m.damaged(QStringLiteral("the header is damaged"));
     const uint64_t size = le(h + at + 16, 8);
-    if (size < kObjectHeaderSize || size > headerSize - at) return m.damaged(QStringLiteral("the header is damaged"));
+    if (size < kObjectHeaderSize || size > headerSize - at)
+      return m.damaged(QStringLiteral("the header is damaged"));
     if (isGuid(h + at, kFileProperties) && size >= kFilePropertiesSize) filePropertiesAt = at;
     // The first audio stream's format tells how long its frames last.
     if (isGuid(h + at, kStreamProperties) && size >= kSpTypeData + 8 && formatTag == 0) {
@@ -450,7 +456,8 @@ AsfRepairOutcome RepairAsfDescriptor(int fd, const QString& name, int64_t keepAt
 
   // The last frame lasts as long as each frame does, in the muxer's millisecond steps.
   const int64_t frame = wmaFrameSamples(formatTag, sampleRate);
-  const int64_t frameMs = frame > 0 && sampleRate > 0 ? (frame * 2000 + sampleRate) / (2 * int64_t(sampleRate)) : 0;
+  const int64_t frameMs =
+      frame > 0 && sampleRate > 0 ? (frame * 2000 + sampleRate) / (2 * int64_t(sampleRate)) : 0;
   const auto prerollMs = int64_t(preroll);
   const int64_t playMs = latest >= 0 ? std::max(latest + frameMs, prerollMs) : prerollMs;
 

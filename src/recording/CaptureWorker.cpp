@@ -1,8 +1,8 @@
 #include "recording/CaptureWorker.h"
 
-#include <QFile>
-
 #include <fcntl.h>
+
+#include <QFile>
 
 #include "platform/Trace.h"
 #include "recording/AsfRepair.h"

@@ -1,5 +1,9 @@
 #include "recording/RecordingJournal.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,10 +16,6 @@
 #include <string_view>
 #include <type_traits>
 #include <utility>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "recording/AsfRepair.h"
 
@@ -35,7 +35,8 @@ QString entriesFolder() { return RecordingJournalFolder() + QStringLiteral("/rec
 // Decimal digits, an optional minus for signed fields; nullopt on anything else or overflow.
 template <typename T>
 std::optional<T> parseNumber(std::string_view text) {
-  if (text.empty() || text.front() == '+' || (text.front() == '-' && !std::is_signed_v<T>)) return std::nullopt;
+  if (text.empty() || text.front() == '+' || (text.front() == '-' && !std::is_signed_v<T>))
+    return std::nullopt;
   T value{};
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
@@ -158,16 +159,22 @@ std::optional<JournalNote> ParseJournalNote(QByteArrayView bytes) {
       return true;
     };
     bool good = true;
-    if (key == "path") good = take(path, decodePath(value));
-    else if (key == "device") good = take(device, parseNumber<uint64_t>(value));
-    else if (key == "inode") good = take(inode, parseNumber<uint64_t>(value));
-    else if (key == "born") good = take(born, parseNumber<int64_t>(value));
-    else if (key == "synced") good = take(synced, parseNumber<int64_t>(value));
-    else if (key == "attempts") good = take(attempts, parseNumber<int>(value));
+    if (key == "path")
+      good = take(path, decodePath(value));
+    else if (key == "device")
+      good = take(device, parseNumber<uint64_t>(value));
+    else if (key == "inode")
+      good = take(inode, parseNumber<uint64_t>(value));
+    else if (key == "born")
+      good = take(born, parseNumber<int64_t>(value));
+    else if (key == "synced")
+      good = take(synced, parseNumber<int64_t>(value));
+    else if (key == "attempts")
+      good = take(attempts, parseNumber<int>(value));
     if (!good) return std::nullopt;
   }
-  if (!path || !synced || *synced < 0 || !attempts || *attempts < 0 || device.has_value() != inode.has_value() ||
-      (born && !device))
+  if (!path || !synced || *synced < 0 || !attempts || *attempts < 0 ||
+      device.has_value() != inode.has_value() || (born && !device))
     return std::nullopt;
   note.path = *path;
   if (device) note.identity = JournalNote::Identity{*device, *inode, born};
@@ -262,12 +269,13 @@ int openRecording(const JournalNote& note, InterruptedRecording& found) {
   constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
   int fd = ::open(name.constData(), O_RDWR | kFlags);
   // A file we may not write can still be found sound.
-  if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) fd = ::open(name.constData(), O_RDONLY | kFlags);
+  if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM))
+    fd = ::open(name.constData(), O_RDONLY | kFlags);
   if (fd < 0) {
     const int e = errno;
-    found.state = e == ENOENT || e == ENOTDIR ? State::Missing
+    found.state = e == ENOENT || e == ENOTDIR               ? State::Missing
                   : e == ELOOP || e == EISDIR || e == ENXIO ? State::NotRegularFile
-                                                             : State::Unreadable;
+                                                            : State::Unreadable;
     found.detail = qt_error_string(e);
     return -1;
   }
@@ -284,7 +292,8 @@ int openRecording(const JournalNote& note, InterruptedRecording& found) {
     return -1;
   }
   const JournalNote::Identity& noted = *note.identity;
-  if (id->device != noted.device || id->inode != noted.inode || (id->born && noted.born && id->born != noted.born)) {
+  if (id->device != noted.device || id->inode != noted.inode ||
+      (id->born && noted.born && id->born != noted.born)) {
     found.state = State::Replaced;
     return -1;
   }
@@ -292,7 +301,8 @@ int openRecording(const JournalNote& note, InterruptedRecording& found) {
 }
 
 // Looks at one entry whose program is gone; `kept` says whether the entry stays.
-InterruptedRecording lookAt(const QString& entryPath, const std::function<void(const QString&)>& beforeEachTry) {
+InterruptedRecording lookAt(const QString& entryPath,
+                            const std::function<void(const QString&)>& beforeEachTry) {
   InterruptedRecording found;
   QFile entry(entryPath);
   std::optional<JournalNote> note;
@@ -348,11 +358,12 @@ InterruptedRecording lookAt(const QString& entryPath, const std::function<void(c
 
 }  // namespace
 
-QList<InterruptedRecording> RepairInterruptedRecordings(const std::function<void(const QString&)>& beforeEachTry) {
+QList<InterruptedRecording> RepairInterruptedRecordings(
+    const std::function<void(const QString&)>& beforeEachTry) {
   QList<InterruptedRecording> found;
   const QDir folder(entriesFolder());
-  const QStringList entries = folder.entryList({QLatin1Char('*') + kEntrySuffix, QLatin1Char('*') + kOldEntrySuffix},
-                                               QDir::Files, QDir::Name);
+  const QStringList entries = folder.entryList(
+      {QLatin1Char('*') + kEntrySuffix, QLatin1Char('*') + kOldEntrySuffix}, QDir::Files, QDir::Name);
   for (const QString& name : entries) {
     const QString entryPath = folder.filePath(name);
     const QString base = entryPath.left(entryPath.lastIndexOf(QLatin1Char('.')));

@@ -32,10 +32,10 @@ struct JournalNote {
     std::optional<int64_t> born;
     bool operator==(const Identity&) const = default;
   };
-  QString path;                     // absolute
+  QString path;                      // absolute
   std::optional<Identity> identity;  // missing in notes from before it was kept
-  int64_t syncedSize = 0;           // the file's size when it was last synced to the disk
-  int attempts = 0;                 // repairs begun at start-ups
+  int64_t syncedSize = 0;            // the file's size when it was last synced to the disk
+  int attempts = 0;                  // repairs begun at start-ups
   bool operator==(const JournalNote&) const = default;
 };
 
@@ -87,12 +87,10 @@ struct InterruptedRecording {
   };
   QString path;
   State state = State::Damaged;
-  QString detail;        // the repair's own words, in English
-  int attempts = 0;      // repairs begun for it so far
-  bool kept = false;     // its entry stays in the journal, and a later start looks again
+  QString detail;          // the repair's own words, in English
+  int attempts = 0;        // repairs begun for it so far
+  bool kept = false;       // its entry stays in the journal, and a later start looks again
   int64_t durationMs = 0;  // Mended and Sound: how long the file plays
-
-  bool playsWhole() const { return state == State::Mended || state == State::Sound; }
 };
 
 // Looks at every recording that the journal names and that no running program holds:

@@ -64,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     case AsfRepairOutcome::Result::Repaired: {
       // Mended means the header and the Data object's own header parsed.
       const auto dataStart = qsizetype(le64(before, 16) + 50);
-      if (after.size() > before.size() || after.size() < dataStart) fail("the file grew or lost its header", first);
+      if (after.size() > before.size() || after.size() < dataStart)
+        fail("the file grew or lost its header", first);
       if (first.droppedBytes != before.size() - after.size()) fail("the bytes cut were miscounted", first);
       if (after.mid(dataStart) != before.mid(dataStart, after.size() - dataStart))
         fail("bytes after the header changed", first);
