@@ -534,14 +534,42 @@ TEST_F(Form1Live, LoadMendsTheRecordingThatACrashCutShort) {
   ASSERT_GT(whole, 1.0);
   // As a crash leaves it: a header without its length, still named in the journal.
   resetHeaderLikeACrash(expectedPath());
-  { RecordingJournalEntry entry(expectedPath()); }
+  {
+    QFile file(expectedPath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    RecordingJournalEntry entry(expectedPath(), file.handle());
+  }
   ASSERT_FALSE(probe(expectedPath()).duration > 0);
 
+  // Another recording, whose file another program replaced meanwhile: left alone, and said.
+  const QString replaced = saveFolder_ + QStringLiteral("/replaced.wma");
+  {
+    QFile file(replaced);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(4096, 'r'));
+    RecordingJournalEntry entry(replaced, file.handle());
+  }
+  ASSERT_TRUE(QFile::remove(replaced));
+  {
+    QFile other(replaced);
+    ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+    other.write("somebody else's file");
+  }
+
   auto form = shownForm();
+  EXPECT_EQ(lookOf(*form), kIdle) << "the window is up while the mending goes on";
+  ASSERT_TRUE(waitUntil([&] { return form->repairDone(); }));
   EXPECT_DOUBLE_EQ(probe(expectedPath()).duration, whole);
-  EXPECT_EQ(lookOf(*form), kIdle);
-  EXPECT_TRUE(sys_.prompter.messages.empty());
-  EXPECT_TRUE(RepairInterruptedRecordings().repaired.isEmpty()) << "the journal was cleared";
+  EXPECT_TRUE(sys_.prompter.messages.empty()) << "nothing to answer";
+  ASSERT_EQ(sys_.prompter.notices.size(), 1u);
+  const QString told = sys_.prompter.notices[0].text;
+  EXPECT_TRUE(told.contains(QStringLiteral("次の録音ファイルを修復しました。\r\n") + expectedPath()))
+      << told.toStdString();
+  EXPECT_TRUE(told.contains(replaced + QStringLiteral(": 別のファイルに置き換えられていたため"))) << told.toStdString();
+  QFile other(replaced);
+  ASSERT_TRUE(other.open(QIODevice::ReadOnly));
+  EXPECT_EQ(other.readAll(), QByteArray("somebody else's file"));
+  EXPECT_TRUE(RepairInterruptedRecordings().isEmpty()) << "the journal was cleared";
 }
 
 TEST_F(Form1Live, FullDiskEndsTheRecordingKeepsWhatWasWrittenAndSaysSo) {

@@ -6,6 +6,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <cstdio>
+#include <functional>
 
 #include "recording/AsfRepair.h"
 #include "recording/CaptureWorker.h"
@@ -255,6 +257,64 @@ TEST_F(SessionLive, TheEndOfTheSessionCompletesARecordingStillRunning) {
   EXPECT_EQ(ReadSetting(kLastRecordingSetting), expectedPath(QStringLiteral("2002-04-03_09-05(2).wma")));
   EXPECT_EQ(RepairAsfFile(expectedPath(QStringLiteral("2002-04-03_09-05(2).wma"))).result,
             AsfRepairOutcome::Result::Sound);
+}
+
+// A file removed, its folder removed, or another file moved over its name while it records:
+// everything recorded is put back, the user is told where, and nothing else is touched.
+TEST_F(SessionLive, AFileRemovedWhileRecordingIsPutBackWithAllItsSound) {
+  std::vector<QString> restored;
+  QObject::connect(&session_, &RecordingSession::fileRestored, [&](const QString& p) { restored.push_back(p); });
+  const QString other = saveFolder_ + QStringLiteral("/other.wma");
+  const struct {
+    const char* what;
+    std::function<void(const QString& path)> remove;
+    QString putBackAs;
+  } cases[] = {
+      {"the file", [](const QString& path) { QFile::remove(path); }, QStringLiteral("2002-04-03_09-05.wma")},
+      {"its folder", [this](const QString&) { QDir(saveFolder_).removeRecursively(); },
+       QStringLiteral("2002-04-03_09-06.wma")},
+      {"another file moved over it",
+       [other](const QString& path) {
+         QFile f(other);
+         if (f.open(QIODevice::WriteOnly)) f.write("another file");
+         f.close();
+         // As mv does it: over the name, which QFile::rename refuses.
+         std::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData());
+       },
+       QStringLiteral("2002-04-03_09-07(2).wma")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    restored.clear();
+    results_.clear();
+    session_.start();
+    ASSERT_TRUE(reaches(Phase::Recording));
+    const QString first = session_.path();
+    QElapsedTimer clock;
+    clock.start();
+    runFor(1200);
+    c.remove(first);
+    ASSERT_TRUE(waitUntil([&] { return !restored.empty(); }, 3000)) << "not put back";
+    runFor(800);
+    session_.stop();
+    ASSERT_TRUE(reaches(Phase::Idle));
+    const double recorded = clock.elapsed() / 1000.0;
+    EXPECT_EQ(restored[0], expectedPath(c.putBackAs));
+    EXPECT_EQ(session_.path(), restored[0]);
+    EXPECT_EQ(ReadSetting(kLastRecordingSetting), restored[0]) << "the player finds it";
+    ASSERT_EQ(results_.size(), 1u);
+    EXPECT_EQ(results_[0].path, restored[0]);
+    EXPECT_TRUE(results_[0].complete);
+    EXPECT_EQ(RepairAsfFile(restored[0]).result, AsfRepairOutcome::Result::Sound);
+    const std::vector<float> sound = decodeMono(restored[0], 16000);
+    EXPECT_GT(double(sound.size()) / 16000, recorded - 0.3) << "the sound from before the removal is there";
+    EXPECT_LT(longestSilenceSeconds(sound, 16000, 0.1, double(sound.size()) / 16000 - 0.1), 0.005);
+    EXPECT_NEAR(dominantFrequency(sound, 16000), 1000, 10);
+    sys_.clock.current = sys_.clock.current.addSecs(60);
+  }
+  QFile moved(expectedPath(QStringLiteral("2002-04-03_09-07.wma")));
+  ASSERT_TRUE(moved.open(QIODevice::ReadOnly));
+  EXPECT_EQ(moved.readAll(), QByteArray("another file")) << "the file that took the name is untouched";
 }
 
 // An input that hands over all its sound at once, from inside its start.

@@ -69,9 +69,17 @@ Form1::Form1(const Seams& seams, QWidget* parent)
   connect(session_, &RecordingSession::encoderStateChanged, this, &Form1::Encoder_OnStateChange);
   connect(session_, &RecordingSession::startFailed, this, &Form1::startFailed);
   connect(session_, &RecordingSession::finished, this, &Form1::recordingFinished);
+  connect(session_, &RecordingSession::fileRestored, this, [this](const QString& path) {
+    seams_.prompter->message(this,
+                             QStringLiteral("録音中のファイルが削除されたため、録音をファイルに書き直しました。録音は続いています。") +
+                                 kCrLf + QDir::toNativeSeparators(path),
+                             Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
+  });
 }
 
-Form1::~Form1() = default;
+Form1::~Form1() {
+  if (repair_.joinable()) repair_.join();
+}
 
 frmConfig* Form1::configWindow() const { return config_.window(); }
 frmPlayer* Form1::playerWindow() const { return player_.window(); }
@@ -153,9 +161,20 @@ void Form1::createMenu() {
 
 void Form1::Form_Load() {
   Paused = false;
-  // A recording cut short by a crash or a power cut gets its true length back.
-  RepairInterruptedRecordings();
+  // A recording cut short by a crash or a power cut gets its true length back. The files
+  // may be long, or on a slow disk: off this thread, and the window says what was done.
+  repair_ = std::thread([this] {
+    const QList<InterruptedRecording> found = RepairInterruptedRecordings();
+    QMetaObject::invokeMethod(
+        this, [this, found] { interruptedRecordingsFound(found); }, Qt::QueuedConnection);
+  });
   if (IsFirstStart()) OfferEncoderInstall();
+}
+
+void Form1::interruptedRecordingsFound(const QList<InterruptedRecording>& found) {
+  repairDone_ = true;
+  const QString report = InterruptedRecordingsReport(found);
+  if (!report.isEmpty()) seams_.prompter->notice(this, report, Prompter::Icon::Information);
 }
 
 void Form1::OfferEncoderInstall() {

@@ -2,8 +2,10 @@
 
 #include <QMainWindow>
 #include <memory>
+#include <thread>
 
 #include "platform/Seams.h"
+#include "recording/RecordingJournal.h"
 #include "recording/RecordingSession.h"
 #include "app/SingleWindow.h"
 
@@ -70,6 +72,8 @@ class Form1 : public QMainWindow {
   frmPlayer* playerWindow() const;
   frmPlayer2* player2Window() const;
   frmAbout* aboutWindow() const;
+  // Whether the start's mending of interrupted recordings is done.
+  bool repairDone() const { return repairDone_; }
 
   // The pause feature's state: paused, and which of the record pair shows in the blink.
   bool Paused = false;
@@ -98,11 +102,14 @@ class Form1 : public QMainWindow {
   void startFailed(const EncoderError& failure);
   void recordingFinished(const RecordingResult& result);
   void startOutsideProgram(const QString& program, const QStringList& arguments);
+  void interruptedRecordingsFound(const QList<InterruptedRecording>& found);
 
   Seams seams_;
   RecordingSession* session_;
   bool askingForQuality_ = false;  // the first-use question or dialog is up
   bool startWithdrawn_ = false;    // closed or ended while it was
+  std::thread repair_;             // mends what a crash left, at the start
+  bool repairDone_ = false;
   SingleWindow<frmConfig> config_;
   SingleWindow<frmPlayer> player_;
   SingleWindow<frmPlayer2> player2_;

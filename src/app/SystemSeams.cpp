@@ -17,16 +17,22 @@ namespace tallowen {
 
 namespace {
 
+// The caption, the text and the icon every message of the program has.
+void prepare(QMessageBox& box, const QString& text, Prompter::Icon icon) {
+  using Icon = Prompter::Icon;
+  box.setWindowTitle(QStringLiteral("Tallowen"));
+  box.setText(QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+  box.setIcon(icon == Icon::Information   ? QMessageBox::Information
+              : icon == Icon::Question    ? QMessageBox::Question
+              : icon == Icon::Exclamation ? QMessageBox::Warning
+                                          : QMessageBox::Critical);
+}
+
 class SystemPrompter : public Prompter {
  public:
   Answer message(QWidget* owner, const QString& text, Icon icon, Buttons buttons) override {
     QMessageBox box(owner);
-    box.setWindowTitle(QStringLiteral("Tallowen"));
-    box.setText(QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
-    box.setIcon(icon == Icon::Information   ? QMessageBox::Information
-                : icon == Icon::Question    ? QMessageBox::Question
-                : icon == Icon::Exclamation ? QMessageBox::Warning
-                                            : QMessageBox::Critical);
+    prepare(box, text, icon);
     if (buttons == Buttons::YesNo) {
       box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
       box.setDefaultButton(QMessageBox::Yes);
@@ -35,6 +41,15 @@ class SystemPrompter : public Prompter {
     }
     const int result = box.exec();
     return result == QMessageBox::Yes ? Answer::Yes : result == QMessageBox::No ? Answer::No : Answer::Ok;
+  }
+
+  void notice(QWidget* owner, const QString& text, Icon icon) override {
+    auto* box = new QMessageBox(owner);  // owned by its window, and gone when closed
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    prepare(*box, text, icon);
+    box->setStandardButtons(QMessageBox::Ok);
+    box->show();
   }
 
   void runModal(QWidget* window) override {

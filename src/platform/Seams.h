@@ -23,6 +23,9 @@ class Prompter {
 
   virtual ~Prompter() = default;
   virtual Answer message(QWidget* owner, const QString& text, Icon icon, Buttons buttons) = 0;
+  // The same with an OK button, without waiting for it: what the user should know but
+  // need not answer before going on.
+  virtual void notice(QWidget* owner, const QString& text, Icon icon) = 0;
   // Shows the window modally, or brings it to the front if it is open already, and
   // returns once it has closed.
   virtual void runModal(QWidget* window) = 0;

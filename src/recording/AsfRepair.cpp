@@ -1,16 +1,16 @@
 #include "recording/AsfRepair.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
+#include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
-#include <optional>
-
-#ifdef Q_OS_WIN
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
+#include <vector>
 
 namespace tallowen {
 
@@ -54,18 +54,25 @@ constexpr Guid kTrailingObjects[] = {
     guid(0x3CB73FD0, 0x0C4A, 0x4803, {0x95, 0x3D, 0xED, 0xF7, 0xB6, 0x22, 0x8F, 0x0C}),  // timecode index
 };
 
-constexpr int kObjectHeaderSize = 24;  // GUID and 64-bit size
-constexpr int kHeaderObjectSize = 30;  // ... and object count, two reserved bytes
-constexpr int kDataObjectSize = 50;    // ... file id, packet count, two reserved bytes
-constexpr int kFilePropertiesSize = 104;
+constexpr uint64_t kObjectHeaderSize = 24;  // GUID and 64-bit size
+constexpr uint64_t kHeaderObjectSize = 30;  // ... and object count, two reserved bytes
+constexpr uint64_t kDataObjectSize = 50;    // ... file id, packet count, two reserved bytes
+constexpr uint64_t kFilePropertiesSize = 104;
 // Offsets inside the File Properties Object.
 constexpr int kFpFileSize = 40, kFpPackets = 56, kFpPlayDuration = 64, kFpSendDuration = 72, kFpPreroll = 80,
               kFpMinPacket = 92, kFpMaxPacket = 96;
 // Offsets inside the Data Object.
 constexpr int kDoSize = 16, kDoPackets = 40;
 // Where a Stream Properties Object's type-specific data (WAVEFORMATEX for audio) starts.
-constexpr int kSpTypeData = 78;
-constexpr int64_t kMaxHeaderBytes = 16 << 20;
+constexpr uint64_t kSpTypeData = 78;
+constexpr uint64_t kMaxHeaderBytes = 16 << 20;
+constexpr uint64_t kMinPacketBytes = 20, kMaxPacketBytes = 1 << 20;
+// No player buffers a day. A larger preroll is a damaged header, and would overflow once
+// turned into 100-ns units.
+constexpr uint64_t kMaxPrerollMs = 24ull * 3600 * 1000;
+// Real files end in one index object or a few; more is not an index.
+constexpr int kMaxTrailingObjects = 64;
+constexpr int64_t kReadChunk = 256 * 1024;
 
 uint64_t le(const uint8_t* p, int bytes) {
   uint64_t v = 0;
@@ -79,79 +86,136 @@ void putLe64(uint8_t* p, uint64_t v) {
 
 bool isGuid(const uint8_t* p, const Guid& g) { return std::memcmp(p, g.data(), g.size()) == 0; }
 
-// Reads the fields of a data packet; any read past its end marks it damaged.
+// Reads exactly `size` bytes at `offset`: 0, -1 at the end of the file, or an errno.
+int readAt(int fd, void* buffer, int64_t size, int64_t offset) {
+  auto* p = static_cast<char*>(buffer);
+  while (size > 0) {
+    const ssize_t n = ::pread(fd, p, size_t(size), off_t(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return -1;
+    p += n;
+    size -= n;
+    offset += n;
+  }
+  return 0;
+}
+
+int writeAt(int fd, const void* buffer, int64_t size, int64_t offset) {
+  const auto* p = static_cast<const char*>(buffer);
+  while (size > 0) {
+    const ssize_t n = ::pwrite(fd, p, size_t(size), off_t(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : EIO;
+    p += n;
+    size -= n;
+    offset += n;
+  }
+  return 0;
+}
+
+// Reads the fields of a data packet of `size` bytes of which only `available` are at
+// hand. A read past the packet's end, or a field that cannot be, marks it bad; a read
+// past what is at hand marks it torn. Either way the reader takes nothing more.
 class PacketReader {
  public:
-  PacketReader(const uint8_t* data, int size) : p_(data), size_(size) {}
-  bool ok() const { return ok_; }
+  enum class Verdict { Whole, Torn, Bad };
+
+  PacketReader(const uint8_t* data, int available, int size) : p_(data), available_(available), size_(size) {}
+  bool ok() const { return verdict_ == Verdict::Whole; }
+  Verdict verdict() const { return verdict_; }
   int pos() const { return pos_; }
+  void fail() {
+    if (ok()) verdict_ = Verdict::Bad;
+  }
+  // Whether the next `bytes` are at hand; they are known to lie inside the packet.
+  bool have(int64_t bytes) {
+    if (ok() && pos_ + bytes > available_) verdict_ = Verdict::Torn;
+    return ok();
+  }
   uint32_t take(int bytes) {
-    if (!ok_ || pos_ + bytes > size_) {
-      ok_ = false;
+    if (!ok()) return 0;
+    if (pos_ + bytes > size_) {
+      verdict_ = Verdict::Bad;
       return 0;
     }
+    if (!have(bytes)) return 0;
     const auto v = uint32_t(le(p_ + pos_, bytes));
     pos_ += bytes;
     return v;
   }
   // A field whose width is given by a two-bit length type: none, byte, word, dword.
-  uint32_t takeTyped(int type) {
+  uint32_t takeTyped(uint32_t type) {
     static constexpr int widths[] = {0, 1, 2, 4};
     return take(widths[type & 3]);
   }
   void skip(int64_t bytes) {
-    if (bytes < 0 || pos_ + bytes > size_) ok_ = false;
-    if (ok_) pos_ += int(bytes);
+    if (!ok()) return;
+    if (bytes < 0 || pos_ + bytes > size_) {
+      verdict_ = Verdict::Bad;
+      return;
+    }
+    if (have(bytes)) pos_ += int(bytes);
   }
 
  private:
   const uint8_t* p_;
+  int available_;
   int size_;
   int pos_ = 0;
-  bool ok_ = true;
+  Verdict verdict_ = Verdict::Whole;
 };
 
-// The latest presentation time (ms, preroll included) of the packet's payloads, -1 when
-// none carries one, or nullopt when the packet is damaged (torn, zeroed, not a packet).
-std::optional<int64_t> latestPresentationTime(const uint8_t* data, int size) {
-  PacketReader r(data, size);
+struct PacketScan {
+  PacketReader::Verdict verdict = PacketReader::Verdict::Bad;
+  int64_t latest = -1;    // latest presentation time (ms, preroll included), -1 when none is given
+  int lengthFlagsAt = 0;  // error correction flags and data come before
+  int properties = -1;    // the property flags byte, when it was at hand
+};
+
+// Reads a packet's parsing information and payload headers. One muxer begins every packet
+// with the same error correction data and property flags.
+PacketScan scanPacket(const uint8_t* data, int available, int size) {
+  PacketScan out;
+  PacketReader r(data, available, size);
   uint32_t flags = r.take(1);
-  if (flags & 0x80) {  // error correction data first
-    if (flags & 0x60) return std::nullopt;
+  if (r.ok() && (flags & 0x80)) {  // error correction data first
+    if (flags & 0x60) r.fail();
     r.skip(flags & 0x0f);
+    out.lengthFlagsAt = r.pos();
     flags = r.take(1);
-    if (flags & 0x80) return std::nullopt;
+    if (flags & 0x80) r.fail();
   }
   const bool multiple = flags & 0x01;
   const uint32_t properties = r.take(1);
-  if (((properties >> 6) & 3) != 1) return std::nullopt;  // stream numbers are one byte
+  if (r.ok()) out.properties = int(properties);
+  if (((properties >> 6) & 3) != 1) r.fail();  // stream numbers are one byte
   const uint32_t packetLength = r.takeTyped(flags >> 5);
   r.takeTyped(flags >> 1);  // sequence
   const uint32_t padding = r.takeTyped(flags >> 3);
   r.take(4);  // send time
   r.take(2);  // duration
-  if (!r.ok() || packetLength > uint32_t(size) || padding > uint32_t(size)) return std::nullopt;
-  const int end = packetLength ? int(packetLength) : size;
+  if (packetLength > uint32_t(size) || padding > uint32_t(size)) r.fail();
+  const int64_t end = packetLength ? int64_t(packetLength) : int64_t(size);
 
   int payloads = 1;
-  int lengthType = 0;
+  uint32_t lengthType = 0;
   if (multiple) {
     const uint32_t payloadFlags = r.take(1);
     payloads = int(payloadFlags & 0x3f);
-    lengthType = int(payloadFlags >> 6);
-    if (payloads == 0) return std::nullopt;
+    lengthType = payloadFlags >> 6;
+    if (payloads == 0) r.fail();
   }
-  int64_t latest = -1;
-  for (int i = 0; i < payloads; ++i) {
-    if ((r.take(1) & 0x7f) == 0) return std::nullopt;  // stream number 0 does not exist
-    r.takeTyped(properties >> 4);                      // media object number
+  for (int i = 0; i < payloads && r.ok(); ++i) {
+    if ((r.take(1) & 0x7f) == 0) r.fail();  // stream number 0 does not exist
+    r.takeTyped(properties >> 4);           // media object number
     const uint32_t offset = r.takeTyped(properties >> 2);
     const uint32_t replicated = r.takeTyped(properties);
     int64_t time = -1;
-    int delta = 0;
+    int64_t delta = 0;
     if (replicated == 1) {  // compressed payload: the offset field holds the time
       time = offset;
-      delta = int(r.take(1));
+      delta = r.take(1);
     } else if (replicated >= 8) {
       r.take(4);  // media object size
       time = r.take(4);
@@ -159,167 +223,274 @@ std::optional<int64_t> latestPresentationTime(const uint8_t* data, int size) {
     } else {
       r.skip(replicated);
     }
-    const int64_t length = multiple ? int64_t(r.takeTyped(lengthType)) : int64_t(end) - r.pos() - padding;
-    if (!r.ok() || length < 0 || r.pos() + length > end) return std::nullopt;
+    const int64_t length = multiple ? int64_t(r.takeTyped(lengthType)) : end - r.pos() - int64_t(padding);
+    if (!r.ok()) break;
+    if (length < 0 || r.pos() + length > end) r.fail();
+    if (!r.have(length)) break;
     if (replicated == 1) {
       // Sub-payloads, each a size byte and its data, one time delta apart.
-      int subs = 0;
+      int64_t subs = 0;
       for (int64_t at = 0; at < length; ++subs) at += 1 + data[r.pos() + at];
-      if (subs > 0) time += int64_t(delta) * (subs - 1);
+      if (subs > 0) time += delta * (subs - 1);
     }
     r.skip(length);
-    latest = std::max(latest, time);
+    out.latest = std::max(out.latest, time);
   }
-  if (!r.ok() || r.pos() + (multiple ? int(padding) : 0) > end) return std::nullopt;
-  return latest;
+  if (r.pos() + (multiple ? int64_t(padding) : 0) > end) r.fail();
+  out.verdict = r.verdict();
+  // Every payload there, but not the padding after it.
+  if (out.verdict == PacketReader::Verdict::Whole && available < size)
+    out.verdict = PacketReader::Verdict::Torn;
+  return out;
 }
 
 // Samples per WMA frame, as its decoder derives them from the sample rate; 0 for a codec
 // whose frames we do not know.
-int wmaFrameSamples(int formatTag, int sampleRate) {
+int64_t wmaFrameSamples(uint32_t formatTag, uint32_t sampleRate) {
   if (formatTag != 0x160 && formatTag != 0x161) return 0;
   if (sampleRate <= 16000) return 512;
   if (sampleRate <= 22050 || (sampleRate <= 32000 && formatTag == 0x160)) return 1024;
   return 2048;
 }
 
-// Whether [from, to) of the file holds nothing but whole index objects.
-bool onlyIndexesBetween(QFile& file, int64_t from, int64_t to) {
-  while (from < to) {
-    uint8_t head[kObjectHeaderSize];
-    if (!file.seek(from) || file.read(reinterpret_cast<char*>(head), sizeof head) != sizeof head)
-      return false;
-    bool known = false;
-    for (const Guid& g : kTrailingObjects) known = known || isGuid(head, g);
-    const uint64_t size = le(head + 16, 8);
-    if (!known || size < kObjectHeaderSize || size > uint64_t(to - from)) return false;
-    from += int64_t(size);
-  }
-  return true;
-}
-
-bool syncToDisk(QFile& file) {
-  if (!file.flush()) return false;
-#ifdef Q_OS_WIN
-  return _commit(file.handle()) == 0;
-#else
-  return ::fsync(file.handle()) == 0;
-#endif
-}
-
-AsfRepairOutcome failed(const QString& path, const QString& why) {
+AsfRepairOutcome failed(const QString& name, AsfRepairOutcome::Problem problem, const QString& why) {
   AsfRepairOutcome out;
   out.result = AsfRepairOutcome::Result::Failed;
-  out.error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), why);
+  out.problem = problem;
+  out.error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(name), why);
   return out;
 }
 
+// One file being looked at: its descriptor and length, and its name for messages.
+class Mender {
+ public:
+  Mender(int fd, const QString& name, int64_t length) : fd_(fd), name_(name), length_(length) {}
+
+  AsfRepairOutcome damaged(const QString& why) const {
+    return failed(name_, AsfRepairOutcome::Problem::Damaged, why);
+  }
+  AsfRepairOutcome io(int error) const {
+    return failed(name_, AsfRepairOutcome::Problem::Io,
+                  error < 0 ? QStringLiteral("the file ended while it was read") : qt_error_string(error));
+  }
+
+  // Whether [from, length) holds nothing but whole index objects; an errno when it
+  // cannot be read.
+  int onlyIndexesFrom(int64_t from, bool* only) const {
+    *only = false;
+    for (int objects = 0; from < length_; ++objects) {
+      uint8_t head[kObjectHeaderSize];
+      if (objects == kMaxTrailingObjects || length_ - from < int64_t(kObjectHeaderSize)) return 0;
+      if (const int e = readAt(fd_, head, sizeof head, from); e != 0) return e;
+      bool known = false;
+      for (const Guid& g : kTrailingObjects) known = known || isGuid(head, g);
+      const uint64_t size = le(head + 16, 8);
+      if (!known || size < kObjectHeaderSize || size > uint64_t(length_ - from)) return 0;
+      from += int64_t(size);
+    }
+    *only = true;
+    return 0;
+  }
+
+  // Where the bytes of [from, length) that are not zero end; `from` when all are zero.
+  int contentEnd(int64_t from, int64_t* end) const {
+    std::vector<uint8_t> chunk;
+    int64_t at = length_;
+    while (at > from) {
+      const int64_t n = std::min(kReadChunk, at - from);
+      chunk.resize(size_t(n));
+      if (const int e = readAt(fd_, chunk.data(), n, at - n); e != 0) return e;
+      for (int64_t i = n; i > 0; --i)
+        if (chunk[size_t(i - 1)] != 0) {
+          *end = at - n + i;
+          return 0;
+        }
+      at -= n;
+    }
+    *end = from;
+    return 0;
+  }
+
+  int fd() const { return fd_; }
+  int64_t length() const { return length_; }
+
+ private:
+  int fd_;
+  QString name_;
+  int64_t length_;
+};
+
 }  // namespace
 
-AsfRepairOutcome RepairAsfFile(const QString& path) {
-  // Read-only until we know there is something to mend: a sound file keeps even its
-  // modification time.
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return failed(path, file.errorString());
-  const int64_t fileLength = file.size();
+AsfRepairOutcome RepairAsfDescriptor(int fd, const QString& name, int64_t keepAtLeast) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return failed(name, AsfRepairOutcome::Problem::Io, qt_error_string(errno));
+  if (!S_ISREG(st.st_mode))
+    return failed(name, AsfRepairOutcome::Problem::Io, QStringLiteral("not a regular file"));
+  const Mender m(fd, name, int64_t(st.st_size));
+  const auto fileLength = uint64_t(st.st_size);
 
-  QByteArray header = file.read(kHeaderObjectSize);
-  if (header.size() != kHeaderObjectSize ||
-      !isGuid(reinterpret_cast<const uint8_t*>(header.constData()), kHeaderObject))
-    return failed(path, QStringLiteral("not an ASF file"));
-  const auto headerSize = int64_t(le(reinterpret_cast<const uint8_t*>(header.constData()) + 16, 8));
+  uint8_t top[kHeaderObjectSize];
+  if (const int e = readAt(fd, top, sizeof top, 0); e != 0)
+    return e < 0 ? m.damaged(QStringLiteral("not an ASF file")) : m.io(e);
+  if (!isGuid(top, kHeaderObject)) return m.damaged(QStringLiteral("not an ASF file"));
+  const uint64_t headerSize = le(top + 16, 8);
   if (headerSize < kHeaderObjectSize || headerSize > kMaxHeaderBytes ||
       headerSize + kDataObjectSize > fileLength)
-    return failed(path, QStringLiteral("the header is damaged"));
-  header += file.read(headerSize - kHeaderObjectSize + kDataObjectSize);
-  if (header.size() != headerSize + kDataObjectSize) return failed(path, file.errorString());
+    return m.damaged(QStringLiteral("the header is damaged"));
+  QByteArray header(qsizetype(headerSize + kDataObjectSize), Qt::Uninitialized);
+  if (const int e = readAt(fd, header.data(), header.size(), 0); e != 0) return m.io(e);
   auto* h = reinterpret_cast<uint8_t*>(header.data());
 
-  int filePropertiesAt = -1;
-  int formatTag = 0, sampleRate = 0;
+  // Each object lies inside the header: sizes are checked against what is left, so that
+  // no sum can overflow.
+  uint64_t filePropertiesAt = 0;
+  uint32_t formatTag = 0, sampleRate = 0;
   const auto objectCount = uint32_t(le(h + 24, 4));
-  int64_t at = kHeaderObjectSize;
+  uint64_t at = kHeaderObjectSize;
   for (uint32_t i = 0; i < objectCount; ++i) {
-    if (at + kObjectHeaderSize > headerSize) return failed(path, QStringLiteral("the header is damaged"));
-    const auto size = int64_t(le(h + at + 16, 8));
-    if (size < kObjectHeaderSize || at + size > headerSize)
-      return failed(path, QStringLiteral("the header is damaged"));
-    if (isGuid(h + at, kFileProperties) && size >= kFilePropertiesSize) filePropertiesAt = int(at);
+    if (headerSize - at < kObjectHeaderSize) return m.damaged(QStringLiteral("the header is damaged"));
+    const uint64_t size = le(h + at + 16, 8);
+    if (size < kObjectHeaderSize || size > headerSize - at)
+      return m.damaged(QStringLiteral("the header is damaged"));
+    if (isGuid(h + at, kFileProperties) && size >= kFilePropertiesSize) filePropertiesAt = at;
     // The first audio stream's format tells how long its frames last.
     if (isGuid(h + at, kStreamProperties) && size >= kSpTypeData + 8 && formatTag == 0) {
-      formatTag = int(le(h + at + kSpTypeData, 2));
-      sampleRate = int(le(h + at + kSpTypeData + 4, 4));
+      formatTag = uint32_t(le(h + at + kSpTypeData, 2));
+      sampleRate = uint32_t(le(h + at + kSpTypeData + 4, 4));
     }
     at += size;
   }
   uint8_t* data = h + headerSize;
-  if (filePropertiesAt < 0 || !isGuid(data, kDataObject))
-    return failed(path, QStringLiteral("the file lacks its file properties or its data"));
+  if (filePropertiesAt == 0 || !isGuid(data, kDataObject))
+    return m.damaged(QStringLiteral("the file lacks its file properties or its data"));
   uint8_t* fp = h + filePropertiesAt;
-  const auto packetSize = int64_t(le(fp + kFpMinPacket, 4));
-  if (packetSize < 20 || packetSize != int64_t(le(fp + kFpMaxPacket, 4)) || packetSize > (1 << 20))
-    return failed(path, QStringLiteral("its packets vary in size"));
-  const auto preroll = int64_t(le(fp + kFpPreroll, 8));
-  const int64_t dataStart = headerSize + kDataObjectSize;
+  const uint64_t packetSize = le(fp + kFpMinPacket, 4);
+  if (packetSize < kMinPacketBytes || packetSize != le(fp + kFpMaxPacket, 4) || packetSize > kMaxPacketBytes)
+    return m.damaged(QStringLiteral("its packets vary in size"));
+  const uint64_t preroll = le(fp + kFpPreroll, 8);
+  if (preroll > kMaxPrerollMs) return m.damaged(QStringLiteral("the header is damaged"));
+  const uint64_t dataStart = headerSize + kDataObjectSize;
 
   // Sound: the header's counts agree with each other and with the file, and whatever
-  // follows the packets is an index.
-  const auto statedPackets = int64_t(le(fp + kFpPackets, 8));
-  const auto statedDataSize = int64_t(le(data + kDoSize, 8));
-  if (int64_t(le(fp + kFpFileSize, 8)) == fileLength && int64_t(le(data + kDoPackets, 8)) == statedPackets &&
-      statedPackets >= 0 && statedPackets <= fileLength / packetSize &&
+  // follows the packets is an index. The count is bounded first, so the product is too.
+  const uint64_t statedPackets = le(fp + kFpPackets, 8);
+  const uint64_t statedDataSize = le(data + kDoSize, 8);
+  const uint64_t playDuration = le(fp + kFpPlayDuration, 8);
+  if (le(fp + kFpFileSize, 8) == fileLength && le(data + kDoPackets, 8) == statedPackets &&
+      statedPackets <= (fileLength - dataStart) / packetSize &&
       statedDataSize == kDataObjectSize + statedPackets * packetSize &&
-      headerSize + statedDataSize <= fileLength &&
-      (statedPackets == 0 || int64_t(le(fp + kFpPlayDuration, 8)) > preroll * 10000) &&
-      onlyIndexesBetween(file, headerSize + statedDataSize, fileLength)) {
-    AsfRepairOutcome out;
-    out.result = AsfRepairOutcome::Result::Sound;
-    out.packets = statedPackets;
-    out.durationMs = int64_t(le(fp + kFpPlayDuration, 8)) / 10000 - preroll;
-    return out;
+      (statedPackets == 0 || playDuration > preroll * 10000)) {
+    bool onlyIndexes = false;
+    if (const int e = m.onlyIndexesFrom(int64_t(headerSize + statedDataSize), &onlyIndexes); e != 0)
+      return m.io(e);
+    if (onlyIndexes) {
+      AsfRepairOutcome out;
+      out.result = AsfRepairOutcome::Result::Sound;
+      out.packets = int64_t(statedPackets);
+      out.durationMs = int64_t(playDuration / 10000) - int64_t(preroll);
+      return out;
+    }
   }
 
-  // Count the whole, well-formed packets; the first that is not ends the data.
+  // Count the whole, well-formed packets from the start of the data.
+  const auto packetBytes = int64_t(packetSize);
+  const int64_t batch = std::max<int64_t>(1, kReadChunk / packetBytes) * packetBytes;
+  std::vector<uint8_t> buffer;
+  std::array<uint8_t, 16> firstLead{};  // how the first whole packet begins
+  PacketScan first;
   int64_t packets = 0;
   int64_t latest = -1;
-  if (!file.seek(dataStart)) return failed(path, file.errorString());
-  QByteArray packet(int(packetSize), Qt::Uninitialized);
-  for (;;) {
-    if (file.read(packet.data(), packetSize) != packetSize) break;
-    const std::optional<int64_t> time =
-        latestPresentationTime(reinterpret_cast<const uint8_t*>(packet.constData()), int(packetSize));
-    if (!time) break;
-    latest = std::max(latest, *time);
-    ++packets;
+  int64_t dataEnd = int64_t(dataStart);
+  for (bool more = true; more;) {
+    const int64_t n = std::min(batch, (m.length() - dataEnd) / packetBytes * packetBytes);
+    if (n == 0) break;
+    buffer.resize(size_t(n));
+    if (const int e = readAt(fd, buffer.data(), n, dataEnd); e != 0) return m.io(e);
+    for (int64_t p = 0; p < n; p += packetBytes) {
+      const PacketScan scan = scanPacket(buffer.data() + p, int(packetBytes), int(packetBytes));
+      if (scan.verdict != PacketReader::Verdict::Whole) {
+        more = false;
+        break;
+      }
+      if (packets == 0) {
+        first = scan;
+        std::memcpy(firstLead.data(), buffer.data(), std::min<size_t>(firstLead.size(), size_t(packetBytes)));
+      }
+      latest = std::max(latest, scan.latest);
+      ++packets;
+      dataEnd += packetBytes;
+    }
   }
-  const int64_t dataEnd = dataStart + packets * packetSize;
-  const int64_t newLength = onlyIndexesBetween(file, dataEnd, fileLength) ? fileLength : dataEnd;
+
+  // What follows may be cut only when it holds no sound: zeros a power cut left, or a
+  // last packet that the crash tore, begun like the whole ones before it.
+  int64_t newLength = m.length();
+  if (dataEnd < m.length()) {
+    bool onlyIndexes = false;
+    if (const int e = m.onlyIndexesFrom(dataEnd, &onlyIndexes); e != 0) return m.io(e);
+    int64_t content = m.length();
+    if (!onlyIndexes)
+      if (const int e = m.contentEnd(dataEnd, &content); e != 0) return m.io(e);
+    if (onlyIndexes) {
+      newLength = m.length();
+    } else if (content == dataEnd) {
+      newLength = dataEnd;
+    } else if (content - dataEnd < packetBytes) {
+      std::vector<uint8_t> torn(size_t(content - dataEnd));
+      if (const int e = readAt(fd, torn.data(), int64_t(torn.size()), dataEnd); e != 0) return m.io(e);
+      const PacketScan scan = scanPacket(torn.data(), int(torn.size()), int(packetBytes));
+      const size_t lead = std::min(torn.size(), size_t(first.lengthFlagsAt));
+      const bool likeTheOthers =
+          packets == 0 || (std::memcmp(torn.data(), firstLead.data(), lead) == 0 &&
+                           (scan.properties < 0 || scan.properties == first.properties));
+      if (scan.verdict != PacketReader::Verdict::Torn || !likeTheOthers)
+        return m.damaged(QStringLiteral("data that is no packet follows the packets"));
+      newLength = dataEnd;
+    } else {
+      return m.damaged(QStringLiteral("a damaged packet lies before the end of the data"));
+    }
+  }
+  if (newLength < m.length() && newLength < keepAtLeast)
+    return m.damaged(QStringLiteral("it would lose data that was already on the disk"));
 
   // The last frame lasts as long as each frame does, in the muxer's millisecond steps.
-  const int frame = wmaFrameSamples(formatTag, sampleRate);
+  const int64_t frame = wmaFrameSamples(formatTag, sampleRate);
   const int64_t frameMs =
-      frame > 0 && sampleRate > 0 ? (int64_t(frame) * 2000 + sampleRate) / (2 * sampleRate) : 0;
-  const int64_t playMs = latest >= 0 ? std::max(latest + frameMs, preroll) : preroll;
+      frame > 0 && sampleRate > 0 ? (frame * 2000 + sampleRate) / (2 * int64_t(sampleRate)) : 0;
+  const auto prerollMs = int64_t(preroll);
+  const int64_t playMs = latest >= 0 ? std::max(latest + frameMs, prerollMs) : prerollMs;
 
   putLe64(fp + kFpFileSize, uint64_t(newLength));
   putLe64(fp + kFpPackets, uint64_t(packets));
   putLe64(fp + kFpPlayDuration, uint64_t(playMs) * 10000);
-  putLe64(fp + kFpSendDuration, uint64_t(playMs - preroll) * 10000);
-  putLe64(data + kDoSize, uint64_t(kDataObjectSize + packets * packetSize));
+  putLe64(fp + kFpSendDuration, uint64_t(playMs - prerollMs) * 10000);
+  putLe64(data + kDoSize, kDataObjectSize + uint64_t(packets) * packetSize);
   putLe64(data + kDoPackets, uint64_t(packets));
 
-  file.close();
-  if (!file.open(QIODevice::ReadWrite)) return failed(path, file.errorString());
   // A torn packet goes first, so that the header never counts bytes the file lacks.
-  if (newLength < fileLength && !file.resize(newLength)) return failed(path, file.errorString());
-  if (!file.seek(0) || file.write(header) != header.size() || !syncToDisk(file))
-    return failed(path, file.errorString());
+  if (newLength < m.length() && ::ftruncate(fd, off_t(newLength)) != 0) return m.io(errno);
+  if (const int e = writeAt(fd, header.constData(), header.size(), 0); e != 0) return m.io(e);
+  if (::fsync(fd) != 0) return m.io(errno);
 
   AsfRepairOutcome out;
   out.result = AsfRepairOutcome::Result::Repaired;
   out.packets = packets;
-  out.durationMs = playMs - preroll;
-  out.droppedBytes = fileLength - newLength;
+  out.durationMs = playMs - prerollMs;
+  out.droppedBytes = m.length() - newLength;
+  return out;
+}
+
+AsfRepairOutcome RepairAsfFile(const QString& path) {
+  const QByteArray name = QFile::encodeName(path);
+  constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  int fd = ::open(name.constData(), O_RDWR | kFlags);
+  // A file we may not write can still be found sound.
+  if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM || errno == EISDIR))
+    fd = ::open(name.constData(), O_RDONLY | kFlags);
+  if (fd < 0) return failed(path, AsfRepairOutcome::Problem::Io, qt_error_string(errno));
+  const AsfRepairOutcome out = RepairAsfDescriptor(fd, path);
+  ::close(fd);
   return out;
 }
 

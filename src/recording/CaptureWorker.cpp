@@ -1,5 +1,7 @@
 #include "recording/CaptureWorker.h"
 
+#include <fcntl.h>
+
 #include <QFile>
 
 #include "platform/Trace.h"
@@ -9,7 +11,9 @@ namespace tallowen {
 
 CaptureWorker::CaptureWorker(CaptureSetup setup) : setup_(std::move(setup)) {}
 
-CaptureWorker::~CaptureWorker() = default;
+CaptureWorker::~CaptureWorker() {
+  writer_.reset();  // its file reports syncs to the journal entry
+}
 
 void CaptureWorker::begin() {
   bool created = false;
@@ -17,7 +21,13 @@ void CaptureWorker::begin() {
     input_ = setup_.makeInput();
     std::unique_ptr<OutputFile> file = OutputFile::create(setup_.path, setup_.disk);
     created = true;
-    journal_ = std::make_unique<RecordingJournalEntry>(setup_.path);
+    if (const int fd = ::fcntl(file->descriptor(), F_DUPFD_CLOEXEC, 0); fd >= 0)
+      recording_.open(fd, QIODevice::ReadWrite | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle);
+    journal_ = std::make_unique<RecordingJournalEntry>(setup_.path, file->descriptor());
+    file->setOnSynced([this](qint64 size) {
+      if (journal_) journal_->noteSynced(size);
+    });
+    file->setOnRestored([this](const QString& path, int fd) { followFile(path, fd); });
     writer_ = LoadedCodec().createWriter(std::move(file), setup_.profile, setup_.texts, input_->format(),
                                          setup_.options);
     input_->start([this](const uint8_t* const* planes, int frames) { onAudio(planes, frames); },
@@ -29,12 +39,24 @@ void CaptureWorker::begin() {
     if (created) QFile::remove(setup_.path);
     if (journal_) journal_->markCompleted();
     journal_.reset();
+    recording_.close();
     input_.reset();
     finished_ = true;
     if (onBegun) onBegun(e);
     return;
   }
   if (onBegun) onBegun(std::nullopt);
+}
+
+void CaptureWorker::followFile(const QString& path, int fd) {
+  recording_.close();
+  if (const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0); copy >= 0)
+    recording_.open(copy, QIODevice::ReadWrite | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle);
+  // The removed file is beyond mending; the journal names the one put back instead.
+  if (journal_) journal_->markCompleted();
+  journal_ = std::make_unique<RecordingJournalEntry>(path, fd);
+  setup_.path = path;
+  if (onFileRestored) onFileRestored(path);
 }
 
 void CaptureWorker::setPaused(bool paused) {
@@ -93,16 +115,19 @@ void CaptureWorker::finish() {
   if (input_) input_->stop();
   input_.reset();
   outcome_.endedByItself = reason_.has_value();
+  outcome_.path = setup_.path;
   // A source that simply ran out is no failure.
   if (reason_ && !ranOut_) outcome_.failure = reason_;
   if (!writer_) return;
   outcome_.fileMade = true;
   std::unique_ptr<PcmWriter> writer = std::move(writer_);
+  // A file removed and not put back is beyond any mending: nobody can find it.
+  auto lost = [](const std::optional<EncoderError>& e) { return e && e->kind() == EncoderFailure::FileLost; };
   if (writerFailed_) {
     // The disk refused a write: the muxer can finish nothing more, so the file is made
     // whole from the packets that did reach it.
     writer->abandon();
-    outcome_.complete = completeByRepair();
+    outcome_.complete = !lost(reason_) && completeByRepair();
   } else {
     try {
       writer->finish();
@@ -110,16 +135,20 @@ void CaptureWorker::finish() {
       TraceMoment("file-closed");
     } catch (const EncoderError& e) {
       if (!outcome_.failure) outcome_.failure = e;
-      outcome_.complete = completeByRepair();
+      outcome_.complete = !lost(e) && completeByRepair();
     }
   }
+  recording_.close();
   outcome_.samples = writer->samplesEncoded();
   samples_ = outcome_.samples;
+  outcome_.path = setup_.path;  // the last word: the close may have put the file back
   if (outcome_.complete && journal_) journal_->markCompleted();
 }
 
 bool CaptureWorker::completeByRepair() {
-  const AsfRepairOutcome outcome = RepairAsfFile(setup_.path);
+  // Through the descriptor: the name may by now be another file's.
+  const AsfRepairOutcome outcome =
+      RepairAsfDescriptor(recording_.handle(), setup_.path, journal_ ? journal_->syncedSize() : 0);
   // A file that cannot be mended now stays in the journal for the next start.
   if (outcome.result == AsfRepairOutcome::Result::Failed) {
     if (!outcome_.failure) outcome_.failure = EncoderError(EncoderFailure::Write, setup_.path, outcome.error);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QFile>
+#include <QFile>
 #include <QObject>
 #include <atomic>
 #include <functional>
@@ -30,6 +32,7 @@ struct CaptureOutcome {
   std::optional<EncoderError> failure;  // why it ended by itself, or why the file is not whole
   bool fileMade = false;                // the file was created and holds the recording
   bool complete = false;                // the file is whole: it plays and seeks to its end
+  QString path;                         // where the file is: it may have been put back elsewhere
   int64_t samples = 0;                  // per channel, at the profile's rate
 };
 
@@ -46,6 +49,8 @@ class CaptureWorker : public QObject {
   std::function<void(const std::optional<EncoderError>&)> onBegun;
   // Called once, when the recording ended without being asked.
   std::function<void(const CaptureOutcome&)> onEndedByItself;
+  // Called when the file was removed while recording and has been put back at `path`.
+  std::function<void(const QString& path)> onFileRestored;
 
   // Creates the file and starts the input. On failure nothing stays behind.
   void begin();
@@ -64,11 +69,15 @@ class CaptureWorker : public QObject {
   void failLater(const EncoderError& reason);
   void finish();
   bool completeByRepair();
+  void followFile(const QString& path, int fd);
 
   CaptureSetup setup_;
   std::unique_ptr<AudioInput> input_;
   std::unique_ptr<PcmWriter> writer_;
   std::unique_ptr<RecordingJournalEntry> journal_;
+  // The recording's own descriptor, kept past the writer's end: completing the file goes
+  // through it, never through the name.
+  QFile recording_;
   std::atomic<bool> paused_{false};
   bool heardSound_ = false;
   bool ranOut_ = false;                // the source ended (a file)

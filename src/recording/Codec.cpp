@@ -19,16 +19,18 @@ const char kModuleFile[] = "libtallowen_codec.so";
 std::mutex loadLock;
 Codec* loaded = nullptr;
 
-// Beside the executable, where the build and the install put it; a test or benchmark
-// program run from elsewhere in the build tree finds it where the build left it.
+QString& moduleOverride() {
+  static QString file;
+  return file;
+}
+
+// Beside the executable, where the build and the install put it, and nowhere else: a
+// folder compiled in from the build could be anybody's by the time the program runs.
 QStringList candidates() {
-  QStringList files;
+  if (!moduleOverride().isEmpty()) return {moduleOverride()};
   const QString exe = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
-  if (!exe.isEmpty()) files << QFileInfo(exe).absolutePath() + QLatin1Char('/') + QLatin1String(kModuleFile);
-#ifdef TALLOWEN_CODEC_BUILD_FILE
-  files << QStringLiteral(TALLOWEN_CODEC_BUILD_FILE);
-#endif
-  return files;
+  if (exe.isEmpty()) return {};
+  return {QFileInfo(exe).absolutePath() + QLatin1Char('/') + QLatin1String(kModuleFile)};
 }
 
 }  // namespace
@@ -57,6 +59,11 @@ Codec& LoadCodecFrom(const QStringList& files) {
   throw EncoderError(
       EncoderFailure::Component, QString(),
       QStringLiteral("The recording component cannot be loaded: %1").arg(failures.join(QLatin1Char(' '))));
+}
+
+void SetCodecModuleForTesting(const QString& file) {
+  std::lock_guard<std::mutex> lock(loadLock);
+  moduleOverride() = file;
 }
 
 Codec& LoadedCodec() {

@@ -100,6 +100,9 @@ Codec& LoadedCodec();
 // The first of these files that loads as the module; throws EncoderError, saying why each
 // failed.
 Codec& LoadCodecFrom(const QStringList& files);
+// Where the module is for a test or benchmark program that does not stand beside it; the
+// program itself never asks for this.
+void SetCodecModuleForTesting(const QString& file);
 // Starts loading the module on a thread of its own, so that the first recording does not
 // wait for it.
 void PreloadCodec();

@@ -14,7 +14,8 @@ namespace {
 
 const QString kDeviceScheme = QStringLiteral("DEVICE://");
 const QString kFileScheme = QStringLiteral("FILE://");
-constexpr std::chrono::milliseconds kSyncInterval{5000};
+// What the disk holds is at most a second behind: a power cut loses no more.
+constexpr std::chrono::milliseconds kSyncInterval{1000};
 
 }  // namespace
 
@@ -123,6 +124,14 @@ void Encoder::start() {
   worker->onBegun = [this, run](const std::optional<EncoderError>& failure) {
     QMetaObject::invokeMethod(
         this, [this, run, failure] { onBegun(run, failure); }, Qt::QueuedConnection);
+  };
+  worker->onFileRestored = [this, run](const QString& path) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, run, path] {
+          if (run == run_) emit fileRestored(path);
+        },
+        Qt::QueuedConnection);
   };
   worker->onEndedByItself = [this, run](const CaptureOutcome& outcome) {
     QMetaObject::invokeMethod(

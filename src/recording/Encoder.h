@@ -126,8 +126,8 @@ class Encoder : public QObject {
   // recording whose program dies keeps all but its last moments.
   void setFlushPackets(bool on) { flushPackets_ = on; }
   bool flushPackets() const { return flushPackets_; }
-  // Have the operating system put the file on the disk every few seconds, so that a
-  // recording survives a power failure too.
+  // Have the operating system put the file on the disk every second, so that a recording
+  // survives a power failure too, and put back a file removed while recording.
   void setSyncToDisk(bool on) { syncToDisk_ = on; }
   bool syncToDisk() const { return syncToDisk_; }
   // Where the file's writes may go; the real disk when none is given.
@@ -155,11 +155,15 @@ class Encoder : public QObject {
   bool endedByItself() const { return outcome_.endedByItself; }
   bool fileMade() const { return outcome_.fileMade; }
   bool fileComplete() const { return outcome_.complete; }
+  // Where the last recording's file is: put back under another name, it has moved.
+  const QString& filePath() const { return outcome_.path; }
   // Samples per channel encoded so far, at the profile's rate; after the end, in all.
   int64_t samplesEncoded() const;
 
  signals:
   void stateChanged(int state);
+  // The file was removed while recording and has been made again, at `path`.
+  void fileRestored(const QString& path);
 
  private:
   void setState(State state);

@@ -51,4 +51,53 @@ QString FailureLine(const EncoderError& failure) {
   return line;
 }
 
+QString InterruptedRecordingsReport(const QList<InterruptedRecording>& found) {
+  using State = InterruptedRecording::State;
+  QStringList mended, notMended;
+  for (const InterruptedRecording& r : found) {
+    const QString path = QDir::toNativeSeparators(r.path);
+    switch (r.state) {
+      case State::Mended:
+        mended << path;
+        break;
+      case State::Sound:
+        break;  // complete already: nothing was done, nothing to say
+      case State::Missing:
+        notMended << QStringLiteral("%1: 見つかりません。次に起動したときにもう一度探します。").arg(path);
+        break;
+      case State::Replaced:
+        notMended << QStringLiteral("%1: 別のファイルに置き換えられていたため、そのままにしました。").arg(path);
+        break;
+      case State::NotRegularFile:
+        notMended << QStringLiteral("%1: 録音ファイルではないものがあるため、そのままにしました。").arg(path);
+        break;
+      case State::Unreadable:
+        notMended << QStringLiteral("%1: 読み書きできません。次に起動したときにもう一度試します。").arg(path);
+        break;
+      case State::Damaged:
+        notMended << QStringLiteral("%1: 途中が壊れているため、そのままにしました。").arg(path);
+        break;
+      case State::TooManyAttempts:
+        notMended << QStringLiteral("%1: 修復を%2回試みましたが、できませんでした。そのままにしてあります。")
+                         .arg(path)
+                         .arg(r.attempts);
+        break;
+      case State::UnknownFile:
+        notMended << QStringLiteral("%1: 録音したファイルと同じものか確かめられないため、そのままにしました。").arg(path);
+        break;
+      case State::EntryDamaged:
+        notMended << QStringLiteral("録音中の記録の一つが壊れていて読めませんでした。");
+        break;
+    }
+  }
+  QStringList lines;
+  if (!mended.isEmpty())
+    lines << QStringLiteral("前回、録音の途中で終了したため、次の録音ファイルを修復しました。") << mended;
+  if (!notMended.isEmpty()) {
+    if (!lines.isEmpty()) lines << QString();
+    lines << QStringLiteral("前回、録音の途中で終了した次の録音は、修復できませんでした。") << notMended;
+  }
+  return lines.join(QStringLiteral("\r\n"));
+}
+
 }  // namespace tallowen

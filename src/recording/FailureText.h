@@ -4,6 +4,7 @@
 #include <QString>
 
 #include "recording/EncoderError.h"
+#include "recording/RecordingJournal.h"
 
 namespace tallowen {
 
@@ -15,5 +16,9 @@ inline constexpr int kEncoderHelpTopic = 1;
 // One line in Japanese that names the cause and the path or device, with the system's own
 // words in brackets.
 QString FailureLine(const EncoderError& failure);
+
+// What the start found of recordings that a crash or a power cut interrupted: those
+// mended, and those that could not be, each with why. Empty when there is nothing to say.
+QString InterruptedRecordingsReport(const QList<InterruptedRecording>& found);
 
 }  // namespace tallowen

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QString>
+#include <functional>
 #include <memory>
 
 #include "recording/Codec.h"
@@ -18,7 +19,8 @@ class DiskSpace {
 };
 
 // The recording's file on disk, created exclusively (an existing file is never
-// overwritten). The muxer writes through it, so that every write and sync is ours to check.
+// overwritten). The muxer writes through it, so that every write and sync is ours to check,
+// and so that a file removed while it is written is put back.
 class OutputFile : public ByteSink {
  public:
   // Throws EncoderError when the file exists, its folder is missing or not writable.
@@ -28,22 +30,44 @@ class OutputFile : public ByteSink {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
+  // Where the file is: a file put back under another name has moved.
   const QString& path() const override { return path_; }
   int write(const uint8_t* data, int size) override;
   int64_t seek(int64_t offset, int whence) override;
-  int64_t size() override { return file_.size(); }
+  int64_t size() override { return file_->size(); }
   QString writeError() const override { return writeError_; }
+  // Puts the file back if it was removed, then has the disk keep what was written.
   void syncToDisk() override;
+  // The same check, then closes.
   void close() override;
 
+  // The open file, for the journal and for completing the file by mending it: the name
+  // may by then stand for another file. Open for reading too. -1 once closed.
+  int descriptor() const { return file_->handle(); }
+  // Called after each sync to the disk with the file's size then.
+  void setOnSynced(std::function<void(qint64 size)> onSynced) { onSynced_ = std::move(onSynced); }
+  // Called when the file was found removed and was made again from what it held.
+  void setOnRestored(std::function<void(const QString& path, int fd)> onRestored) {
+    onRestored_ = std::move(onRestored);
+  }
+
+  // A file removed from its folder (the folder with it, or another file moved over its
+  // name) lives on while it is open, but nobody could find it again. Then everything
+  // written so far goes to a new file at its name (making the folder again if need be,
+  // taking the next free name if another file stands there), and writing goes on there.
+  // Throws EncoderError (FileLost) when it cannot be put back.
+  void restoreIfRemoved();
 
  private:
   OutputFile(const QString& path, std::shared_ptr<const DiskSpace> disk);
+  bool removed() const;
 
   QString path_;
   std::shared_ptr<const DiskSpace> disk_;
-  QFile file_;
+  std::unique_ptr<QFile> file_;
   QString writeError_;
+  std::function<void(qint64)> onSynced_;
+  std::function<void(const QString&, int)> onRestored_;
 };
 
 }  // namespace tallowen

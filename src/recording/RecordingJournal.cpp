@@ -1,5 +1,9 @@
 #include "recording/RecordingJournal.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -7,6 +11,11 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QUuid>
+#include <cerrno>
+#include <charconv>
+#include <string_view>
+#include <type_traits>
+#include <utility>
 
 #include "recording/AsfRepair.h"
 
@@ -14,28 +23,184 @@ namespace tallowen {
 
 namespace {
 
-const QString kPathSuffix = QStringLiteral(".path");
+const QString kEntrySuffix = QStringLiteral(".entry");
+// Entries of the first journal held the path alone.
+const QString kOldEntrySuffix = QStringLiteral(".path");
 const QString kLockSuffix = QStringLiteral(".lock");
+constexpr std::string_view kMagic = "Tallowen recording journal 2\n";
+constexpr qint64 kMaxEntryBytes = 64 * 1024;
 
 QString entriesFolder() { return RecordingJournalFolder() + QStringLiteral("/recordings"); }
+
+// Decimal digits, an optional minus for signed fields; nullopt on anything else or overflow.
+template <typename T>
+std::optional<T> parseNumber(std::string_view text) {
+  if (text.empty() || text.front() == '+' || (text.front() == '-' && !std::is_signed_v<T>))
+    return std::nullopt;
+  T value{};
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+bool unreservedByte(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '/' || c == '.' ||
+         c == '_' || c == '~' || c == '-';
+}
+
+// A path as the file system spells it: UTF-8, every byte that is not plain ASCII as %XX,
+// so that no name can break a line.
+QByteArray encodePath(const QString& path) {
+  static constexpr char hex[] = "0123456789ABCDEF";
+  QByteArray out;
+  for (const char c : path.toUtf8()) {
+    if (unreservedByte(c)) {
+      out += c;
+    } else {
+      out += '%';
+      out += hex[uint8_t(c) >> 4];
+      out += hex[uint8_t(c) & 15];
+    }
+  }
+  return out;
+}
+
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// An absolute path in valid UTF-8 without a NUL, or nullopt.
+std::optional<QString> checkedPath(const QByteArray& bytes) {
+  if (!bytes.startsWith('/') || bytes.contains('\0')) return std::nullopt;
+  QString path = QString::fromUtf8(bytes);
+  if (path.toUtf8() != bytes) return std::nullopt;  // not valid UTF-8
+  return path;
+}
+
+std::optional<QString> decodePath(std::string_view text) {
+  QByteArray bytes;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%') {
+      const int high = i + 2 < text.size() ? hexDigit(text[i + 1]) : -1;
+      const int low = i + 2 < text.size() ? hexDigit(text[i + 2]) : -1;
+      if (high < 0 || low < 0) return std::nullopt;
+      bytes += char(high * 16 + low);
+      i += 2;
+    } else if (unreservedByte(text[i])) {
+      bytes += text[i];
+    } else {
+      return std::nullopt;
+    }
+  }
+  return checkedPath(bytes);
+}
+
+std::optional<JournalNote::Identity> identityOf(int fd) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return std::nullopt;
+  JournalNote::Identity id;
+  id.device = uint64_t(st.st_dev);
+  id.inode = uint64_t(st.st_ino);
+  struct statx sx;
+  if (::statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME))
+    id.born = int64_t(sx.stx_btime.tv_sec) * 1000000000 + sx.stx_btime.tv_nsec;
+  return id;
+}
+
+// Replaces the entry whole: a crash leaves the old note or the new, never a part.
+bool writeNote(const QString& entryPath, const JournalNote& note) {
+  QSaveFile entry(entryPath);
+  if (!entry.open(QIODevice::WriteOnly)) return false;
+  const QByteArray bytes = FormatJournalNote(note);
+  return entry.write(bytes) == bytes.size() && entry.commit();
+}
 
 }  // namespace
 
 QString RecordingJournalFolder() {
-#ifdef Q_OS_WIN
-  return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-         QStringLiteral("/Tallowen/state");
-#else
   QString base = qEnvironmentVariable("XDG_STATE_HOME");
   // The XDG rules ignore a relative path here.
   if (base.isEmpty() || QDir::isRelativePath(base)) base = QDir::homePath() + QStringLiteral("/.local/state");
   return base + QStringLiteral("/Tallowen");
-#endif
 }
 
-RecordingJournalEntry::RecordingJournalEntry(const QString& recordingPath) {
+std::optional<JournalNote> ParseJournalNote(QByteArrayView bytes) {
+  if (bytes.size() > kMaxEntryBytes) return std::nullopt;
+  std::string_view text(bytes.data(), size_t(bytes.size()));
+  if (!text.starts_with(kMagic)) {
+    JournalNote note;
+    const std::optional<QString> path = checkedPath(bytes.toByteArray());
+    if (!path) return std::nullopt;
+    note.path = *path;
+    return note;
+  }
+  text.remove_prefix(kMagic.size());
+
+  JournalNote note;
+  std::optional<QString> path;
+  std::optional<uint64_t> device, inode;
+  std::optional<int64_t> born, synced;
+  std::optional<int> attempts;
+  while (!text.empty()) {
+    const size_t newline = text.find('\n');
+    if (newline == std::string_view::npos) return std::nullopt;  // a line cut short
+    const std::string_view line = text.substr(0, newline);
+    text.remove_prefix(newline + 1);
+    const size_t space = line.find(' ');
+    if (space == std::string_view::npos) return std::nullopt;
+    const std::string_view key = line.substr(0, space), value = line.substr(space + 1);
+    // Each field once; a field this version does not know is for a later one.
+    auto take = [&](auto& field, auto parsed) {
+      if (field || !parsed) return false;
+      field = parsed;
+      return true;
+    };
+    bool good = true;
+    if (key == "path")
+      good = take(path, decodePath(value));
+    else if (key == "device")
+      good = take(device, parseNumber<uint64_t>(value));
+    else if (key == "inode")
+      good = take(inode, parseNumber<uint64_t>(value));
+    else if (key == "born")
+      good = take(born, parseNumber<int64_t>(value));
+    else if (key == "synced")
+      good = take(synced, parseNumber<int64_t>(value));
+    else if (key == "attempts")
+      good = take(attempts, parseNumber<int>(value));
+    if (!good) return std::nullopt;
+  }
+  if (!path || !synced || *synced < 0 || !attempts || *attempts < 0 ||
+      device.has_value() != inode.has_value() || (born && !device))
+    return std::nullopt;
+  note.path = *path;
+  if (device) note.identity = JournalNote::Identity{*device, *inode, born};
+  note.syncedSize = *synced;
+  note.attempts = *attempts;
+  return note;
+}
+
+QByteArray FormatJournalNote(const JournalNote& note) {
+  QByteArray out(kMagic.data(), qsizetype(kMagic.size()));
+  out += "path " + encodePath(note.path) + '\n';
+  if (note.identity) {
+    out += "device " + QByteArray::number(note.identity->device) + '\n';
+    out += "inode " + QByteArray::number(note.identity->inode) + '\n';
+    if (note.identity->born) out += "born " + QByteArray::number(*note.identity->born) + '\n';
+  }
+  out += "synced " + QByteArray::number(note.syncedSize) + '\n';
+  out += "attempts " + QByteArray::number(note.attempts) + '\n';
+  return out;
+}
+
+RecordingJournalEntry::RecordingJournalEntry(const QString& recordingPath, int fd) {
+  note_.path = QFileInfo(recordingPath).absoluteFilePath();
+  note_.identity = identityOf(fd);
   const QString folder = entriesFolder();
-  if (!QDir().mkpath(folder)) return;
+  if (!note_.identity || !QDir().mkpath(folder)) return;
   const QString base = folder + QLatin1Char('/') + QUuid::createUuid().toString(QUuid::WithoutBraces);
   // The lock comes first: an entry is never seen without the program that holds it.
   lock_ = std::make_unique<QLockFile>(base + kLockSuffix);
@@ -44,18 +209,20 @@ RecordingJournalEntry::RecordingJournalEntry(const QString& recordingPath) {
     lock_.reset();
     return;
   }
-  QSaveFile entry(base + kPathSuffix);
-  if (entry.open(QIODevice::WriteOnly)) {
-    entry.write(QFileInfo(recordingPath).absoluteFilePath().toUtf8());
-    if (entry.commit()) {
-      entryPath_ = base + kPathSuffix;
-      return;
-    }
+  if (writeNote(base + kEntrySuffix, note_)) {
+    entryPath_ = base + kEntrySuffix;
+    return;
   }
   lock_.reset();
 }
 
 RecordingJournalEntry::~RecordingJournalEntry() = default;  // an unfinished entry stays
+
+void RecordingJournalEntry::noteSynced(int64_t size) {
+  if (entryPath_.isEmpty() || size == note_.syncedSize) return;
+  note_.syncedSize = size;
+  writeNote(entryPath_, note_);  // when this fails, the older size still holds
+}
 
 void RecordingJournalEntry::markCompleted() {
   if (!entryPath_.isEmpty()) QFile::remove(entryPath_);
@@ -63,25 +230,150 @@ void RecordingJournalEntry::markCompleted() {
   lock_.reset();  // removes the lock file
 }
 
-InterruptedRecordings RepairInterruptedRecordings() {
-  InterruptedRecordings found;
+namespace {
+
+using State = InterruptedRecording::State;
+
+// A descriptor that is closed however the look at an entry ends.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd = -1) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+// Opens the recording only if it is still the file the note names, without following a
+// link or waiting on a pipe. On failure `found` tells why not.
+int openRecording(const JournalNote& note, InterruptedRecording& found) {
+  const QByteArray name = QFile::encodeName(note.path);
+  struct stat st;
+  if (::lstat(name.constData(), &st) != 0) {
+    const int e = errno;
+    found.state = e == ENOENT || e == ENOTDIR ? State::Missing : State::Unreadable;
+    found.detail = qt_error_string(e);
+    return -1;
+  }
+  // A pipe or a device is not even opened.
+  if (!S_ISREG(st.st_mode)) {
+    found.state = State::NotRegularFile;
+    return -1;
+  }
+  constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  int fd = ::open(name.constData(), O_RDWR | kFlags);
+  // A file we may not write can still be found sound.
+  if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM))
+    fd = ::open(name.constData(), O_RDONLY | kFlags);
+  if (fd < 0) {
+    const int e = errno;
+    found.state = e == ENOENT || e == ENOTDIR               ? State::Missing
+                  : e == ELOOP || e == EISDIR || e == ENXIO ? State::NotRegularFile
+                                                            : State::Unreadable;
+    found.detail = qt_error_string(e);
+    return -1;
+  }
+  // What was opened decides, not what the name showed a moment before.
+  Descriptor opened(fd);
+  const std::optional<JournalNote::Identity> id = identityOf(fd);
+  if (!id || ::fstat(fd, &st) != 0) {
+    found.state = State::Unreadable;
+    found.detail = qt_error_string(errno);
+    return -1;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    found.state = State::NotRegularFile;
+    return -1;
+  }
+  const JournalNote::Identity& noted = *note.identity;
+  if (id->device != noted.device || id->inode != noted.inode ||
+      (id->born && noted.born && id->born != noted.born)) {
+    found.state = State::Replaced;
+    return -1;
+  }
+  return opened.release();
+}
+
+// Looks at one entry whose program is gone; `kept` says whether the entry stays.
+InterruptedRecording lookAt(const QString& entryPath,
+                            const std::function<void(const QString&)>& beforeEachTry) {
+  InterruptedRecording found;
+  QFile entry(entryPath);
+  std::optional<JournalNote> note;
+  if (entry.open(QIODevice::ReadOnly)) note = ParseJournalNote(entry.read(kMaxEntryBytes + 1));
+  entry.close();
+  if (!note) {
+    found.state = State::EntryDamaged;  // it will not read better at a later start
+    return found;
+  }
+  found.path = note->path;
+  found.attempts = note->attempts;
+  if (!note->identity) {
+    found.state = State::UnknownFile;
+    return found;
+  }
+  const Descriptor fd(openRecording(*note, found));
+  if (fd.get() < 0) {
+    found.kept = found.state == State::Missing || found.state == State::Unreadable;
+    return found;
+  }
+  found.kept = true;
+  if (note->attempts >= kMaxRepairAttempts) {
+    found.state = State::TooManyAttempts;
+    return found;
+  }
+  // Counted before the try: a repair that crashes the program is not begun forever.
+  ++note->attempts;
+  if (!writeNote(entryPath, *note)) {
+    found.state = State::Unreadable;
+    found.detail = QStringLiteral("the journal cannot be written");
+    return found;
+  }
+  found.attempts = note->attempts;
+  if (beforeEachTry) beforeEachTry(note->path);
+  const AsfRepairOutcome outcome = RepairAsfDescriptor(fd.get(), note->path, note->syncedSize);
+  found.detail = outcome.error;
+  found.durationMs = outcome.durationMs;
+  switch (outcome.result) {
+    case AsfRepairOutcome::Result::Sound:
+      found.state = State::Sound;
+      found.kept = false;
+      break;
+    case AsfRepairOutcome::Result::Repaired:
+      found.state = State::Mended;
+      found.kept = false;
+      break;
+    case AsfRepairOutcome::Result::Failed:
+      found.state = outcome.problem == AsfRepairOutcome::Problem::Io ? State::Unreadable : State::Damaged;
+      break;
+  }
+  return found;
+}
+
+}  // namespace
+
+QList<InterruptedRecording> RepairInterruptedRecordings(
+    const std::function<void(const QString&)>& beforeEachTry) {
+  QList<InterruptedRecording> found;
   const QDir folder(entriesFolder());
-  const QStringList entries = folder.entryList({QLatin1Char('*') + kPathSuffix}, QDir::Files, QDir::Name);
+  const QStringList entries = folder.entryList(
+      {QLatin1Char('*') + kEntrySuffix, QLatin1Char('*') + kOldEntrySuffix}, QDir::Files, QDir::Name);
   for (const QString& name : entries) {
-    const QString base = folder.filePath(name.chopped(kPathSuffix.size()));
+    const QString entryPath = folder.filePath(name);
+    const QString base = entryPath.left(entryPath.lastIndexOf(QLatin1Char('.')));
     QLockFile lock(base + kLockSuffix);
     // Held by a running program: that recording is still going.
     lock.setStaleLockTime(0);
     if (!lock.tryLock(0)) continue;
-    QFile entry(base + kPathSuffix);
-    const QString recording =
-        entry.open(QIODevice::ReadOnly) ? QString::fromUtf8(entry.readAll()) : QString();
-    entry.close();
-    if (!recording.isEmpty() && QFileInfo::exists(recording)) {
-      const AsfRepairOutcome outcome = RepairAsfFile(recording);
-      (outcome.result == AsfRepairOutcome::Result::Failed ? found.failed : found.repaired) << recording;
-    }
-    QFile::remove(base + kPathSuffix);
+    const InterruptedRecording recording = lookAt(entryPath, beforeEachTry);
+    if (!recording.kept) QFile::remove(entryPath);
+    found << recording;
   }
   return found;
 }

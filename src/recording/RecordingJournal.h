@@ -1,8 +1,12 @@
 #pragma once
 
+#include <QByteArrayView>
+#include <QList>
 #include <QString>
-#include <QStringList>
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 
 class QLockFile;
 
@@ -13,36 +17,89 @@ namespace tallowen {
 // named there when no program holds it was cut short, and its file needs mending.
 QString RecordingJournalFolder();
 
+// A start-up tries to mend one recording this many times at most: a file that crashes or
+// fails the repair is then only reported.
+constexpr int kMaxRepairAttempts = 3;
+
+// What the journal knows of one recording.
+struct JournalNote {
+  // Which file the recording is: its name alone may later be another file's.
+  struct Identity {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    // Creation time (ns since 1970), where the file system keeps one: an inode number is
+    // soon given to a new file once the old one is deleted.
+    std::optional<int64_t> born;
+    bool operator==(const Identity&) const = default;
+  };
+  QString path;                      // absolute
+  std::optional<Identity> identity;  // missing in notes from before it was kept
+  int64_t syncedSize = 0;            // the file's size when it was last synced to the disk
+  int attempts = 0;                  // repairs begun at start-ups
+  bool operator==(const JournalNote&) const = default;
+};
+
+// An entry file's bytes; nullopt when they are not a note.
+std::optional<JournalNote> ParseJournalNote(QByteArrayView bytes);
+QByteArray FormatJournalNote(const JournalNote& note);
+
 // Names one recording in the journal while it is being written. Each entry is held by a
 // lock of its own, so that another copy of the program tells a recording that is still
 // running from one whose program died.
 class RecordingJournalEntry {
  public:
-  // A journal that cannot be written does not stop the recording; it only loses the
-  // header's mending after a crash.
-  explicit RecordingJournalEntry(const QString& recordingPath);
+  // `fd` is the recording's file, just created: the entry notes which file it is. A journal
+  // that cannot be written does not stop the recording; it only loses the header's
+  // mending after a crash.
+  RecordingJournalEntry(const QString& recordingPath, int fd);
   ~RecordingJournalEntry();
 
   RecordingJournalEntry(const RecordingJournalEntry&) = delete;
   RecordingJournalEntry& operator=(const RecordingJournalEntry&) = delete;
 
+  // After each sync of the file to the disk, with the file's size then: a mending never
+  // cuts the file below it. Replaces the entry whole, so a crash leaves the old or the new.
+  void noteSynced(int64_t size);
+  int64_t syncedSize() const { return note_.syncedSize; }
   // The file is complete: its entry goes.
   void markCompleted();
   bool isWritten() const { return !entryPath_.isEmpty(); }
 
  private:
   QString entryPath_;
+  JournalNote note_;
   std::unique_ptr<QLockFile> lock_;
 };
 
-// What the start found in the journal.
-struct InterruptedRecordings {
-  QStringList repaired;  // mended in place, or already sound
-  QStringList failed;    // could not be mended (their entry is cleared all the same)
+// What a start-up found for one recording that the journal named.
+struct InterruptedRecording {
+  enum class State {
+    Mended,           // the header was mended: the file plays whole
+    Sound,            // the file was complete already
+    Missing,          // nothing at its path (a disk not plugged in?): tried again at a later start
+    Replaced,         // another file stands at its path now; that file was not touched
+    NotRegularFile,   // a folder, a pipe, a device or a link stands at its path; not touched
+    Unreadable,       // could not be opened, read or written; tried again at a later start
+    Damaged,          // not a file that can be mended: left as it was
+    TooManyAttempts,  // every attempt failed or crashed; no longer tried, left as it was
+    UnknownFile,      // noted by an older version, which did not note which file it was; not touched
+    EntryDamaged,     // the journal's own note could not be read (`path` is empty)
+  };
+  QString path;
+  State state = State::Damaged;
+  QString detail;          // the repair's own words, in English
+  int attempts = 0;        // repairs begun for it so far
+  bool kept = false;       // its entry stays in the journal, and a later start looks again
+  int64_t durationMs = 0;  // Mended and Sound: how long the file plays
 };
 
-// Mends every recording that the journal names and that no running program holds, and
-// clears their entries. Run once when the program starts.
-InterruptedRecordings RepairInterruptedRecordings();
+// Looks at every recording that the journal names and that no running program holds:
+// a file that is still the one recorded is mended; anything else is left exactly as it
+// is. Entries of missing files, and of failures not yet tried kMaxRepairAttempts times,
+// stay for a later start; the others are cleared. Run once when the program starts; it
+// touches no widget and may run on any thread. `beforeEachTry` is called with the path
+// just before each repair begins, when the attempt is already counted in the entry.
+QList<InterruptedRecording> RepairInterruptedRecordings(
+    const std::function<void(const QString& path)>& beforeEachTry = {});
 
 }  // namespace tallowen

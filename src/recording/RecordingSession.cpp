@@ -58,6 +58,12 @@ void RecordingSession::start() {
     encoder_ = encoders_->create();
     ++encoderNumber_;
     connect(encoder_.get(), &Encoder::stateChanged, this, &RecordingSession::onEncoderState);
+    connect(encoder_.get(), &Encoder::fileRestored, this, [this](const QString& path) {
+      path_ = path;
+      noted_ = false;
+      noteLatestRecording();
+      emit fileRestored(path);
+    });
 
     const QString profileText = ReadSetting(kQualitySetting);
 
@@ -145,6 +151,7 @@ void RecordingSession::onEncoderState(int state) {
         if (runningSince_) recordedMs_ += clock_->steadyMs() - *runningSince_;
         runningSince_.reset();
         RecordingResult result;
+        if (!encoder_->filePath().isEmpty()) path_ = encoder_->filePath();
         result.path = path_;
         result.endedByItself = encoder_->endedByItself();
         result.failure = encoder_->failure();

@@ -62,6 +62,8 @@ class RecordingSession : public QObject {
   void encoderStateChanged(int state);
   void startFailed(const EncoderError& failure);
   void finished(const RecordingResult& result);
+  // The file was removed while recording; everything recorded is in `path` now.
+  void fileRestored(const QString& path);
 
  private:
   void setPhase(Phase phase);

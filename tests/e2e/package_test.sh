@@ -40,6 +40,9 @@ for item in "${items[@]}"; do
   [[ $ok == 1 ]] || fail "dependency not installed here: $item"
 done
 dpkg-deb -f "$deb" Recommends | grep -q pavucontrol || fail "the volume control is not recommended"
+# The program loads its recording module from its own folder only: no path of the build
+# tree, where anybody might put a library, is in what is shipped.
+if grep -aq "$(cd "$build" && pwd)" "$root/opt/tallowen/tallowen"; then fail "the program names a folder of the build"; fi
 for exe in tallowen WMEDist libtallowen_codec.so; do
   if ldd "$root/opt/tallowen/$exe" | grep -q 'not found'; then fail "$exe misses a library"; fi
 done

@@ -33,6 +33,10 @@ class FakePrompter : public Prompter {
     answers.pop_front();
     return a;
   }
+  void notice(QWidget* owner, const QString& text, Icon icon) override {
+    notices.push_back({owner, text, icon, Buttons::Ok});
+  }
+  std::vector<Message> notices;
   void runModal(QWidget* window) override {
     modalWindows.push_back(window);
     wasVisible.push_back(window->isVisible());

@@ -4,12 +4,17 @@
 // SECONDS 0 records until the input runs out (a file) or the process is killed.
 //   record_tool repair FILE.wma
 // mends the header of a recording cut short and prints what it found.
+//   record_tool journal [die]
+// does what a start does with the journal, and prints a line for each recording; `die`
+// kills the process just as the first repair begins, as a crash inside it would.
 #include <QCoreApplication>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
 
 #include "recording/AsfRepair.h"
 #include "recording/Encoder.h"
+#include "recording/RecordingJournal.h"
 
 using namespace tallowen;
 
@@ -23,6 +28,15 @@ int main(int argc, char* argv[]) {
                 (long long)outcome.packets, outcome.durationMs / 1000.0, (long long)outcome.droppedBytes,
                 qPrintable(outcome.error));
     return outcome.result == AsfRepairOutcome::Result::Failed ? 1 : 0;
+  }
+  if (args.size() >= 2 && args[1] == QLatin1String("journal")) {
+    const bool die = args.contains(QStringLiteral("die"));
+    const QList<InterruptedRecording> found = RepairInterruptedRecordings([die](const QString&) {
+      if (die) ::raise(SIGKILL);
+    });
+    for (const InterruptedRecording& r : found)
+      std::printf("%d %d %s\n", int(r.state), r.attempts, qPrintable(r.path));
+    return 0;
   }
   if (args.size() < 5) {
     std::fprintf(stderr, "usage: record_tool INPUT OUT.wma PROFILE_INDEX SECONDS [fast] [flush] [sync]\n");
