@@ -26,6 +26,7 @@
 #include "app/FirstStart.h"
 #include "platform/ApplicationFolder.h"
 #include "app/Form1.h"
+#include "app/LevelMeter.h"
 #include "recording/OutputFile.h"
 #include "recording/RecordingJournal.h"
 #include "recording/RecordingName.h"
@@ -197,6 +198,35 @@ TEST_F(Form1Test, WindowHasItsControlsMenuAndLook) {
   EXPECT_EQ(menu, (QStringList{"ファイル(&F)", "ファイルを指定して再生(&P)", "-", "終了(&E)", "ヘルプ(&H)",
                                "目次とキーワード(&C)", "-", "バージョン情報(&A)"}));
   EXPECT_EQ(form->MBar2->objectName(), QStringLiteral("MBar2"));
+}
+
+TEST(LevelMeter, ShowsDecibelsHoldsThePeakAndLightsUpWhenTheSoundClips) {
+  LevelMeter meter;
+  meter.resize(95, 3);
+  EXPECT_DOUBLE_EQ(LevelMeter::fraction(-60), 0.0);
+  EXPECT_DOUBLE_EQ(LevelMeter::fraction(-30), 0.5);
+  EXPECT_DOUBLE_EQ(LevelMeter::fraction(0), 1.0);
+  EXPECT_DOUBLE_EQ(LevelMeter::fraction(-90), 0.0);
+  meter.showPeak(0.0f);
+  EXPECT_DOUBLE_EQ(meter.levelDb(), -60) << "digital silence at the floor";
+  meter.showPeak(0.5f);
+  EXPECT_NEAR(meter.levelDb(), -6.02, 0.01);
+  EXPECT_FALSE(meter.clipping());
+  meter.showPeak(0.01f);  // -40 dB: the mark stays at the loudest for a while
+  EXPECT_NEAR(meter.levelDb(), -40, 0.01);
+  EXPECT_NEAR(meter.peakHoldDb(), -6.02, 0.01);
+  for (int i = 0; i < LevelMeter::kHoldUpdates; ++i) meter.showPeak(0.01f);
+  EXPECT_NEAR(meter.peakHoldDb(), -40, 0.01) << "and then follows the level again";
+  meter.showPeak(0.95f);  // -0.45 dB
+  EXPECT_TRUE(meter.clipping());
+  for (int i = 0; i < LevelMeter::kHoldUpdates - 1; ++i) meter.showPeak(0.1f);
+  EXPECT_TRUE(meter.clipping()) << "the light stays a second";
+  meter.showPeak(0.1f);
+  EXPECT_FALSE(meter.clipping());
+  meter.showPeak(1.2f);
+  meter.clear();
+  EXPECT_DOUBLE_EQ(meter.levelDb(), -60);
+  EXPECT_FALSE(meter.clipping());
 }
 
 TEST(QtTranslation, StandardButtonsReadInJapanese) {
@@ -605,11 +635,105 @@ TEST_F(Form1Live, FullDiskEndsTheRecordingKeepsWhatWasWrittenAndSaysSo) {
               kept, recorded);
 }
 
+
 // The default input itself, which the test sound server feeds from a pipe.
 class DefaultInput : public AudioInputChoice {
  public:
   void adjust(Source&) override {}
 };
+
+// The test microphone sounds, falls silent, then clips; the window shows each.
+TEST_F(Form1Live, TheMeterShowsTheInputAndASilentInputIsWarnedOf) {
+  if (!MicFeeder::available()) GTEST_SKIP() << "no test sound server (run through the test command)";
+  MarkStarted();
+  storeSettings();
+  DefaultInput device;
+  Seams seams = sys_.seams();
+  seams.audioInput = &device;
+  Form1 form(seams);
+  form.show();
+  MicFeeder mic(1000, 0.35);  // -9 dBFS
+  ASSERT_TRUE(waitUntil([&] { return mic.frames() > MicFeeder::kRate / 5; }));
+  form.Command2->click();
+  ASSERT_TRUE(reaches(form, Phase::Recording));
+  LevelMeter* meter = form.levelMeter();
+  EXPECT_TRUE(meter->isVisible());
+  EXPECT_TRUE(form.Label1->rect().contains(meter->geometry())) << "inside the time box";
+  EXPECT_EQ(form.centralWidget()->size(), QSize(175, 47)) << "the window keeps its size";
+  ASSERT_TRUE(waitUntil([&] { return std::abs(meter->levelDb() - -9.1) < 1.0; }, 3000)) << meter->levelDb();
+  EXPECT_FALSE(meter->clipping());
+  // The tooltip tells how long the disk lasts.
+  ASSERT_TRUE(waitUntil([&] { return form.Label1->toolTip().contains(QStringLiteral("録音できます")); }, 2000));
+
+  // Silence: the warning within six seconds, the recording going on.
+  QElapsedTimer silent;
+  mic.setAmplitude(0);
+  silent.start();
+  ASSERT_TRUE(waitUntil([&] { return form.Label1->text() == QStringLiteral("入力なし"); }, 8000));
+  const qint64 warnedAfter = silent.elapsed();
+  EXPECT_LE(warnedAfter, 6000);
+  EXPECT_GE(warnedAfter, 4500) << "not before five seconds of silence";
+  EXPECT_DOUBLE_EQ(meter->levelDb(), LevelMeter::kFloorDb);
+  EXPECT_TRUE(form.Label1->toolTip().contains(QStringLiteral("録音時の音量を調整"))) << "points to the level button";
+  EXPECT_EQ(form.phase(), Phase::Recording);
+  EXPECT_TRUE(sys_.prompter.messages.empty()) << "no box to answer";
+  ASSERT_TRUE(waitUntil([&] { return form.Label1->text().contains(QLatin1Char(':')); }, 2500))
+      << "alternating with the time";
+
+  // A clipping tone: the warning goes within a second, and the meter turns red.
+  QElapsedTimer sound;
+  mic.setAmplitude(2.0);
+  sound.start();
+  ASSERT_TRUE(waitUntil([&] { return meter->clipping(); }, 3000));
+  const qint64 heardAfter = sound.elapsed();
+  EXPECT_TRUE(staysTrue([&] { return form.Label1->text() != QStringLiteral("入力なし"); }, 300));
+  EXPECT_LE(heardAfter, 1000);
+  EXPECT_GE(meter->levelDb(), LevelMeter::kClipDb);
+  EXPECT_FALSE(form.Label1->toolTip().contains(QStringLiteral("入力の音がありません")));
+
+  // Paused, the meter stands still.
+  form.Command11->click();
+  const double still = meter->levelDb();
+  mic.setAmplitude(0.05);
+  EXPECT_TRUE(staysTrue([&] { return meter->levelDb() == still; }, 400));
+  form.Command3->click();
+  ASSERT_TRUE(reaches(form, Phase::Idle));
+  EXPECT_FALSE(meter->isVisible());
+  std::printf("silence warned after %lld ms; sound noticed after %lld ms\n", (long long)warnedAfter,
+              (long long)heardAfter);
+}
+
+TEST_F(Form1Live, ALowDiskAsksBeforeRecordingAndTheTimeBoxTellsTheRoomLeft) {
+  MarkStarted();
+  storeSettings();
+  WriteSetting(kQualitySetting, QStringLiteral("最高音質"));  // 192 kb/s: 24.7 kB a second
+  sys_.encoders.disk->free = 5'000'000;                       // about 3 minutes
+  auto form = shownForm();
+  sys_.prompter.answers = {Prompter::Answer::No};
+  form->Command2->click();
+  ASSERT_EQ(sys_.prompter.messages.size(), 1u);
+  EXPECT_TRUE(sys_.prompter.messages[0].text.contains(QStringLiteral("約 3 分しか録音できません")))
+      << sys_.prompter.messages[0].text.toStdString();
+  EXPECT_EQ(sys_.prompter.messages[0].buttons, Prompter::Buttons::YesNo);
+  EXPECT_TRUE(staysTrue([&] { return form->phase() == Phase::Idle; }, 300)) << "No starts nothing";
+
+  sys_.prompter.answers = {Prompter::Answer::Yes};
+  form->Command2->click();
+  ASSERT_TRUE(reaches(*form, Phase::Recording)) << "Yes records anyway";
+  ASSERT_TRUE(waitUntil([&] { return form->Label1->toolTip().contains(QStringLiteral("あと約 3 分")); }, 2000))
+      << form->Label1->toolTip().toStdString();
+  form->Command3->click();
+  ASSERT_TRUE(reaches(*form, Phase::Idle));
+
+  sys_.encoders.disk->free = 3600LL * 24700 * 5 / 2;  // two and a half hours
+  form->Command2->click();
+  EXPECT_EQ(sys_.prompter.messages.size(), 2u) << "room enough: no question";
+  ASSERT_TRUE(reaches(*form, Phase::Recording));
+  ASSERT_TRUE(waitUntil([&] { return form->Label1->toolTip().contains(QStringLiteral("あと約 2 時間 2")); }, 2000))
+      << form->Label1->toolTip().toStdString();
+  form->Command3->click();
+  ASSERT_TRUE(reaches(*form, Phase::Idle));
+}
 
 TEST_F(Form1Live, LostMicrophoneEndsTheRecordingKeepsWhatWasWrittenAndSaysSo) {
   MicrophoneModule module;

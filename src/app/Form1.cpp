@@ -25,6 +25,7 @@
 #include "platform/ApplicationFolder.h"
 #include "platform/Pictures.h"
 #include "platform/TextFit.h"
+#include "app/LevelMeter.h"
 
 
 namespace tallowen {
@@ -64,6 +65,13 @@ Form1::Form1(const Seams& seams, QWidget* parent)
   centralWidget()->setFixedSize(px(2625), px(705));
   FitTexts(centralWidget());
   setFixedSize(centralWidget()->width(), centralWidget()->height() + menuBar()->sizeHint().height());
+  // Along the bottom of the time box, below the digits, inside its frame.
+  levelMeter_ = new LevelMeter(Label1);
+  levelMeter_->setGeometry(1, Label1->height() - 4, Label1->width() - 2, 3);
+  levelMeter_->hide();
+  meterTimer_ = new QTimer(this);
+  meterTimer_->setInterval(50);
+  connect(meterTimer_, &QTimer::timeout, this, &Form1::showLevel);
 
   connect(session_, &RecordingSession::phaseChanged, this, &Form1::showPhase);
   connect(session_, &RecordingSession::encoderStateChanged, this, &Form1::Encoder_OnStateChange);
@@ -223,8 +231,22 @@ void Form1::showPhase(RecordingSession::Phase phase) {
   Command11->setVisible(look.pause);
   Command12->setVisible(look.pausedSign);
   if (look.caption) Label1->setText(QString::fromLatin1(look.caption));
-  if (look.elapsed && !Timer1->isActive()) Timer1->start();
+  if (look.elapsed && !Timer1->isActive()) {
+    ticks_ = 0;
+    Timer1->start();
+  }
   if (!look.elapsed) Timer1->stop();
+  // The level moves while sound is recorded, stands still while paused, and goes with the
+  // recording.
+  levelMeter_->setVisible(look.elapsed);
+  if (phase == Phase::Recording)
+    meterTimer_->start();
+  else
+    meterTimer_->stop();
+  if (!look.elapsed) {
+    levelMeter_->clear();
+    Label1->setToolTip(QString());
+  }
   BlinkState = false;
   if (look.blink)
     Timer2->start();
@@ -239,18 +261,44 @@ void Form1::StartRecording() {
     session_->resume();
     return;
   }
-  if (session_->phase() != RecordingSession::Phase::Idle || askingForQuality_) return;
+  if (session_->phase() != RecordingSession::Phase::Idle || askingBeforeStart_) return;
+  // The questions and the dialog let other events run: a close or 終了 meanwhile withdraws
+  // the start.
+  askingBeforeStart_ = true;
+  startWithdrawn_ = false;
   if (!session_->qualityChosen()) {
-    // The question and the dialog let other events run: a close or 終了 meanwhile
-    // withdraws the start.
-    askingForQuality_ = true;
-    startWithdrawn_ = false;
     seams_.prompter->message(this, kFirstUseMessage, Prompter::Icon::Information, Prompter::Buttons::Ok);
     if (!startWithdrawn_) showConfigModal();
-    askingForQuality_ = false;
-    if (startWithdrawn_) return;
   }
-  session_->start();
+  const bool go = !startWithdrawn_ && roomConfirmed() && !startWithdrawn_;
+  askingBeforeStart_ = false;
+  if (go) session_->start();
+}
+
+bool Form1::roomConfirmed() {
+  // A disk about to fill would end the recording within minutes: the user decides first.
+  const std::optional<qint64> room = session_->secondsOfRoom();
+  if (!room || *room >= 10 * 60) return true;
+  const QString text = QStringLiteral("保存先の空き容量が少ないため、この録音品質では約 %1 分しか録音できません。") +
+                       kCrLf + QStringLiteral("録音を始めますか?");
+  return seams_.prompter->message(this, text.arg(*room / 60), Prompter::Icon::Question, Prompter::Buttons::YesNo) ==
+         Prompter::Answer::Yes;
+}
+
+void Form1::showLevel() { levelMeter_->showPeak(session_->takeInputPeak()); }
+
+// The time box's tooltip: what to check when no sound comes, and how long the disk lasts.
+void Form1::showTimeBoxHint() {
+  QStringList hint;
+  if (session_->inputSilent())
+    hint << QStringLiteral("入力の音がありません。マイクがつながっているか、ミュートになっていないかを確かめて"
+                           "ください。録音レベルは右端のボタン (録音時の音量を調整) で調整できます。");
+  if (const std::optional<qint64> room = session_->secondsOfRoom()) {
+    const qint64 hours = *room / 3600, minutes = *room / 60 % 60;
+    hint << (hours > 0 ? QStringLiteral("保存先の空き容量で、あと約 %1 時間 %2 分録音できます。").arg(hours).arg(minutes)
+                       : QStringLiteral("保存先の空き容量で、あと約 %1 分録音できます。").arg(minutes));
+  }
+  Label1->setToolTip(hint.join(QLatin1Char('\n')));
 }
 
 void Form1::showConfigModal() {
@@ -300,7 +348,17 @@ void Form1::StopRecording() {
   session_->stop();
 }
 
-void Form1::ShowElapsedTime() { Label1->setText(ElapsedText(session_->elapsedMs())); }
+void Form1::ShowElapsedTime() {
+  // A silent input: the warning at once, then alternating with the time, a second each.
+  const bool silent = session_->inputSilent();
+  if (silent && warnedAt_ < 0) warnedAt_ = ticks_;
+  if (!silent) warnedAt_ = -1;
+  const bool warn = silent && (ticks_ - warnedAt_) / 10 % 2 == 0;
+  Label1->setText(warn ? QStringLiteral("入力なし") : ElapsedText(session_->elapsedMs()));
+  if (ticks_ % 10 == 0 || silent != hinted_) showTimeBoxHint();
+  hinted_ = silent;
+  ++ticks_;
+}
 
 void Form1::Encoder_OnStateChange(int state) { Text1->setText(QString::number(state)); }
 

@@ -18,6 +18,7 @@ class QTimer;
 
 namespace tallowen {
 
+class LevelMeter;
 class frmAbout;
 class frmConfig;
 class frmPlayer;
@@ -72,6 +73,8 @@ class Form1 : public QMainWindow {
   frmPlayer* playerWindow() const;
   frmPlayer2* player2Window() const;
   frmAbout* aboutWindow() const;
+  // The input's level, at the bottom of the time box while recording.
+  LevelMeter* levelMeter() const { return levelMeter_; }
   // Whether the start's mending of interrupted recordings is done.
   bool repairDone() const { return repairDone_; }
 
@@ -103,10 +106,18 @@ class Form1 : public QMainWindow {
   void recordingFinished(const RecordingResult& result);
   void startOutsideProgram(const QString& program, const QStringList& arguments);
   void interruptedRecordingsFound(const QList<InterruptedRecording>& found);
+  bool roomConfirmed();
+  void showLevel();
+  void showTimeBoxHint();
 
   Seams seams_;
   RecordingSession* session_;
-  bool askingForQuality_ = false;  // the first-use question or dialog is up
+  bool askingBeforeStart_ = false;  // the first-use question or dialog, or the room question, is up
+  LevelMeter* levelMeter_;
+  QTimer* meterTimer_;              // 20 looks a second at the input's level
+  int ticks_ = 0;                   // of Timer1, for what changes once a second
+  int warnedAt_ = -1;               // the tick the silent input was first seen
+  bool hinted_ = false;             // the tooltip says the input is silent
   bool startWithdrawn_ = false;    // closed or ended while it was
   std::thread repair_;             // mends what a crash left, at the start
   bool repairDone_ = false;

@@ -28,7 +28,8 @@ void CaptureWorker::begin() {
       if (journal_) journal_->noteSynced(size);
     });
     file->setOnRestored([this](const QString& path, int fd) { followFile(path, fd); });
-    writer_ = LoadedCodec().createWriter(std::move(file), setup_.profile, setup_.texts, input_->format(),
+    inputFormat_ = input_->format();
+    writer_ = LoadedCodec().createWriter(std::move(file), setup_.profile, setup_.texts, inputFormat_,
                                          setup_.options);
     input_->start([this](const uint8_t* const* planes, int frames) { onAudio(planes, frames); },
                   [this](const QString& reason) { onInputEnded(reason); });
@@ -66,6 +67,7 @@ void CaptureWorker::setPaused(bool paused) {
 
 void CaptureWorker::onAudio(const uint8_t* const* planes, int frames) {
   if (paused_ || !writer_ || writerFailed_) return;
+  level_.feed(planes, frames, inputFormat_);
   if (!heardSound_) {
     heardSound_ = true;
     TraceMoment("first-sample");

@@ -11,6 +11,7 @@
 #include "recording/AudioInput.h"
 #include "recording/Codec.h"
 #include "recording/EncoderError.h"
+#include "recording/InputLevel.h"
 #include "recording/OutputFile.h"
 #include "recording/RecordingJournal.h"
 
@@ -62,6 +63,8 @@ class CaptureWorker : public QObject {
   CaptureOutcome end();
 
   int64_t samplesEncoded() const { return samples_.load(); }
+  // What the window shows of the sound arriving; any thread.
+  InputLevel& level() { return level_; }
 
  private:
   void onAudio(const uint8_t* const* planes, int frames);
@@ -86,6 +89,8 @@ class CaptureWorker : public QObject {
   bool finished_ = false;
   CaptureOutcome outcome_;
   std::atomic<int64_t> samples_{0};
+  InputLevel level_;
+  PcmFormat inputFormat_;
 };
 
 }  // namespace tallowen

@@ -159,6 +159,10 @@ class Encoder : public QObject {
   const QString& filePath() const { return outcome_.path; }
   // Samples per channel encoded so far, at the profile's rate; after the end, in all.
   int64_t samplesEncoded() const;
+  // The loudest input sample since the last call (0 to 1), and whether the input has been
+  // quiet for a while; nothing while not recording.
+  float takeInputPeak() { return worker_ ? worker_->level().takePeak() : 0.0f; }
+  bool inputSilent() { return worker_ && worker_->level().silent(); }
 
  signals:
   void stateChanged(int state);

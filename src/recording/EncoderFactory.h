@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "recording/OutputFile.h"
 #include "recording/Profiles.h"
 
 namespace tallowen {
@@ -17,6 +18,8 @@ class EncoderFactory {
   virtual std::unique_ptr<Encoder> create() = 0;
   // The profiles its encoders offer, without making one.
   virtual ProfileCollection profiles() const { return ProfileCollection(); }
+  // The disk its encoders write to, when it is not the real one.
+  virtual std::shared_ptr<const DiskSpace> diskSpace() const { return nullptr; }
 };
 
 // The sound a recording captures: production leaves the source on the default input;

@@ -4,6 +4,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "recording/Codec.h"
 
@@ -16,6 +17,8 @@ class DiskSpace {
   virtual ~DiskSpace() = default;
   // Whether a file may grow to `size` bytes; a write past it fails with "no space left".
   virtual bool allows(int64_t size) const = 0;
+  // The room left, when this disk says it rather than the file system.
+  virtual std::optional<int64_t> bytesFree() const { return std::nullopt; }
 };
 
 // The recording's file on disk, created exclusively (an existing file is never

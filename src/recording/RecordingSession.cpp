@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QStorageInfo>
 
 #include "platform/Seams.h"
 #include "recording/Encoder.h"
@@ -88,6 +89,7 @@ void RecordingSession::start() {
     if (!group.profile())
       throw EncoderError(EncoderFailure::NoProfile, profileText,
                          QStringLiteral("No profile's name contains \"%1\".").arg(profileText));
+    bitRate_ = group.profile()->bitRate;
 
     source.setInput(QStringLiteral("DEVICE://") + QStringLiteral("Default_Audio_Device"), QString(), QString());
     source.setRepeat(false);
@@ -205,6 +207,41 @@ void RecordingSession::stop() {
     case Phase::Stopping:
       break;
   }
+}
+
+float RecordingSession::takeInputPeak() {
+  return phase_ == Phase::Recording && encoder_ ? encoder_->takeInputPeak() : 0.0f;
+}
+
+bool RecordingSession::inputSilent() { return phase_ == Phase::Recording && encoder_ && encoder_->inputSilent(); }
+
+std::optional<qint64> RecordingSession::secondsOfRoom() const {
+  int bitRate = bitRate_;
+  QString folder = QFileInfo(path_).absolutePath();
+  if (phase_ == Phase::Idle || phase_ == Phase::Starting) {
+    bitRate = 0;
+    const QString text = ReadSetting(kQualitySetting);
+    const ProfileCollection profiles = encoders_->profiles();
+    for (int i = 0; i < profiles.count() && bitRate == 0; ++i)
+      if (profiles.item(i).name.contains(text)) bitRate = profiles.item(i).bitRate;
+    folder = ReadSetting(kSaveFolderSetting);
+    if (folder.isEmpty()) folder = QDir::rootPath();
+  }
+  if (bitRate <= 0) return std::nullopt;
+  std::optional<int64_t> free;
+  if (const auto disk = encoders_->diskSpace()) free = disk->bytesFree();
+  if (!free) {
+    // A folder not made yet: the disk it will be on.
+    QDir existing(folder);
+    while (!existing.exists() && !existing.isRoot() && existing.cdUp()) {
+    }
+    const QStorageInfo storage(existing.absolutePath());
+    if (!storage.isValid()) return std::nullopt;
+    free = storage.bytesAvailable();
+  }
+  // The bit rate, and a little for the container's packets and header.
+  const double bytesPerSecond = bitRate / 8.0 * 1.03;
+  return qint64(double(std::max<int64_t>(*free, 0)) / bytesPerSecond);
 }
 
 qint64 RecordingSession::elapsedMs() const {

@@ -52,6 +52,14 @@ class RecordingSession : public QObject {
 
   // Recorded time in milliseconds: frozen while paused, never going back.
   qint64 elapsedMs() const;
+  // The loudest input sample since the last call (0 to 1); whether the input has been quiet
+  // for five seconds of recording. Nothing while not recording.
+  float takeInputPeak();
+  bool inputSilent();
+  // Roughly how many seconds the save folder's free space still holds: at the stored
+  // quality before a start, at the recording's while one runs. Nothing when it cannot be
+  // told.
+  std::optional<qint64> secondsOfRoom() const;
   // The file of the recording running, or of the last one.
   const QString& path() const { return path_; }
   // The encoder of the recording running, if any.
@@ -84,6 +92,7 @@ class RecordingSession : public QObject {
   QString folder_;
   bool noted_ = false;   // LastRecorded names this recording
   int attempts_ = 0;     // starts tried for one click: a taken name is tried again
+  int bitRate_ = 0;      // of the recording running
   qint64 recordedMs_ = 0;          // before the current running span
   std::optional<qint64> runningSince_;  // steady ms, while recording
 };

@@ -7,6 +7,8 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <algorithm>
+#include <cmath>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -225,7 +227,6 @@ TEST_F(EndToEndLive, RecordsAToneFromTheMainWindow) {
   const qint64 first = trace_.waitFor("first-sample");
   ASSERT_GT(first, 0) << "no sound reached the recording";
   runFor(3000);
-  screenshot(window, QStringLiteral("recording.png"));
   clickButton(window, 108);  // pause
   const qint64 paused = trace_.waitFor("paused", first);
   ASSERT_GT(paused, 0) << "the pause was not taken";
@@ -249,6 +250,46 @@ TEST_F(EndToEndLive, RecordsAToneFromTheMainWindow) {
       << "the program did not end";
   EXPECT_EQ(program_.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(program_.exitCode(), 0);
+}
+
+// The level meter with sound, clipping, and the warning of a silent input, as the user sees
+// them (the screenshots of the README), and in the file: the three stretches as played.
+TEST_F(EndToEndLive, TheMeterFollowsTheSoundAndASilentInputIsWarnedOf) {
+  QDir().mkpath(saveFolder_);
+  store(QStringLiteral("SaveTo"), QStringLiteral("Path"), saveFolder_);
+  store(QStringLiteral("Profile"), QStringLiteral("Prof"), QStringLiteral("FM ラジオ"));
+  const QString window = startProgram();
+  ASSERT_FALSE(window.isEmpty()) << "the main window did not come up";
+  clickButton(window, 24);  // record
+  ASSERT_GT(trace_.waitFor("first-sample"), 0) << "no sound reached the recording";
+  runFor(1500);
+  screenshot(window, QStringLiteral("recording.png"));
+  mic_->setAmplitude(2.0);
+  runFor(1500);
+  screenshot(window, QStringLiteral("clipping.png"));
+  mic_->setAmplitude(0);
+  runFor(5600);  // five seconds of silence, and the warning
+  screenshot(window, QStringLiteral("silent-input.png"));
+  clickButton(window, 56);  // stop
+  ASSERT_GT(trace_.waitFor("file-closed"), 0) << "the file was not completed";
+
+  const std::vector<float> sound = decodeMono(stored(QStringLiteral("LastRecorded"), QStringLiteral("FileName")), 16000);
+  ASSERT_GT(sound.size(), 16000u * 8);
+  // Tenths of a second by their loudest sample: the tone as the microphone gave it (both
+  // channels of 0.35 make 0.49 in ffmpeg's mono), then clipped, then nothing for more than
+  // the five seconds the warning waits for.
+  std::vector<float> peaks;
+  for (size_t at = 0; at + 1600 <= sound.size(); at += 1600)
+    peaks.push_back(*std::max_element(sound.begin() + long(at), sound.begin() + long(at + 1600),
+                                      [](float a, float b) { return std::abs(a) < std::abs(b); }));
+  for (float& p : peaks) p = std::abs(p);
+  const auto tone = std::find_if(peaks.begin(), peaks.end(), [](float p) { return std::abs(p - 0.49f) < 0.05f; });
+  const auto clipped = std::find_if(tone, peaks.end(), [](float p) { return p > 0.95f; });
+  const auto quiet = std::find_if(clipped, peaks.end(), [](float p) { return p < 0.01f; });
+  ASSERT_NE(tone, peaks.end()) << "no stretch of the tone";
+  ASSERT_NE(clipped, peaks.end()) << "no clipped stretch after it";
+  ASSERT_NE(quiet, peaks.end()) << "no silence after that";
+  EXPECT_GE(std::count_if(quiet, peaks.end(), [](float p) { return p < 0.01f; }), 50) << "five seconds of it";
 }
 
 TEST_F(EndToEndLive, SettingsDialogStoresTheFolderAndTheFirstRecordingAsksForAQuality) {

@@ -140,7 +140,12 @@ class FillingDisk : public DiskSpace {
     const int64_t limit = fullAt;
     return limit < 0 || size <= limit;
   }
+  std::optional<int64_t> bytesFree() const override {
+    const int64_t room = free;
+    return room < 0 ? std::nullopt : std::optional<int64_t>(room);
+  }
   std::atomic<int64_t> fullAt{-1};  // -1: never full
+  std::atomic<int64_t> free{-1};    // what it says it holds; -1: ask the file system
 };
 
 // Encoders with a profile list of the test's choice, or none at all, writing to a disk
@@ -154,6 +159,7 @@ class FakeEncoders : public EncoderFactory {
     encoder->setDiskSpace(disk);
     return encoder;
   }
+  std::shared_ptr<const DiskSpace> diskSpace() const override { return disk; }
   ProfileCollection profiles() const override {
     return offered ? ProfileCollection(*offered) : ProfileCollection();
   }
