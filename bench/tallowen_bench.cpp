@@ -284,7 +284,7 @@ int main(int argc, char* argv[]) {
   }
 
   note("start-up");
-  double bareKiB = 0;
+  double bareKiB = 0, japaneseKiB = 0;
   std::vector<double> idleKiB;
   {
     std::vector<double> ours, bare, japanese;
@@ -295,6 +295,8 @@ int main(int argc, char* argv[]) {
       if (j.start({o.bare, "--japanese"}, Recorder::Environment(o, o.work + "/bare-trace.txt"))) {
         const MappedWindow w = watch.waitFor(j.pid(), "Bare", 15);
         if (i > 0 && w.id) japanese.push_back(w.at - j0);
+        sleepFor(1);
+        japaneseKiB = std::max(japaneseKiB, double(j.peakKiB()));
       }
       j.stop();
       Child b;
@@ -367,8 +369,9 @@ int main(int argc, char* argv[]) {
     recordingKiB = double(r.process().peakKiB());
     r.process().stop();
     const double peer = peerRecordingCpu(o, 44100, "64k", recordSeconds);
-    add(rows, {"CPU while recording 60 s at 64 kb/s 44.1 kHz, s", format("%.2f", ours), format("%.2f", peer),
-               format("%.2f", ours / peer), "<= 1.50 x", ok ? verdict(ours / peer <= 1.5) : "FAIL (file)"});
+    add(rows, {"CPU while recording 60 s at 64 kb/s 44.1 kHz (meter, sync every second), s", format("%.2f", ours),
+               format("%.2f", peer), format("%.2f", ours / peer), "<= 0.50 x",
+               ok ? verdict(ours / peer <= 0.5) : "FAIL (file)"});
   }
 
   note("CPU while recording at the highest profile");
@@ -381,8 +384,9 @@ int main(int argc, char* argv[]) {
     const bool ok = completeWithDuration(r.lastRecorded(), recordSeconds);
     r.process().stop();
     const double peer = peerRecordingCpu(o, 48000, "192k", recordSeconds);
-    add(rows, {"CPU while recording 60 s at 192 kb/s 48 kHz, s", format("%.2f", ours), format("%.2f", peer),
-               format("%.2f", ours / peer), "<= 1.50 x", ok ? verdict(ours / peer <= 1.5) : "FAIL (file)"});
+    add(rows, {"CPU while recording 60 s at 192 kb/s 48 kHz (meter, sync every second), s", format("%.2f", ours),
+               format("%.2f", peer), format("%.2f", ours / peer), "<= 0.50 x",
+               ok ? verdict(ours / peer <= 0.5) : "FAIL (file)"});
   }
 
   note("memory while playing");
@@ -403,8 +407,10 @@ int main(int argc, char* argv[]) {
 
   auto mib = [](double kib) { return format("%.1f", kib / 1024); };
   const double idle = median(idleKiB);
-  add(rows, {"peak RSS idle (VmHWM), MiB", mib(idle), mib(bareKiB), format("%.2f", idle / bareKiB),
-             "recorded", "-"});
+  add(rows, {"peak RSS idle (VmHWM) vs the bare window with the same Japanese menu bar, MiB", mib(idle),
+             mib(japaneseKiB), format("%.2f", idle / japaneseKiB), "<= 1.30 x", verdict(idle / japaneseKiB <= 1.3)});
+  add(rows, {"peak RSS idle (VmHWM) vs the bare window, MiB", mib(idle), mib(bareKiB),
+             format("%.2f", idle / bareKiB), "recorded", "-"});
   add(rows, {"peak RSS after 60 s recording at 64 kb/s, MiB", mib(recordingKiB), mib(bareKiB),
              format("%.2f", recordingKiB / bareKiB), "recorded", "-"});
   add(rows, {"peak RSS playing a recording 5 s, MiB", mib(playingKiB), mib(bareKiB),

@@ -611,16 +611,19 @@ TEST_F(Form1Live, FullDiskEndsTheRecordingKeepsWhatWasWrittenAndSaysSo) {
   if (!disk.mounted())
     sys_.encoders.disk->fullAt = 96 * 1024;  // no mounting here: the same, simulated
   WriteSetting(kSaveFolderSetting, saveFolder_);
+  sys_.encoders.disk->free = 96 * 1024;
   auto form = shownForm();
   QElapsedTimer recording;
   recording.start();
+  sys_.prompter.answers = {Prompter::Answer::Yes};  // "record anyway": the disk is nearly full
   form->Command2->click();
   ASSERT_TRUE(reaches(*form, Phase::Recording));
   ASSERT_TRUE(reaches(*form, Phase::Idle, 20000));
   const double recorded = recording.elapsed() / 1000.0;
 
-  ASSERT_EQ(sys_.prompter.messages.size(), 1u);
-  const QString told = sys_.prompter.messages[0].text;
+  ASSERT_EQ(sys_.prompter.messages.size(), 2u);
+  EXPECT_TRUE(sys_.prompter.messages[0].text.contains(QStringLiteral("約 0 分しか録音できません")));
+  const QString told = sys_.prompter.messages[1].text;
   EXPECT_TRUE(told.startsWith(QStringLiteral("録音が止まりました。ここまでの録音は保存されています。")));
   EXPECT_TRUE(told.contains(expectedPath()));
   EXPECT_TRUE(told.contains(QStringLiteral("に書き込めません。"))) << told.toStdString();

@@ -1,10 +1,8 @@
 #include <QApplication>
-#include <QTimer>
 
 #include "platform/ProcessEnd.h"
 #include "app/SystemSeams.h"
 #include "platform/ApplicationFolder.h"
-#include "recording/Codec.h"
 #include "app/Form1.h"
 #include "settings/modINI.h"
 
@@ -25,9 +23,6 @@ int run(int argc, char* argv[]) {
   tallowen::Form1 window(seams);
   window.Form_Load();
   window.show();
-  // FFmpeg is loaded once the window is on the screen, ready for the first click on
-  // record; loading it alongside would slow the window's own start.
-  QTimer::singleShot(250, &window, &tallowen::PreloadCodec);
   const int status = app.exec();
   // Windows that outlived the main window (players, settings, About) go with the program.
   for (QWidget* w : QApplication::topLevelWidgets())

@@ -18,6 +18,9 @@ CaptureWorker::~CaptureWorker() {
 void CaptureWorker::begin() {
   bool created = false;
   try {
+    // The module loads here, off the window's thread, the first time it is needed.
+    if (const QString missing = LoadedCodec().missingComponents(); !missing.isEmpty())
+      throw EncoderError(EncoderFailure::Component, QString(), QStringLiteral("This FFmpeg lacks %1.").arg(missing));
     input_ = setup_.makeInput();
     std::unique_ptr<OutputFile> file = OutputFile::create(setup_.path, setup_.disk);
     created = true;

@@ -6,7 +6,6 @@
 #include <QFileInfo>
 #include <QStringList>
 #include <mutex>
-#include <thread>
 
 #include "recording/EncoderError.h"
 
@@ -72,18 +71,16 @@ Codec& LoadedCodec() {
   return *loaded;
 }
 
-void PreloadCodec() {
-  static std::once_flag started;
-  // Detached: the program ends without waiting for a load that nobody needs any more.
-  std::call_once(started, [] {
-    std::thread([] {
-      try {
-        LoadedCodec();
-      } catch (const EncoderError&) {
-        // Said when recording is asked for; nobody waits for it now.
-      }
-    }).detach();
-  });
+void CheckCodecModule() {
+  {
+    std::lock_guard<std::mutex> lock(loadLock);
+    if (loaded) return;
+  }
+  for (const QString& file : candidates())
+    if (QFileInfo(file).isFile()) return;
+  throw EncoderError(EncoderFailure::Component, QString(),
+                     QStringLiteral("The recording component cannot be loaded: %1 is missing beside the program.")
+                         .arg(QLatin1String(kModuleFile)));
 }
 
 }  // namespace tallowen

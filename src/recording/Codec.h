@@ -103,9 +103,10 @@ Codec& LoadCodecFrom(const QStringList& files);
 // Where the module is for a test or benchmark program that does not stand beside it; the
 // program itself never asks for this.
 void SetCodecModuleForTesting(const QString& file);
-// Starts loading the module on a thread of its own, so that the first recording does not
-// wait for it.
-void PreloadCodec();
+// Whether the module is there, without loading it: FFmpeg's hundred libraries take some
+// 15 MB once loaded, which the program does not hold until it records. Throws EncoderError;
+// what else can fail of the load is said when a recording starts.
+void CheckCodecModule();
 
 }  // namespace tallowen
 

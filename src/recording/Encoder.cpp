@@ -53,9 +53,7 @@ Encoder::Encoder(QObject* parent) : Encoder(ProfileCollection(), parent) {}
 
 Encoder::Encoder(ProfileCollection profiles, QObject* parent)
     : QObject(parent), profiles_(std::move(profiles)) {
-  const QString missing = LoadedCodec().missingComponents();
-  if (!missing.isEmpty())
-    throw EncoderError(EncoderFailure::Component, QString(), QStringLiteral("This FFmpeg lacks %1.").arg(missing));
+  CheckCodecModule();
 }
 
 Encoder::~Encoder() { stopAndWait(); }

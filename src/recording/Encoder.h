@@ -110,7 +110,8 @@ class Encoder : public QObject {
   enum State { Starting = 1, Running = 2, Paused = 3, Stopping = 4, Stopped = 5 };
   Q_ENUM(State)
 
-  // Throws EncoderError when the recording module cannot be loaded or lacks what WMA needs.
+  // Throws EncoderError when the recording module is missing; it is loaded, on the capture
+  // thread, when a recording starts.
   explicit Encoder(QObject* parent = nullptr);
   // With a profile list of its own instead of the built-in one.
   explicit Encoder(ProfileCollection profiles, QObject* parent = nullptr);
