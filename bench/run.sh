@@ -6,8 +6,8 @@
 #   bench/run.sh --startup  the start-up row alone
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALLOWEN_TESTS=OFF >/dev/null
-cmake --build build-bench -j2 --target tallowen tallowen_codec bare_window tallowen_bench >/dev/null
+cmake --preset bench >/dev/null
+cmake --build --preset bench --target tallowen tallowen_codec bare_window tallowen_bench >/dev/null
 
 # Kept in the build folder, away from the other test runs' temporary folders.
 mkdir -p build-bench/run
