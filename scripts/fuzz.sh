@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the fuzzers with clang (libFuzzer, AddressSanitizer, UBSan) and runs each in turn
-# for SECONDS: the settings file, the recording header's repair, the journal's entries.
+# Builds the fuzzers with clang (libFuzzer, AddressSanitizer, UBSan) and runs each for
+# SECONDS, all at once: the settings file, the recording header's repair, the journal's
+# entries.
 #   scripts/fuzz.sh [SECONDS] [BUILD_FOLDER] [NAME...]     (NAME: settings asf_repair journal)
 # Fails on a crash, a broken property, a hang (an input taking over 10 s) or a leak in any.
 set -euo pipefail
@@ -19,13 +20,25 @@ cmake --build "$folder" -j2 --target "${names[@]/#/fuzz_}" >/dev/null
 # New inputs go to a scratch copy: the seed corpora in the tree stay as written.
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-status=0
-for name in "${names[@]}"; do
-  corpus="$scratch/$name"
+fuzz() {
+  local name=$1 corpus="$scratch/$1"
   mkdir "$corpus"
   cp tests/fuzz/corpus-"$name"/* "$corpus"/
-  echo "== fuzz_$name, $seconds s"
   ASAN_OPTIONS=detect_leaks=1 "$folder"/fuzz_"$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-    -max_len="${max_len[$name]}" -print_final_stats=1 -artifact_prefix="$folder/$name-" "$corpus" || status=1
+    -max_len="${max_len[$name]}" -print_final_stats=1 -artifact_prefix="$folder/$name-" "$corpus" \
+    >"$scratch/$name.log" 2>&1
+}
+declare -A pids=()
+for name in "${names[@]}"; do
+  fuzz "$name" &
+  pids[$name]=$!
+done
+status=0
+for name in "${names[@]}"; do
+  result=0
+  wait "${pids[$name]}" || result=$?
+  echo "== fuzz_$name, $seconds s: $([ $result = 0 ] && echo passed || echo FAILED)"
+  # The findings and the statistics; all of it when it failed.
+  if [ $result = 0 ]; then grep -E '^(stat::|Done|INFO: seed corpus)' "$scratch/$name.log" || true; else cat "$scratch/$name.log"; status=1; fi
 done
 exit $status
