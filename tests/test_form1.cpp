@@ -75,6 +75,12 @@ const Look kIdle{true, false, false, true, true, false, false, false, QString(),
 const Look kStarting{false, true, false, true, false, true, false, false, QStringLiteral("Starting..."), false, false};
 const Look kStopping{false, true, false, true, false, true, false, false, QStringLiteral("Stopping..."), false, false};
 
+// The default input itself, which the test sound server feeds from a pipe.
+class DefaultInput : public AudioInputChoice {
+ public:
+  void adjust(Source&) override {}
+};
+
 class Form1Test : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -101,6 +107,15 @@ class Form1Test : public ::testing::Test {
     form->show();
     return form;
   }
+  // Recording the default input, which the test sound server feeds from a pipe.
+  std::unique_ptr<Form1> shownFormOnTheDefaultInput() {
+    Seams seams = sys_.seams();
+    seams.audioInput = &defaultInput_;
+    auto form = std::make_unique<Form1>(seams);
+    form->Form_Load();
+    form->show();
+    return form;
+  }
   void storeSettings() {
     WriteSetting(kQualitySetting, QStringLiteral("FM ラジオ"));
     WriteSetting(kSaveFolderSetting, saveFolder_);
@@ -115,6 +130,7 @@ class Form1Test : public ::testing::Test {
   QTemporaryDir dir_;
   QString saveFolder_;
   FakeSystem sys_;
+  DefaultInput defaultInput_;
 };
 
 // Recordings at the pace of a real input, against the clock.
@@ -639,22 +655,14 @@ TEST_F(Form1Live, FullDiskEndsTheRecordingKeepsWhatWasWrittenAndSaysSo) {
 }
 
 
-// The default input itself, which the test sound server feeds from a pipe.
-class DefaultInput : public AudioInputChoice {
- public:
-  void adjust(Source&) override {}
-};
 
 // The test microphone sounds, falls silent, then clips; the window shows each.
 TEST_F(Form1Live, TheMeterShowsTheInputAndASilentInputIsWarnedOf) {
   if (!MicFeeder::available()) GTEST_SKIP() << "no test sound server (run through the test command)";
   MarkStarted();
   storeSettings();
-  DefaultInput device;
-  Seams seams = sys_.seams();
-  seams.audioInput = &device;
-  Form1 form(seams);
-  form.show();
+  auto shown = shownFormOnTheDefaultInput();
+  Form1& form = *shown;
   MicFeeder mic(1000, 0.35);  // -9 dBFS
   ASSERT_TRUE(waitUntil([&] { return mic.frames() > MicFeeder::kRate / 5; }));
   form.Command2->click();
@@ -743,12 +751,8 @@ TEST_F(Form1Live, LostMicrophoneEndsTheRecordingKeepsWhatWasWrittenAndSaysSo) {
   if (!module.find()) GTEST_SKIP() << "no test sound server (run through the test command)";
   MarkStarted();
   storeSettings();
-  DefaultInput device;
-  Seams seams = sys_.seams();
-  seams.audioInput = &device;
-  Form1 form(seams);
-  form.Form_Load();
-  form.show();
+  auto shown = shownFormOnTheDefaultInput();
+  Form1& form = *shown;
   MicFeeder mic(1000);
   ASSERT_TRUE(waitUntil([&] { return mic.frames() > MicFeeder::kRate / 5; }));
   QElapsedTimer clock;
