@@ -16,6 +16,7 @@
 #include "platform/ApplicationFolder.h"
 #include "platform/Pictures.h"
 #include "platform/TextFit.h"
+#include "platform/ToolWindow.h"
 
 namespace tallowen {
 
@@ -24,10 +25,7 @@ frmConfig::frmConfig(const Seams& seams, QWidget* parent) : QDialog(parent), sea
   setObjectName(QStringLiteral("frmConfig"));
   setWindowTitle(QStringLiteral("Tallowen - 設定変更"));
   setWindowIcon(PictureIcon("icon"));
-  // A fixed dialog frame without minimise or maximise; a tool window stays out of the
-  // taskbar.
-  setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                 Qt::MSWindowsFixedSizeDialogHint);
+  MakeToolWindow(this);
   setFixedSize(px(7200), px(1785));
 
   Label1 = new QLabel(QStringLiteral("保存場所"), this);

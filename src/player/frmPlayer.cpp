@@ -12,6 +12,7 @@
 #include "settings/modINI.h"
 #include "platform/Pictures.h"
 #include "platform/TextFit.h"
+#include "platform/ToolWindow.h"
 
 namespace tallowen {
 
@@ -35,11 +36,7 @@ frmPlayer::frmPlayer(const Seams& seams, Load load, QWidget* parent) : QDialog(p
   setObjectName(load == Load::LatestRecording ? QStringLiteral("frmPlayer") : QStringLiteral("frmPlayer2"));
   setWindowTitle(QStringLiteral("Tallowen - 再生"));
   setWindowIcon(PictureIcon("icon"));
-  // A fixed dialog frame without minimise or maximise; a tool window stays out of the
-  // taskbar, yet keeps the program running when the main window has closed.
-  setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                 Qt::MSWindowsFixedSizeDialogHint);
-  setAttribute(Qt::WA_QuitOnClose, true);
+  MakeToolWindow(this);
   if (load == Load::LatestRecording)
     setFixedSize(px(4395), px(1155));
   else
