@@ -1,6 +1,7 @@
 #include "player/frmPlayer.h"
 
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -77,7 +78,7 @@ frmPlayer::frmPlayer(const Seams& seams, Load load, QWidget* parent) : QDialog(p
 frmPlayer2::frmPlayer2(const Seams& seams, QWidget* parent) : frmPlayer(seams, Load::ChosenFile, parent) {}
 
 QString frmPlayer::chooseFile() {
-  return seams_.prompter->chooseFile(this, QStringLiteral("Windows Media Audio (*.wma)  (*.wma)"),
+  return seams_.prompter->chooseFile(this, QStringLiteral("Windows Media Audio (*.wma)"),
                                      ReadSetting(kSaveFolderSetting));
 }
 
@@ -91,6 +92,15 @@ void frmPlayer::Form_Load(Load load) {
     MediaPlayer1->setVolume(-600);
     MediaPlayer1->setFileName(chosen);
   }
+}
+
+void frmPlayer::keyPressEvent(QKeyEvent* event) {
+  // The window has no cancel button: Esc neither closes it nor stops what plays.
+  if (event->matches(QKeySequence::Cancel)) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
 }
 
 void frmPlayer::Command1_Click() {
