@@ -2,11 +2,13 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStandardPaths>
 
 #include "platform/Twips.h"
 #include "recording/Encoder.h"
@@ -20,6 +22,16 @@
 
 namespace tallowen {
 
+namespace {
+
+// The folder browser opens on the desktop, as it always did; without a desktop folder, in
+// the home folder rather than wherever the program was started from.
+QString browseStart() {
+  const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+  return !desktop.isEmpty() && QFileInfo(desktop).isDir() ? desktop : QDir::homePath();
+}
+
+}  // namespace
 
 frmConfig::frmConfig(const Seams& seams, QWidget* parent) : QDialog(parent), seams_(seams) {
   setObjectName(QStringLiteral("frmConfig"));
@@ -113,7 +125,7 @@ void frmConfig::Command2_Click() {
 }
 
 QString frmConfig::BrowseForFolder() {
-  return seams_.prompter->chooseFolder(this, QStringLiteral("フォルダを指定"));
+  return seams_.prompter->chooseFolder(this, QStringLiteral("フォルダを指定"), browseStart());
 }
 
 void frmConfig::Command3_Click() { close(); }
