@@ -151,7 +151,7 @@ TEST_F(ConfigTest, OkStoresTheFolderLessOneSeparatorThenTheProfile) {
   const struct {
     QString typed, stored;
   } cases[] = {{voice + QStringLiteral("//"), voice + QStringLiteral("/")},
-               {QStringLiteral("/"), QString()},
+               {QStringLiteral("/"), QStringLiteral("/")},
                {QString(), QString()},
                {voice, voice}};
   for (const auto& c : cases) {
@@ -159,6 +159,9 @@ TEST_F(ConfigTest, OkStoresTheFolderLessOneSeparatorThenTheProfile) {
     ok(*dialog, c.typed);
     EXPECT_EQ(readFolder(), c.stored) << c.typed.toStdString();
   }
+  // The root keeps its separator, so that it still names the root when loaded again.
+  ok(*loaded(), QStringLiteral("/"));
+  EXPECT_EQ(loaded()->Text1->text(), QStringLiteral("/"));
 
   auto dialog = loaded();
   const QString deep = dir_.filePath(QStringLiteral("missing/deeper"));

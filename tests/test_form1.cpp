@@ -173,6 +173,7 @@ TEST(RecordingName, NamesFollowTheLocalMinuteAndNeverRepeat) {
   EXPECT_EQ(RecordingPath(QString(), name), QStringLiteral("/") + name) << "the separator always goes in";
   EXPECT_EQ(RecordingPath(dir.path() + QStringLiteral("/"), QStringLiteral("x.wma")),
             dir.path() + QStringLiteral("//x.wma"));
+  EXPECT_EQ(RecordingPath(QStringLiteral("/"), name), QStringLiteral("/") + name) << "the root takes no second separator";
 }
 
 TEST(RecordingName, ElapsedTimeDropsWholeDays) {

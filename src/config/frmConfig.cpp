@@ -84,6 +84,9 @@ bool frmConfig::isListed(const QString& profileName) {
 }
 
 QString frmConfig::folderToStore(const QString& typed) {
+  // The root is nothing but its separator, and stays as it is: Windows kept "C:" for a
+  // drive's root, which still named it; an empty text here would not.
+  if (typed == QLatin1String("/")) return typed;
   return typed.endsWith(QLatin1Char('/')) ? typed.chopped(1) : typed;
 }
 

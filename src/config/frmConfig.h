@@ -31,7 +31,7 @@ class frmConfig : public QDialog {
 
   // Video and screen-capture profiles are not offered for a voice recorder.
   static bool isListed(const QString& profileName);
-  // The folder as stored: one trailing separator less.
+  // The folder as stored: one trailing separator less, except for the root "/".
   static QString folderToStore(const QString& typed);
 
  protected:
