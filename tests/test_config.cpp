@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -150,7 +151,7 @@ TEST_F(ConfigTest, OkStoresTheFolderLessOneSeparatorThenTheProfile) {
   const struct {
     QString typed, stored;
   } cases[] = {{voice + QStringLiteral("//"), voice + QStringLiteral("/")},
-               {QStringLiteral("/"), QString()},
+               {QStringLiteral("/"), QStringLiteral("/")},
                {QString(), QString()},
                {voice, voice}};
   for (const auto& c : cases) {
@@ -158,6 +159,9 @@ TEST_F(ConfigTest, OkStoresTheFolderLessOneSeparatorThenTheProfile) {
     ok(*dialog, c.typed);
     EXPECT_EQ(readFolder(), c.stored) << c.typed.toStdString();
   }
+  // The root keeps its separator, so that it still names the root when loaded again.
+  ok(*loaded(), QStringLiteral("/"));
+  EXPECT_EQ(loaded()->Text1->text(), QStringLiteral("/"));
 
   auto dialog = loaded();
   const QString deep = dir_.filePath(QStringLiteral("missing/deeper"));
@@ -197,6 +201,31 @@ TEST_F(ConfigTest, BrowseReplacesTheFolderUnlessCancelled) {
   sys_.prompter.folderAnswer = dir_.path();
   dialog->Command2->click();
   EXPECT_EQ(dialog->Text1->text(), dir_.path());
+}
+
+TEST_F(ConfigTest, BrowseStartsOnTheDesktopOrElseInTheHomeFolder) {
+  QTemporaryDir home;
+  const QByteArray wasHome = qgetenv("HOME");
+  const QByteArray wasConfig = qgetenv("XDG_CONFIG_HOME");
+  const auto restore = qScopeGuard([&] {
+    qputenv("HOME", wasHome);
+    if (wasConfig.isNull())
+      qunsetenv("XDG_CONFIG_HOME");
+    else
+      qputenv("XDG_CONFIG_HOME", wasConfig);
+  });
+  qputenv("HOME", home.path().toUtf8());
+  qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral(".config")).toUtf8());
+  auto browsedFrom = [&] {
+    auto dialog = loaded();
+    dialog->Text1->setText(dir_.path());
+    dialog->Command2->click();
+    return sys_.prompter.folderRequests.empty() ? QString() : sys_.prompter.folderRequests.back().start;
+  };
+
+  EXPECT_EQ(browsedFrom(), home.path()) << "no desktop folder";
+  ASSERT_TRUE(QDir(home.path()).mkdir(QStringLiteral("Desktop")));
+  EXPECT_EQ(browsedFrom(), home.filePath(QStringLiteral("Desktop")));
 }
 
 TEST_F(ConfigTest, MainWindowKeepsOneDialogAndWhatWasTypedInIt) {

@@ -9,15 +9,20 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPointer>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QSet>
 #include <QTimer>
+#include <algorithm>
+#include <functional>
 #include <tuple>
 
 #include "config/frmConfig.h"
+#include "help/HTMLHelp.h"
 #include "help/frmAbout.h"
 #include "player/frmPlayer.h"
 #include "recording/AsfRepair.h"
@@ -136,6 +141,35 @@ class Form1Test : public ::testing::Test {
 // Recordings at the pace of a real input, against the clock.
 class Form1Live : public Form1Test {};
 
+struct ProgramRun {
+  size_t stepsRun = 0;
+  bool endedByItself = false;  // rather than by the test, when the steps were long done
+};
+
+// The program's own event loop, as main() runs it: Qt decides whether the program ends
+// only inside exec(). Each step runs in a turn of the loop of its own.
+ProgramRun runProgram(const std::vector<std::function<void()>>& steps) {
+  ProgramRun run;
+  QTimer next;
+  next.setInterval(20);
+  QObject::connect(&next, &QTimer::timeout, [&] {
+    if (run.stepsRun == steps.size()) return next.stop();
+    steps[run.stepsRun++]();
+  });
+  bool ended = false;
+  QTimer deadline;
+  deadline.setSingleShot(true);
+  QObject::connect(&deadline, &QTimer::timeout, [&] {
+    ended = true;
+    QCoreApplication::exit(1);
+  });
+  next.start();
+  deadline.start(10000);
+  QApplication::exec();
+  run.endedByItself = !ended;
+  return run;
+}
+
 TEST(RecordingName, NamesFollowTheLocalMinuteAndNeverRepeat) {
   EXPECT_EQ(RecordingFileName(QDateTime(QDate(2002, 4, 3), QTime(9, 5, 59))),
             QStringLiteral("2002-04-03_09-05.wma"));
@@ -156,6 +190,7 @@ TEST(RecordingName, NamesFollowTheLocalMinuteAndNeverRepeat) {
   EXPECT_EQ(RecordingPath(QString(), name), QStringLiteral("/") + name) << "the separator always goes in";
   EXPECT_EQ(RecordingPath(dir.path() + QStringLiteral("/"), QStringLiteral("x.wma")),
             dir.path() + QStringLiteral("//x.wma"));
+  EXPECT_EQ(RecordingPath(QStringLiteral("/"), name), QStringLiteral("/") + name) << "the root takes no second separator";
 }
 
 TEST(RecordingName, ElapsedTimeDropsWholeDays) {
@@ -783,6 +818,72 @@ TEST_F(Form1Live, LostMicrophoneEndsTheRecordingKeepsWhatWasWrittenAndSaysSo) {
   EXPECT_NEAR(dominantFrequency(decodeMono(expectedPath(), 16000), 16000), 1000, 10);
   std::printf("lost microphone: kept %.2f s; pulled after %.2f s, noticed after %.2f s\n", kept, pulled - started,
               noticed - started);
+}
+
+// Closing the main window leaves every other window open, and the program runs until the
+// last of them closes. The help viewer alone does not keep it running; 終了 ends it at once.
+TEST_F(Form1Test, TheProgramEndsWithItsLastWindowWhicheverThatIs) {
+  MarkStarted();
+  const std::pair<const char*, std::function<QWidget*(Form1&)>> windows[] = {
+      {"settings", [](Form1& f) -> QWidget* { return f.Command1->click(), f.configWindow(); }},
+      {"player", [](Form1& f) -> QWidget* { return f.Command4->click(), f.playerWindow(); }},
+      {"player of a chosen file", [](Form1& f) -> QWidget* { return f.MFPlay->trigger(), f.player2Window(); }},
+      {"About", [](Form1& f) -> QWidget* { return f.MAbout->trigger(), f.aboutWindow(); }},
+  };
+  auto onlyOpen = [](std::initializer_list<QWidget*> ours) {
+    QStringList others;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->isVisible() && std::find(ours.begin(), ours.end(), w) == ours.end()) others << w->objectName();
+    return others;
+  };
+  for (const auto& [name, open] : windows) {
+    SCOPED_TRACE(name);
+    auto form = shownForm();
+    QPointer<QWidget> other = open(*form);
+    ASSERT_TRUE(other && other->isVisible());
+    ASSERT_EQ(onlyOpen({form.get(), other}), QStringList());
+    QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
+    int lastClosedWithMain = -1;
+    bool otherStillOpen = false;
+    const ProgramRun run = runProgram({[&] {
+                                         form->close();
+                                         lastClosedWithMain = int(lastClosed.count());
+                                       },
+                                       [&] {
+                                         otherStillOpen = other && other->isVisible();
+                                         if (other) other->close();
+                                       }});
+    EXPECT_EQ(lastClosedWithMain, 0) << "the program ended with the main window";
+    EXPECT_EQ(run.stepsRun, 2u);
+    EXPECT_TRUE(otherStillOpen);
+    EXPECT_EQ(lastClosed.count(), 1) << "closing the last window ends the program";
+    EXPECT_TRUE(run.endedByItself);
+    delete other;
+  }
+
+  {
+    SCOPED_TRACE("help");
+    auto form = shownForm();
+    ASSERT_NE(ShowHelpContents(form.get(), HelpFilePath()), 0u);
+    QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
+    const ProgramRun run = runProgram({[&] { form->close(); }});
+    EXPECT_EQ(lastClosed.count(), 1) << "the help viewer keeps nothing running";
+    EXPECT_TRUE(run.endedByItself);
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (w->isVisible()) w->close();
+    }
+  }
+
+  {
+    SCOPED_TRACE("終了");
+    auto form = shownForm();
+    form->Command1->click();
+    form->Command4->click();
+    form->MAbout->trigger();
+    const ProgramRun run = runProgram({[&] { form->MEnd->trigger(); }});
+    EXPECT_TRUE(run.endedByItself) << "終了 waits for no window";
+    EXPECT_TRUE(form->configWindow() && form->configWindow()->isVisible());
+  }
 }
 
 TEST_F(Form1Live, EveryOtherWindowOpensOnceAndCommandsWorkWhileRecording) {

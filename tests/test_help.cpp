@@ -130,6 +130,11 @@ TEST(HelpFile, TopicOneSaysWhatToCheckWhenRecordingCannotStart) {
   EXPECT_TRUE(text.contains(QStringLiteral("Windows Media Encoderのインストールがまだ終了していません")));
   for (const char* needed : {"pavucontrol", "ミュート", "pactl info", "書き込め", "WMEDist"})
     EXPECT_TRUE(text.contains(QString::fromUtf8(needed))) << needed;
+  // A stored quality that names none of the profiles: the message the user then sees on
+  // every start, the two ways it comes about, and the way out.
+  for (const char* needed : {"録音を始める前に、音質の設定を行います。", "に合うプロファイルがありません",
+                             "直接入力", "Windows 版", "setting.ini", "一覧から"})
+    EXPECT_TRUE(text.contains(QString::fromUtf8(needed))) << needed;
 }
 
 TEST(HelpFile, EveryLinkAndPictureInItsPagesResolvesAndEveryPageIsInTheContents) {

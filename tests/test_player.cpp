@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QAudioOutput>
 #include <QElapsedTimer>
 #include <QFile>
@@ -9,6 +10,7 @@
 #include <QSlider>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTime>
 #include <QTimer>
 #include <QToolButton>
@@ -96,6 +98,27 @@ TEST_F(PlayerTest, PositionTextCutsToWholeSecondsWithTwoDigitsAtLeast) {
       << "a failed read counts as 0";
 }
 
+TEST_F(PlayerTest, EscLeavesEitherPlayerOpenWhileTheCloseBoxStillCloses) {
+  frmPlayer latest(sys_.seams());
+  frmPlayer2 chosen(sys_.seams());
+  for (frmPlayer* window : {&latest, static_cast<frmPlayer*>(&chosen)}) {
+    SCOPED_TRACE(window->objectName().toStdString());
+    window->show();
+    // Wherever the focus is: the window itself or any of its controls.
+    QList<QWidget*> targets{window};
+    for (QWidget* child : window->findChildren<QWidget*>())
+      if (child->isVisible() && child->focusPolicy() != Qt::NoFocus) targets << child;
+    ASSERT_GT(targets.size(), 3);
+    for (QWidget* target : targets) {
+      QTest::keyClick(target, Qt::Key_Escape);
+      EXPECT_TRUE(window->isVisible()) << target->metaObject()->className() << " "
+                                       << target->objectName().toStdString();
+    }
+    window->close();
+    EXPECT_FALSE(window->isVisible());
+  }
+}
+
 // Playing real files against the clock.
 class PlayerLive : public PlayerTest {};
 
@@ -139,7 +162,7 @@ TEST_F(PlayerLive, ChosenFileAsksFirstInTheSaveFolder) {
   frmPlayer2 window(sys_.seams());
   ASSERT_EQ(sys_.prompter.fileRequests.size(), 1u);
   EXPECT_FALSE(sys_.prompter.fileRequests[0].owner->isVisible()) << "the question comes before the window";
-  EXPECT_EQ(sys_.prompter.fileRequests[0].filter, QStringLiteral("Windows Media Audio (*.wma)  (*.wma)"));
+  EXPECT_EQ(sys_.prompter.fileRequests[0].filter, QStringLiteral("Windows Media Audio (*.wma)"));
   EXPECT_EQ(sys_.prompter.fileRequests[0].folder, folder_->path());
   EXPECT_EQ(window.size(), QSize(295, 78));
   EXPECT_EQ(window.MediaPlayer1->FileName(), other_);

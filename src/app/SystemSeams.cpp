@@ -78,8 +78,8 @@ class SystemPrompter : public Prompter {
     if (guard) guard->removeEventFilter(&watcher);
   }
 
-  QString chooseFolder(QWidget* owner, const QString& title) override {
-    return QFileDialog::getExistingDirectory(owner, title, QString(), QFileDialog::ShowDirsOnly);
+  QString chooseFolder(QWidget* owner, const QString& title, const QString& start) override {
+    return QFileDialog::getExistingDirectory(owner, title, start, QFileDialog::ShowDirsOnly);
   }
 
   QString chooseFile(QWidget* owner, const QString& filter, const QString& folder) override {

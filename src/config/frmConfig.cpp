@@ -2,11 +2,13 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStandardPaths>
 
 #include "platform/Twips.h"
 #include "recording/Encoder.h"
@@ -16,18 +18,26 @@
 #include "platform/ApplicationFolder.h"
 #include "platform/Pictures.h"
 #include "platform/TextFit.h"
+#include "platform/ToolWindow.h"
 
 namespace tallowen {
 
+namespace {
+
+// The folder browser opens on the desktop, as it always did; without a desktop folder, in
+// the home folder rather than wherever the program was started from.
+QString browseStart() {
+  const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+  return !desktop.isEmpty() && QFileInfo(desktop).isDir() ? desktop : QDir::homePath();
+}
+
+}  // namespace
 
 frmConfig::frmConfig(const Seams& seams, QWidget* parent) : QDialog(parent), seams_(seams) {
   setObjectName(QStringLiteral("frmConfig"));
   setWindowTitle(QStringLiteral("Tallowen - 設定変更"));
   setWindowIcon(PictureIcon("icon"));
-  // A fixed dialog frame without minimise or maximise; a tool window stays out of the
-  // taskbar.
-  setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                 Qt::MSWindowsFixedSizeDialogHint);
+  MakeToolWindow(this);
   setFixedSize(px(7200), px(1785));
 
   Label1 = new QLabel(QStringLiteral("保存場所"), this);
@@ -74,6 +84,9 @@ bool frmConfig::isListed(const QString& profileName) {
 }
 
 QString frmConfig::folderToStore(const QString& typed) {
+  // The root is nothing but its separator, and stays as it is: Windows kept "C:" for a
+  // drive's root, which still named it; an empty text here would not.
+  if (typed == QLatin1String("/")) return typed;
   return typed.endsWith(QLatin1Char('/')) ? typed.chopped(1) : typed;
 }
 
@@ -115,7 +128,7 @@ void frmConfig::Command2_Click() {
 }
 
 QString frmConfig::BrowseForFolder() {
-  return seams_.prompter->chooseFolder(this, QStringLiteral("フォルダを指定"));
+  return seams_.prompter->chooseFolder(this, QStringLiteral("フォルダを指定"), browseStart());
 }
 
 void frmConfig::Command3_Click() { close(); }

@@ -26,12 +26,12 @@ class frmConfig : public QDialog {
   QPushButton* Command1;  // OK
   QPushButton* Command3;  // cancel
 
-  // The folder browser: a folder, or empty when the user cancels.
+  // The folder browser, opening on the desktop: a folder, or empty when the user cancels.
   QString BrowseForFolder();
 
   // Video and screen-capture profiles are not offered for a voice recorder.
   static bool isListed(const QString& profileName);
-  // The folder as stored: one trailing separator less.
+  // The folder as stored: one trailing separator less, except for the root "/".
   static QString folderToStore(const QString& typed);
 
  protected:

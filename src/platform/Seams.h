@@ -29,8 +29,8 @@ class Prompter {
   // Shows the window modally, or brings it to the front if it is open already, and
   // returns once it has closed.
   virtual void runModal(QWidget* window) = 0;
-  // The folder browser: a folder path, or empty when cancelled.
-  virtual QString chooseFolder(QWidget* owner, const QString& title) = 0;
+  // The folder browser, opening at `start`: a folder path, or empty when cancelled.
+  virtual QString chooseFolder(QWidget* owner, const QString& title, const QString& start) = 0;
   // The open-file dialog: a file path, or empty when cancelled. `filter` as Qt writes it
   // ("Description (*.ext)"); an empty folder leaves the dialog in its own default.
   virtual QString chooseFile(QWidget* owner, const QString& filter, const QString& folder) = 0;

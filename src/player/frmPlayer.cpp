@@ -1,6 +1,7 @@
 #include "player/frmPlayer.h"
 
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -12,6 +13,7 @@
 #include "settings/modINI.h"
 #include "platform/Pictures.h"
 #include "platform/TextFit.h"
+#include "platform/ToolWindow.h"
 
 namespace tallowen {
 
@@ -35,11 +37,7 @@ frmPlayer::frmPlayer(const Seams& seams, Load load, QWidget* parent) : QDialog(p
   setObjectName(load == Load::LatestRecording ? QStringLiteral("frmPlayer") : QStringLiteral("frmPlayer2"));
   setWindowTitle(QStringLiteral("Tallowen - 再生"));
   setWindowIcon(PictureIcon("icon"));
-  // A fixed dialog frame without minimise or maximise; a tool window stays out of the
-  // taskbar, yet keeps the program running when the main window has closed.
-  setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                 Qt::MSWindowsFixedSizeDialogHint);
-  setAttribute(Qt::WA_QuitOnClose, true);
+  MakeToolWindow(this);
   if (load == Load::LatestRecording)
     setFixedSize(px(4395), px(1155));
   else
@@ -80,7 +78,7 @@ frmPlayer::frmPlayer(const Seams& seams, Load load, QWidget* parent) : QDialog(p
 frmPlayer2::frmPlayer2(const Seams& seams, QWidget* parent) : frmPlayer(seams, Load::ChosenFile, parent) {}
 
 QString frmPlayer::chooseFile() {
-  return seams_.prompter->chooseFile(this, QStringLiteral("Windows Media Audio (*.wma)  (*.wma)"),
+  return seams_.prompter->chooseFile(this, QStringLiteral("Windows Media Audio (*.wma)"),
                                      ReadSetting(kSaveFolderSetting));
 }
 
@@ -94,6 +92,15 @@ void frmPlayer::Form_Load(Load load) {
     MediaPlayer1->setVolume(-600);
     MediaPlayer1->setFileName(chosen);
   }
+}
+
+void frmPlayer::keyPressEvent(QKeyEvent* event) {
+  // The window has no cancel button: Esc neither closes it nor stops what plays.
+  if (event->matches(QKeySequence::Cancel)) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
 }
 
 void frmPlayer::Command1_Click() {

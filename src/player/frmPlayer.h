@@ -30,6 +30,8 @@ class frmPlayer : public QDialog {
   void Timer1_Tick();
 
  protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
   enum class Load { LatestRecording, ChosenFile };
   frmPlayer(const Seams& seams, Load load, QWidget* parent);
 

@@ -9,8 +9,9 @@ QString RecordingFileName(const QDateTime& start) {
 }
 
 QString RecordingPath(const QString& folder, const QString& fileName) {
-  // The separator goes in even after a folder that ends with one, as it always did.
-  const QString base = folder + QLatin1Char('/');
+  // The separator goes in even after a folder that ends with one, as it always did; the
+  // root alone is its own separator.
+  const QString base = folder == QLatin1String("/") ? folder : folder + QLatin1Char('/');
   QString path = base + fileName;
   const QString stem = fileName.chopped(4);  // without ".wma"
   for (int n = 2; QFileInfo::exists(path); ++n) path = base + stem + QStringLiteral("(%1).wma").arg(n);

@@ -8,7 +8,7 @@ namespace tallowen {
 // "yyyy-mm-dd_hh-mm.wma" for the local date and minute of the start.
 QString RecordingFileName(const QDateTime& start);
 
-// The folder, the separator and the name. A name taken already becomes
+// The folder, the separator and the name ("/name" in the root folder "/"). A name taken already becomes
 // "yyyy-mm-dd_hh-mm(2).wma", "(3)", ...: an earlier recording of the same minute stays.
 QString RecordingPath(const QString& folder, const QString& fileName);
 

@@ -46,8 +46,8 @@ class FakePrompter : public Prompter {
 
   std::vector<Message> messages;
   std::deque<Answer> answers;
-  QString chooseFolder(QWidget* owner, const QString& title) override {
-    folderRequests.push_back({owner, title});
+  QString chooseFolder(QWidget* owner, const QString& title, const QString& start) override {
+    folderRequests.push_back({owner, title, start});
     return folderAnswer;
   }
   QString chooseFile(QWidget* owner, const QString& filter, const QString& folder) override {
@@ -58,6 +58,7 @@ class FakePrompter : public Prompter {
   struct FolderRequest {
     QWidget* owner;
     QString title;
+    QString start;
   };
   struct FileRequest {
     QWidget* owner;

@@ -1,0 +1,13 @@
+#pragma once
+
+class QWidget;
+
+namespace tallowen {
+
+// A window of the program's own beside the main window (settings, players): a fixed dialog
+// frame with a close box only, kept out of the taskbar as a tool window. It still counts
+// among the windows that keep the program running: the program ends when its last window
+// closes, whichever that is.
+void MakeToolWindow(QWidget* window);
+
+}  // namespace tallowen
