@@ -401,7 +401,7 @@ TEST_F(KilledRecordingLive, RecordingThatIsStillRunningIsLeftAlone) {
   EXPECT_TRUE(RepairInterruptedRecordings().isEmpty());
   EXPECT_TRUE(readAll(path).startsWith(before.first(600))) << "its header was not touched";
   ASSERT_TRUE(tool.waitForFinished(10000));
-  EXPECT_EQ(tool.exitCode(), 0);
+  EXPECT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
   EXPECT_TRUE(journalEntries().isEmpty());
   EXPECT_EQ(RepairAsfFile(path).result, AsfRepairOutcome::Result::Sound);
 }

@@ -98,7 +98,7 @@ TEST_F(WindowText, EveryWindowShowsItsTextsWhole) {
   Form1 form(sys_.seams());
   expectWhole(&form);
   for (const QString& status : {QStringLiteral("Starting..."), QStringLiteral("Stopping..."),
-                                QStringLiteral("00:00:00"), QStringLiteral("23:59:59")}) {
+                                QStringLiteral("00:00:00"), QStringLiteral("23:59:59"), QStringLiteral("入力なし")}) {
     form.Label1->setText(status);
     EXPECT_EQ(cutTexts(&form).join(QLatin1Char('\n')).toStdString(), "");
   }

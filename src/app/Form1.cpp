@@ -130,6 +130,12 @@ void Form1::createControls() {
   Label1->setGeometry(px(120), 0, px(1455), px(255));
   Label1->setAlignment(Qt::AlignCenter);
   Label1->setFrameShape(QFrame::Box);
+  // The time box is 15 pixels high inside its frame, and its texts come and go while the
+  // window stands. A Japanese desktop's own font (Noto Sans CJK) has a line of 17 pixels
+  // and would cut the descenders of "Stopping...": the box takes Arial, as the program it
+  // replaces did, and a smaller size of whatever stands in for it if that does not fit.
+  Label1->setFont(QFont(QStringLiteral("Arial"), 9));
+  FitLineToHeight(Label1);
   Label1->setAutoFillBackground(true);
   QPalette white = Label1->palette();
   white.setColor(QPalette::Window, Qt::white);
