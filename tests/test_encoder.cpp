@@ -155,21 +155,21 @@ TEST_F(EncoderTest, StartRefusesWhatCannotBeRecordedNamesWhyAndOverwritesNothing
 TEST(InputLevel, PeaksOfEveryLayoutAndFiveQuietSecondsOfRecording) {
   const int16_t s16[] = {100, -16384, 3000, 200};  // interleaved stereo
   const auto* s16Plane = reinterpret_cast<const uint8_t*>(s16);
-  EXPECT_FLOAT_EQ(PeakOf(&s16Plane, 2, {44100, 2, AV_SAMPLE_FMT_S16}), 0.5f);
-  EXPECT_FLOAT_EQ(PeakOf(&s16Plane, 1, {44100, 2, AV_SAMPLE_FMT_S16}), 0.5f) << "one frame is both channels";
+  EXPECT_FLOAT_EQ(PeakOf(&s16Plane, 2, {44100, 2, SampleType::S16, false}), 0.5f);
+  EXPECT_FLOAT_EQ(PeakOf(&s16Plane, 1, {44100, 2, SampleType::S16, false}), 0.5f) << "one frame is both channels";
   const float left[] = {0.1f, -0.2f}, right[] = {0.9f, 0.0f};
   const uint8_t* planar[] = {reinterpret_cast<const uint8_t*>(left), reinterpret_cast<const uint8_t*>(right)};
-  EXPECT_FLOAT_EQ(PeakOf(planar, 2, {48000, 2, AV_SAMPLE_FMT_FLTP}), 0.9f) << "the second channel's plane";
-  EXPECT_FLOAT_EQ(PeakOf(planar, 2, {48000, 1, AV_SAMPLE_FMT_FLTP}), 0.2f);
+  EXPECT_FLOAT_EQ(PeakOf(planar, 2, {48000, 2, SampleType::Float, true}), 0.9f) << "the second channel's plane";
+  EXPECT_FLOAT_EQ(PeakOf(planar, 2, {48000, 1, SampleType::Float, true}), 0.2f);
   const uint8_t u8[] = {128, 0, 192};
   const uint8_t* u8Plane = u8;
-  EXPECT_FLOAT_EQ(PeakOf(&u8Plane, 3, {8000, 1, AV_SAMPLE_FMT_U8}), 1.0f);
+  EXPECT_FLOAT_EQ(PeakOf(&u8Plane, 3, {8000, 1, SampleType::U8, false}), 1.0f);
   const float broken[] = {std::numeric_limits<float>::quiet_NaN(), 0.25f};
   const auto* brokenPlane = reinterpret_cast<const uint8_t*>(broken);
-  EXPECT_FLOAT_EQ(PeakOf(&brokenPlane, 2, {8000, 1, AV_SAMPLE_FMT_FLT}), 0.25f);
+  EXPECT_FLOAT_EQ(PeakOf(&brokenPlane, 2, {8000, 1, SampleType::Float, false}), 0.25f);
 
   InputLevel level;
-  const PcmFormat mono{1000, 1, AV_SAMPLE_FMT_FLT};
+  const PcmFormat mono{1000, 1, SampleType::Float, false};
   std::vector<float> quiet(1000, 0.0005f), loud(1000, 0.0f);
   loud[10] = 0.3f;
   const auto* quietPlane = reinterpret_cast<const uint8_t*>(quiet.data());

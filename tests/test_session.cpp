@@ -320,7 +320,7 @@ TEST_F(SessionLive, AFileRemovedWhileRecordingIsPutBackWithAllItsSound) {
 // An input that hands over all its sound at once, from inside its start.
 class BurstInput : public AudioInput {
  public:
-  PcmFormat format() const override { return PcmFormat{44100, 2, AV_SAMPLE_FMT_S16}; }
+  PcmFormat format() const override { return PcmFormat{44100, 2, SampleType::S16, false}; }
   void start(AudioCallback onAudio, EndCallback) override {
     std::vector<int16_t> samples(2 * 44100);
     for (size_t i = 0; i < samples.size(); ++i) samples[i] = int16_t((i / 2 % 100) * 300);

@@ -3,10 +3,6 @@
 // module of its own (libtallowen_codec.so), loaded on first use: FFmpeg brings about a
 // hundred shared libraries with it, and loading them would double the program's start-up.
 
-extern "C" {
-#include <libavutil/samplefmt.h>  // the enum only: nothing here links FFmpeg
-}
-
 #include <QString>
 #include <QStringList>
 #include <chrono>
@@ -26,11 +22,16 @@ struct DisplayTexts {
   QString rating;
 };
 
-// The layout of the PCM that a source delivers.
+// The type of one sample of PCM.
+enum class SampleType { None, U8, S16, S32, Float, Double };
+
+// The layout of the PCM that a source delivers: interleaved in one plane, or a plane a
+// channel.
 struct PcmFormat {
   int sampleRate = 0;
   int channels = 0;
-  AVSampleFormat sampleFormat = AV_SAMPLE_FMT_NONE;  // planar or interleaved
+  SampleType sampleType = SampleType::None;
+  bool planar = false;
 };
 
 struct WriterOptions {
@@ -111,4 +112,4 @@ void CheckCodecModule();
 }  // namespace tallowen
 
 // The module's one entry point; the version in its name changes with the interface.
-#define TALLOWEN_CODEC_ENTRY "tallowen_codec_v2"
+#define TALLOWEN_CODEC_ENTRY "tallowen_codec_v3"

@@ -9,18 +9,18 @@ namespace tallowen {
 
 namespace {
 
-AVSampleFormat toAv(QAudioFormat::SampleFormat f) {
+SampleType typeOf(QAudioFormat::SampleFormat f) {
   switch (f) {
     case QAudioFormat::UInt8:
-      return AV_SAMPLE_FMT_U8;
+      return SampleType::U8;
     case QAudioFormat::Int16:
-      return AV_SAMPLE_FMT_S16;
+      return SampleType::S16;
     case QAudioFormat::Int32:
-      return AV_SAMPLE_FMT_S32;
+      return SampleType::S32;
     case QAudioFormat::Float:
-      return AV_SAMPLE_FMT_FLT;
+      return SampleType::Float;
     default:
-      return AV_SAMPLE_FMT_NONE;
+      return SampleType::None;
   }
 }
 
@@ -50,12 +50,13 @@ QAudioFormat DeviceInput::chooseFormat(const QAudioDevice& device, int sampleRat
   wanted.setSampleFormat(QAudioFormat::Int16);
   if (device.isFormatSupported(wanted)) return wanted;
   QAudioFormat preferred = device.preferredFormat();
-  if (toAv(preferred.sampleFormat()) == AV_SAMPLE_FMT_NONE) preferred.setSampleFormat(QAudioFormat::Int16);
+  if (typeOf(preferred.sampleFormat()) == SampleType::None) preferred.setSampleFormat(QAudioFormat::Int16);
   return preferred;
 }
 
 PcmFormat DeviceInput::format() const {
-  return PcmFormat{format_.sampleRate(), format_.channelCount(), toAv(format_.sampleFormat())};
+  // Qt delivers interleaved frames.
+  return PcmFormat{format_.sampleRate(), format_.channelCount(), typeOf(format_.sampleFormat()), false};
 }
 
 // Qt writes what it captured into this device; it hands whole frames on at once.

@@ -15,54 +15,32 @@ float peakOfRun(const uint8_t* data, int64_t count, Scale scale) {
   return peak;
 }
 
-float peakOfPlane(const uint8_t* data, int64_t count, AVSampleFormat packed) {
-  switch (packed) {
-    case AV_SAMPLE_FMT_U8:
+float peakOfPlane(const uint8_t* data, int64_t count, SampleType type) {
+  switch (type) {
+    case SampleType::U8:
       return peakOfRun<uint8_t>(data, count, [](uint8_t s) { return (float(s) - 128.0f) / 128.0f; });
-    case AV_SAMPLE_FMT_S16:
+    case SampleType::S16:
       return peakOfRun<int16_t>(data, count, [](int16_t s) { return float(s) / 32768.0f; });
-    case AV_SAMPLE_FMT_S32:
+    case SampleType::S32:
       return peakOfRun<int32_t>(data, count, [](int32_t s) { return float(s) / 2147483648.0f; });
-    case AV_SAMPLE_FMT_FLT:
+    case SampleType::Float:
       return peakOfRun<float>(data, count, [](float s) { return std::isfinite(s) ? s : 0.0f; });
-    case AV_SAMPLE_FMT_DBL:
+    case SampleType::Double:
       return peakOfRun<double>(data, count, [](double s) { return std::isfinite(s) ? float(s) : 0.0f; });
-    default:
-      return 0.0f;
+    case SampleType::None:
+      break;
   }
-}
-
-// The layout's sample type, and whether each channel has a plane of its own. By hand: this
-// library uses FFmpeg's names for layouts but does not link FFmpeg.
-AVSampleFormat packedOf(AVSampleFormat format, bool* planar) {
-  *planar = true;
-  switch (format) {
-    case AV_SAMPLE_FMT_U8P:
-      return AV_SAMPLE_FMT_U8;
-    case AV_SAMPLE_FMT_S16P:
-      return AV_SAMPLE_FMT_S16;
-    case AV_SAMPLE_FMT_S32P:
-      return AV_SAMPLE_FMT_S32;
-    case AV_SAMPLE_FMT_FLTP:
-      return AV_SAMPLE_FMT_FLT;
-    case AV_SAMPLE_FMT_DBLP:
-      return AV_SAMPLE_FMT_DBL;
-    default:
-      *planar = false;
-      return format;
-  }
+  return 0.0f;
 }
 
 }  // namespace
 
 float PeakOf(const uint8_t* const* planes, int frames, const PcmFormat& format) {
   if (!planes || frames <= 0 || format.channels <= 0) return 0.0f;
-  bool planar = false;
-  const AVSampleFormat packed = packedOf(format.sampleFormat, &planar);
-  if (!planar)
-    return peakOfPlane(planes[0], int64_t(frames) * format.channels, packed);
+  if (!format.planar) return peakOfPlane(planes[0], int64_t(frames) * format.channels, format.sampleType);
   float peak = 0.0f;
-  for (int c = 0; c < format.channels; ++c) peak = std::max(peak, peakOfPlane(planes[c], frames, packed));
+  for (int c = 0; c < format.channels; ++c)
+    peak = std::max(peak, peakOfPlane(planes[c], frames, format.sampleType));
   return peak;
 }
 

@@ -10,6 +10,8 @@ extern "C" {
 }
 
 #include <QString>
+
+#include "recording/Codec.h"
 #include <memory>
 
 namespace tallowen {
@@ -56,5 +58,9 @@ using IOContextPtr = std::unique_ptr<AVIOContext, IOContextDeleter>;
 
 // FFmpeg's own text for an error code, for messages that name what failed.
 QString avErrorText(int error);
+
+// The program's names for sample layouts and FFmpeg's.
+AVSampleFormat ToAvSampleFormat(const PcmFormat& format);
+PcmFormat FromAvSampleFormat(int sampleRate, int channels, AVSampleFormat format);
 
 }  // namespace tallowen

@@ -27,7 +27,9 @@ FileDecoder::FileDecoder(const QString& path) {
   r = avcodec_open2(decoder_.get(), codec, nullptr);
   if (r < 0)
     throw EncoderError(QStringLiteral("The sound of %1 cannot be decoded: %2").arg(shown, avErrorText(r)));
-  format_ = PcmFormat{decoder_->sample_rate, decoder_->ch_layout.nb_channels, decoder_->sample_fmt};
+  format_ = FromAvSampleFormat(decoder_->sample_rate, decoder_->ch_layout.nb_channels, decoder_->sample_fmt);
+  if (format_.sampleType == SampleType::None)
+    throw EncoderError(QStringLiteral("The sound of %1 is in a sample format that cannot be read.").arg(shown));
 }
 
 int FileDecoder::read(const uint8_t* const** planes) {

@@ -24,7 +24,7 @@ class FFmpegCodec final : public Codec {
 }  // namespace
 }  // namespace tallowen
 
-extern "C" __attribute__((visibility("default"))) tallowen::Codec* tallowen_codec_v2() {
+extern "C" __attribute__((visibility("default"))) tallowen::Codec* tallowen_codec_v3() {
   static tallowen::FFmpegCodec codec;
   return &codec;
 }

@@ -93,7 +93,7 @@ WmaWriter::WmaWriter(std::unique_ptr<ByteSink> file, const Profile& profile, con
   av_channel_layout_default(&inLayout, input.channels);
   SwrContext* swr = nullptr;
   check(swr_alloc_set_opts2(&swr, &codec_->ch_layout, codec_->sample_fmt, codec_->sample_rate, &inLayout,
-                            input.sampleFormat, input.sampleRate, 0, nullptr),
+                            ToAvSampleFormat(input), input.sampleRate, 0, nullptr),
         "Preparing the resampler");
   swr_.reset(swr);
   check(swr_init(swr_.get()), "Starting the resampler");
