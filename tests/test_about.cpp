@@ -9,6 +9,7 @@
 
 #include "help/frmAbout.h"
 #include "app/Form1.h"
+#include "platform/ToolWindow.h"
 #include "support/FakeSeams.h"
 
 using namespace tallowen;
@@ -22,8 +23,7 @@ const QColor kRed(255, 0, 0);
 class AboutTest : public ::testing::Test {
  protected:
   void TearDown() override {
-    for (QWidget* w : QApplication::topLevelWidgets())
-      if (w->testAttribute(Qt::WA_DeleteOnClose)) delete w;
+    DeleteWindowsLeftOpen();
   }
   // Opened as the main window opens it: modeless, destroyed when closed.
   frmAbout* shownBox() {

@@ -36,6 +36,7 @@
 #include "recording/RecordingJournal.h"
 #include "recording/RecordingName.h"
 #include "settings/modINI.h"
+#include "platform/ToolWindow.h"
 #include "support/AudioCheck.h"
 #include "support/FakeSeams.h"
 #include "support/MicFeeder.h"
@@ -102,8 +103,7 @@ class Form1Test : public ::testing::Test {
   void TearDown() override {
     qunsetenv("XDG_STATE_HOME");
     QFile::remove(SettingsFilePath());
-    for (QWidget* w : QApplication::topLevelWidgets())
-      if (w->testAttribute(Qt::WA_DeleteOnClose)) delete w;
+    DeleteWindowsLeftOpen();
   }
 
   std::unique_ptr<Form1> shownForm() {

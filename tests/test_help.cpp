@@ -19,6 +19,7 @@
 #include <QtEndian>
 #include <functional>
 
+#include "platform/ToolWindow.h"
 #include "help/BuiltHelpFile.h"
 #include "help/HTMLHelp.h"
 #include "help/HelpBook.h"
@@ -274,8 +275,7 @@ TEST(HelpBook, MissingFilesAndFilesNotAsBuiltAreSaidInWordsBeforeChmlibReadsThem
 class HelpViewerTest : public ::testing::Test {
  protected:
   void TearDown() override {
-    for (QWidget* w : QApplication::topLevelWidgets())
-      if (w->testAttribute(Qt::WA_DeleteOnClose)) delete w;
+    DeleteWindowsLeftOpen();
   }
   static std::vector<HelpViewer*> viewers() {
     std::vector<HelpViewer*> found;

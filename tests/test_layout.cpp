@@ -12,6 +12,7 @@
 #include "config/frmConfig.h"
 #include "help/frmAbout.h"
 #include "player/frmPlayer.h"
+#include "platform/ToolWindow.h"
 #include "support/FakeSeams.h"
 
 using namespace tallowen;
@@ -77,8 +78,7 @@ QStringList cutTexts(QWidget* window) {
 class WindowText : public ::testing::Test {
  protected:
   void TearDown() override {
-    for (QWidget* w : QApplication::topLevelWidgets())
-      if (w->testAttribute(Qt::WA_DeleteOnClose)) delete w;
+    DeleteWindowsLeftOpen();
   }
   void expectWhole(QWidget* window) {
     window->show();

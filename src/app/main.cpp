@@ -1,6 +1,7 @@
 #include <QApplication>
 
 #include "platform/ProcessEnd.h"
+#include "platform/ToolWindow.h"
 #include "app/SystemSeams.h"
 #include "platform/ApplicationFolder.h"
 #include "app/Form1.h"
@@ -25,8 +26,7 @@ int run(int argc, char* argv[]) {
   window.show();
   const int status = app.exec();
   // Windows that outlived the main window (players, settings, About) go with the program.
-  for (QWidget* w : QApplication::topLevelWidgets())
-    if (w != &window && !w->parent() && w->testAttribute(Qt::WA_DeleteOnClose)) delete w;
+  tallowen::DeleteWindowsLeftOpen(&window);
   return status;
 }
 

@@ -10,4 +10,9 @@ namespace tallowen {
 // closes, whichever that is.
 void MakeToolWindow(QWidget* window);
 
+// Deletes every top-level window that would be deleted when closed, but `except`: what is
+// still open when the program ends. A window may take others with it (a message box it
+// owns), so each is looked at only while it still exists.
+void DeleteWindowsLeftOpen(const QWidget* except = nullptr);
+
 }  // namespace tallowen

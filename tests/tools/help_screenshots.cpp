@@ -5,6 +5,7 @@
 #include <QTest>
 #include <cstdio>
 
+#include "platform/ToolWindow.h"
 #include "help/HTMLHelp.h"
 #include "help/frmAbout.h"
 #include "platform/ApplicationFolder.h"
@@ -42,7 +43,6 @@ int main(int argc, char* argv[]) {
   about.show();
   if (!QTest::qWaitForWindowExposed(&about) || !capture(about.winId(), folder + QStringLiteral("/about.png")))
     return 1;
-  for (QWidget* w : QApplication::topLevelWidgets())
-    if (w->testAttribute(Qt::WA_DeleteOnClose)) delete w;
+  tallowen::DeleteWindowsLeftOpen();
   return 0;
 }
