@@ -21,6 +21,12 @@ const std::vector<Profile>& BuiltInProfiles() {
 
 int ProfileCollection::count() const { return static_cast<int>(profiles_.size()); }
 
+const Profile* ProfileCollection::matching(const QString& text) const {
+  for (const Profile& profile : profiles_)
+    if (profile.name.contains(text)) return &profile;
+  return nullptr;
+}
+
 const Profile& ProfileCollection::item(int index) const {
   if (index < 0 || index >= count())
     throw EncoderError(QStringLiteral("No profile has the index %1.").arg(index));

@@ -22,6 +22,8 @@ class ProfileCollection {
       : profiles_(std::move(profiles)) {}
   int count() const;
   const Profile& item(int index) const;  // throws EncoderError outside 0..count-1
+  // The first profile whose name contains the text (an empty text is in every name).
+  const Profile* matching(const QString& text) const;
 
  private:
   std::vector<Profile> profiles_;

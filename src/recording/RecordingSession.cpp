@@ -31,11 +31,7 @@ RecordingSession::~RecordingSession() {
 
 bool RecordingSession::qualityChosen() const {
   const QString text = ReadSetting(kQualitySetting);
-  if (text.isEmpty()) return false;
-  const ProfileCollection profiles = encoders_->profiles();
-  for (int i = 0; i < profiles.count(); ++i)
-    if (profiles.item(i).name.contains(text)) return true;
-  return false;
+  return !text.isEmpty() && encoders_->profiles().matching(text);
 }
 
 void RecordingSession::setPhase(Phase phase) {
@@ -78,14 +74,7 @@ void RecordingSession::start() {
     SourceGroup& group = encoder_->sourceGroupCollection().add(QStringLiteral("SG_1"));
     Source& source = group.addSource(SourceType::Audio);
 
-    // The first profile whose name contains the text; an empty text is in every name.
-    ProfileCollection& profiles = encoder_->profileCollection();
-    for (int i = 0; i < profiles.count(); ++i) {
-      if (profiles.item(i).name.contains(profileText)) {
-        group.setProfile(profiles.item(i));
-        break;
-      }
-    }
+    if (const Profile* profile = encoder_->profileCollection().matching(profileText)) group.setProfile(*profile);
     if (!group.profile())
       throw EncoderError(EncoderFailure::NoProfile, profileText,
                          QStringLiteral("No profile's name contains \"%1\".").arg(profileText));
@@ -219,11 +208,9 @@ std::optional<qint64> RecordingSession::secondsOfRoom() const {
   int bitRate = bitRate_;
   QString folder = QFileInfo(path_).absolutePath();
   if (phase_ == Phase::Idle || phase_ == Phase::Starting) {
-    bitRate = 0;
-    const QString text = ReadSetting(kQualitySetting);
     const ProfileCollection profiles = encoders_->profiles();
-    for (int i = 0; i < profiles.count() && bitRate == 0; ++i)
-      if (profiles.item(i).name.contains(text)) bitRate = profiles.item(i).bitRate;
+    const Profile* profile = profiles.matching(ReadSetting(kQualitySetting));
+    bitRate = profile ? profile->bitRate : 0;
     folder = ReadSetting(kSaveFolderSetting);
     if (folder.isEmpty()) folder = QDir::rootPath();
   }
