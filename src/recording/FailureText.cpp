@@ -90,12 +90,23 @@ QString InterruptedRecordingsReport(const QList<InterruptedRecording>& found) {
         break;
     }
   }
+  // A disk left unplugged for months keeps its entries: the notice names the first few and
+  // counts the rest, so that it never grows past the screen.
+  constexpr int kNamed = 8;
+  auto capped = [](QStringList list) {
+    if (list.size() > kNamed) {
+      const qsizetype rest = list.size() - kNamed;
+      list.erase(list.begin() + kNamed, list.end());
+      list << QStringLiteral("ほか %1 件").arg(rest);
+    }
+    return list;
+  };
   QStringList lines;
   if (!mended.isEmpty())
-    lines << QStringLiteral("前回、録音の途中で終了したため、次の録音ファイルを修復しました。") << mended;
+    lines << QStringLiteral("前回、録音の途中で終了したため、次の録音ファイルを修復しました。") << capped(mended);
   if (!notMended.isEmpty()) {
     if (!lines.isEmpty()) lines << QString();
-    lines << QStringLiteral("前回、録音の途中で終了した次の録音は、修復できませんでした。") << notMended;
+    lines << QStringLiteral("前回、録音の途中で終了した次の録音は、修復できませんでした。") << capped(notMended);
   }
   return lines.join(QStringLiteral("\r\n"));
 }
