@@ -8,6 +8,8 @@ test_env_start() {
   TEST_ENV_DIR=$(mktemp -d "${TALLOWEN_TEST_TMP:-/tmp}/tallowen-test.XXXXXX")
   export XDG_RUNTIME_DIR=$TEST_ENV_DIR/run
   mkdir -m 700 -p "$XDG_RUNTIME_DIR"
+  # Programs started here note their recordings in progress here, not in the user's folder.
+  export XDG_STATE_HOME=$TEST_ENV_DIR/state
 
   Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$TEST_ENV_DIR/display" 2>"$TEST_ENV_DIR/xvfb.log" &
   TEST_ENV_XVFB=$!

@@ -18,8 +18,10 @@
 
 #include "recording/AsfRepair.h"
 #include "recording/Encoder.h"
+#include "recording/FailureText.h"
 #include "recording/OutputFile.h"
 #include "recording/RecordingJournal.h"
+#include "support/ScopedEnv.h"
 #include "support/AudioCheck.h"
 #include "support/Wait.h"
 
@@ -75,9 +77,8 @@ class AsfRepairTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir_.isValid());
-    qputenv("XDG_STATE_HOME", dir_.filePath(QStringLiteral("state")).toUtf8());
+    state_.emplace("XDG_STATE_HOME", dir_.filePath(QStringLiteral("state")).toUtf8());
   }
-  void TearDown() override { qunsetenv("XDG_STATE_HOME"); }
 
   // A complete recording of the tone, made as fast as the encoder goes.
   QString record(const QString& tone, int profile, const QString& name) {
@@ -124,6 +125,7 @@ class AsfRepairTest : public ::testing::Test {
   }
 
   QTemporaryDir dir_;
+  std::optional<ScopedEnv> state_;
   QByteArray crashed_;
 };
 
@@ -545,6 +547,21 @@ TEST_F(StartUpRepair, MissingFileIsKeptForALaterStartAndMendedOnceItIsBack) {
   EXPECT_GT(found[0].durationMs, 9000);
   EXPECT_EQ(RepairAsfFile(path).result, Result::Sound);
   EXPECT_TRUE(journalEntries().isEmpty());
+}
+
+TEST(StartUpRepairReport, ManyEntriesAreCountedNotAllListed) {
+  // Twenty recordings on a disk that stays unplugged, and one mended: the notice stays short.
+  QList<InterruptedRecording> found;
+  for (int i = 0; i < 20; ++i)
+    found.append({QStringLiteral("/media/usb/%1.wma").arg(i), State::Missing, {}, 0, true, 0});
+  found.append({QStringLiteral("/home/u/mended.wma"), State::Mended, {}, 1, false, 5000});
+  const QString text = InterruptedRecordingsReport(found);
+  const QStringList lines = text.split(QStringLiteral("\r\n"));
+  EXPECT_LE(lines.size(), 15) << text.toStdString();
+  EXPECT_TRUE(text.contains(QStringLiteral("/home/u/mended.wma"))) << "what was mended is always named";
+  EXPECT_TRUE(text.contains(QStringLiteral("/media/usb/0.wma: 見つかりません。")));
+  EXPECT_FALSE(text.contains(QStringLiteral("/media/usb/19.wma")));
+  EXPECT_TRUE(lines.contains(QStringLiteral("ほか 12 件"))) << text.toStdString();
 }
 
 TEST_F(StartUpRepair, RepairThatFailsIsTriedAtMostThreeTimesEachCountedBeforeItBegins) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -37,6 +39,7 @@
 #include "recording/RecordingName.h"
 #include "settings/modINI.h"
 #include "platform/ToolWindow.h"
+#include "support/ScopedEnv.h"
 #include "support/AudioCheck.h"
 #include "support/FakeSeams.h"
 #include "support/MicFeeder.h"
@@ -91,7 +94,7 @@ class Form1Test : public ::testing::Test {
  protected:
   void SetUp() override {
     QStandardPaths::setTestModeEnabled(true);
-    qputenv("XDG_STATE_HOME", dir_.filePath(QStringLiteral("state")).toUtf8());
+    state_.emplace("XDG_STATE_HOME", dir_.filePath(QStringLiteral("state")).toUtf8());
     QFile::remove(FirstStartMarkerPath());
     QFile::remove(SettingsFilePath());
     ASSERT_TRUE(dir_.isValid());
@@ -101,7 +104,6 @@ class Form1Test : public ::testing::Test {
     QDir().mkpath(saveFolder_);
   }
   void TearDown() override {
-    qunsetenv("XDG_STATE_HOME");
     QFile::remove(SettingsFilePath());
     DeleteWindowsLeftOpen();
   }
@@ -133,6 +135,7 @@ class Form1Test : public ::testing::Test {
   }
 
   QTemporaryDir dir_;
+  std::optional<ScopedEnv> state_;
   QString saveFolder_;
   FakeSystem sys_;
   DefaultInput defaultInput_;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -14,6 +16,7 @@
 #include "recording/Encoder.h"
 #include "recording/RecordingSession.h"
 #include "settings/modINI.h"
+#include "support/ScopedEnv.h"
 #include "support/AudioCheck.h"
 #include "support/FakeSeams.h"
 #include "support/Wait.h"
@@ -28,7 +31,7 @@ class SessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir_.isValid());
-    qputenv("XDG_STATE_HOME", dir_.filePath(QStringLiteral("state")).toUtf8());
+    state_.emplace("XDG_STATE_HOME", dir_.filePath(QStringLiteral("state")).toUtf8());
     QFile::remove(SettingsFilePath());
     sys_.audio.file = dir_.filePath(QStringLiteral("tone.wav"));
     writeToneWav(sys_.audio.file, 1000, 2, 44100, 2);
@@ -41,10 +44,7 @@ class SessionTest : public ::testing::Test {
     QObject::connect(&session_, &RecordingSession::finished,
                      [this](const RecordingResult& r) { results_.push_back(r); });
   }
-  void TearDown() override {
-    qunsetenv("XDG_STATE_HOME");
-    QFile::remove(SettingsFilePath());
-  }
+  void TearDown() override { QFile::remove(SettingsFilePath()); }
 
   QString expectedPath(const QString& name = QStringLiteral("2002-04-03_09-05.wma")) const {
     return saveFolder_ + QLatin1Char('/') + name;
@@ -54,6 +54,7 @@ class SessionTest : public ::testing::Test {
   }
 
   QTemporaryDir dir_;
+  std::optional<ScopedEnv> state_;
   QString saveFolder_;
   FakeSystem sys_;
   RecordingSession session_{&sys_.encoders, &sys_.clock, &sys_.audio};
@@ -340,7 +341,7 @@ struct FullAt : DiskSpace {
 // the stop still tells that the recording ended by itself, and why.
 TEST(CaptureWorkerRace, AFailureJustBeforeAStopIsStillReported) {
   QTemporaryDir dir;
-  qputenv("XDG_STATE_HOME", dir.filePath(QStringLiteral("state")).toUtf8());
+  const ScopedEnv state("XDG_STATE_HOME", dir.filePath(QStringLiteral("state")).toUtf8());
   CaptureSetup setup;
   setup.makeInput = [] { return std::make_unique<BurstInput>(); };
   setup.path = dir.filePath(QStringLiteral("race.wma"));
@@ -362,7 +363,6 @@ TEST(CaptureWorkerRace, AFailureJustBeforeAStopIsStillReported) {
   EXPECT_FALSE(endedAlone) << "told once, by the stop";
   EXPECT_EQ(worker.end().endedByItself, true) << "the same outcome on every later call";
   EXPECT_EQ(RepairAsfFile(setup.path).result, AsfRepairOutcome::Result::Sound);
-  qunsetenv("XDG_STATE_HOME");
 }
 
 }  // namespace
