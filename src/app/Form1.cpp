@@ -360,7 +360,9 @@ void Form1::ShowElapsedTime() {
   if (silent && warnedAt_ < 0) warnedAt_ = ticks_;
   if (!silent) warnedAt_ = -1;
   const bool warn = silent && (ticks_ - warnedAt_) / 10 % 2 == 0;
-  Label1->setText(warn ? QStringLiteral("入力なし") : ElapsedText(session_->elapsedMs()));
+  // The text changes once a second: drawn again only then.
+  const QString text = warn ? QStringLiteral("入力なし") : ElapsedText(session_->elapsedMs());
+  if (Label1->text() != text) Label1->setText(text);
   if (ticks_ % 10 == 0 || silent != hinted_) showTimeBoxHint();
   hinted_ = silent;
   ++ticks_;

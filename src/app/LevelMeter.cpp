@@ -10,6 +10,8 @@ LevelMeter::LevelMeter(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("LevelMeter"));
   // The time box's tooltip stays reachable through the bar.
   setAttribute(Qt::WA_TransparentForMouseEvents);
+  // It paints its whole area: the time box behind it need not be drawn again.
+  setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 double LevelMeter::fraction(double db) { return std::clamp((db - kFloorDb) / -kFloorDb, 0.0, 1.0); }
@@ -27,24 +29,38 @@ void LevelMeter::showPeak(float peak) {
     clipLeft_ = kHoldUpdates;
   else if (clipLeft_ > 0)
     --clipLeft_;
-  update();
+  refresh();
 }
 
 void LevelMeter::clear() {
   level_ = hold_ = kFloorDb;
   holdLeft_ = clipLeft_ = 0;
+  refresh();
+}
+
+LevelMeter::Look LevelMeter::look() const {
+  Look look;
+  look.filled = int(std::lround(fraction(level_) * width()));
+  if (hold_ > kFloorDb) look.holdAt = std::clamp(int(std::lround(fraction(hold_) * width())) - 1, 0, width() - 1);
+  look.clip = clipping();
+  return look;
+}
+
+void LevelMeter::refresh() {
+  const Look now = look();
+  if (now == shown_) return;
+  shown_ = now;
   update();
 }
 
 void LevelMeter::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  const int filled = int(std::lround(fraction(level_) * width()));
-  if (filled > 0)
-    painter.fillRect(0, 0, filled, height(), clipping() ? QColor(0xd0, 0x10, 0x10) : QColor(0x20, 0xa0, 0x40));
-  if (hold_ > kFloorDb) {
-    const int at = std::clamp(int(std::lround(fraction(hold_) * width())) - 1, 0, width() - 1);
-    painter.fillRect(at, 0, 1, height(), clipping() ? QColor(0x90, 0x00, 0x00) : QColor(0x10, 0x60, 0x20));
-  }
+  const Look look = this->look();
+  painter.fillRect(rect(), palette().window());
+  if (look.filled > 0)
+    painter.fillRect(0, 0, look.filled, height(), look.clip ? QColor(0xd0, 0x10, 0x10) : QColor(0x20, 0xa0, 0x40));
+  if (look.holdAt >= 0)
+    painter.fillRect(look.holdAt, 0, 1, height(), look.clip ? QColor(0x90, 0x00, 0x00) : QColor(0x10, 0x60, 0x20));
 }
 
 }  // namespace tallowen

@@ -32,6 +32,18 @@ class LevelMeter : public QWidget {
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  // What the bar shows, in pixels: repainted only when it changes, so that a steady sound
+  // costs no drawing.
+  struct Look {
+    int filled = 0;
+    int holdAt = -1;
+    bool clip = false;
+    bool operator==(const Look&) const = default;
+  };
+  Look look() const;
+  void refresh();
+
+  Look shown_;
   double level_ = kFloorDb;
   double hold_ = kFloorDb;
   int holdLeft_ = 0;
