@@ -355,10 +355,15 @@ int main(int argc, char* argv[]) {
       sleepFor(0.5);
     }
     const bool complete = completeWithDuration(r.lastRecorded(), 1.5);
-    const double first = worst(toFirst), closed = worst(toClosed);
-    add(rows, {"click record to first sample in the encoder, ms (worst of 5)",
-               format("%.0f", first * 1000) + " (median " + format("%.0f", median(toFirst) * 1000) + ")", "-",
-               "-", "< 150 ms", verdict(first < 0.150)});
+    // The first recording after start-up loads the recording module; the others find it.
+    const double firstOfAll = toFirst.front();
+    const std::vector<double> later(toFirst.begin() + 1, toFirst.end());
+    const double first = worst(later), closed = worst(toClosed);
+    add(rows, {"click record to first sample, first recording after start-up, ms", format("%.0f", firstOfAll * 1000),
+               "-", "-", "< 150 ms", verdict(firstOfAll < 0.150)});
+    add(rows, {"click record to first sample, later recordings, ms (worst of 4)",
+               format("%.0f", first * 1000) + " (median " + format("%.0f", median(later) * 1000) + ")", "-", "-",
+               "< 150 ms", verdict(first < 0.150)});
     add(rows, {"click stop to file complete, ms (worst of 5)",
                format("%.0f", closed * 1000) + " (median " + format("%.0f", median(toClosed) * 1000) + ")",
                "-", "-", "< 200 ms", complete ? verdict(closed < 0.200) : "FAIL (file)"});
