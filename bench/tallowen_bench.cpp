@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -21,6 +22,7 @@
 #include "MapWatch.h"
 #include "settings/ProfileFile.h"
 #include "support/AudioCheck.h"
+#include "support/MicFeeder.h"
 
 using namespace tallowen;
 using namespace tallowen::bench;
@@ -200,9 +202,9 @@ double peerRecordingCpu(const Options& o, int rate, const std::string& bitRate, 
   return test::probe(QString::fromStdString(out)).duration > seconds - 1 ? cpu : NAN;
 }
 
-// The file is complete (its header carries a duration) and holds the recording. The test
-// microphone is a pipe that the feeder fills ahead of time, so a recording may hold up to
-// a couple of seconds more sound than the wall clock between the clicks.
+// The file is complete (its header carries a duration) and holds the recording: about the
+// wall-clock time between the clicks, give or take what the sound server held when they
+// came.
 bool completeWithDuration(const QString& path, double seconds) {
   const double d = test::probe(path).duration;
   return d > seconds - 0.5 && d < seconds + 3;
@@ -330,12 +332,10 @@ int main(int argc, char* argv[]) {
     return 0;
   }
 
-  // A continuous tone in the microphone for every recording from here on but the last.
-  const QString tone = QString::fromStdString(o.work + "/tone.wav");
-  test::writeToneWav(tone, 440, 10, 44100, 2);
-  Child feeder;
-  feeder.start({"ffmpeg", "-nostdin", "-v", "error", "-re", "-stream_loop", "-1", "-i", tone.toStdString(),
-                "-f", "s16le", "-ar", "44100", "-ac", "2", "-y", fifo.toStdString()});
+  // A continuous tone in the microphone for every recording from here on but the last,
+  // written at a microphone's pace in 10 ms chunks, as the tests' microphone is.
+  std::optional<test::MicFeeder> feeder;
+  feeder.emplace();
   sleepFor(1);
 
   note("click latencies and CPU while recording at 64 kb/s");
@@ -424,7 +424,7 @@ int main(int argc, char* argv[]) {
   const int toneSeconds = o.quick ? 60 : 600;
   note(o.quick ? "lost samples over 1 minute" : "lost samples over 10 minutes");
   {
-    feeder.stop();
+    feeder.reset();
     sleepFor(1);
     const QString signal = QString::fromStdString(o.work + "/signal.wav");
     WriteSignalWav(signal, toneSeconds);
