@@ -113,9 +113,6 @@ void FitLineToHeight(QWidget* box) {
   box->setFont(font);
 }
 
-void FitTexts(QWidget* window) {
-  const int grew = fitChildren(window);
-  Q_UNUSED(grew);
-}
+void FitTexts(QWidget* window) { fitChildren(window); }
 
 }  // namespace tallowen

@@ -10,9 +10,9 @@ extern "C" {
 }
 
 #include <QString>
+#include <memory>
 
 #include "recording/Codec.h"
-#include <memory>
 
 namespace tallowen {
 
