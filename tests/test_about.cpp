@@ -11,6 +11,7 @@
 #include "app/Form1.h"
 #include "platform/ToolWindow.h"
 #include "support/FakeSeams.h"
+#include "support/Widgets.h"
 
 using namespace tallowen;
 using namespace tallowen::test;
@@ -110,9 +111,10 @@ TEST_F(AboutTest, EachClickOnTheLinkOpensThePageAgain) {
 TEST_F(AboutTest, TheMainWindowsBoxOpensThePageThroughItsLauncher) {
   FakeSystem sys;
   Form1 form(sys.seams());
-  form.MAbout->trigger();
-  ASSERT_TRUE(form.aboutWindow());
-  QTest::mouseClick(form.aboutWindow()->Label2, Qt::LeftButton);
+  form.findChild<QAction*>(QStringLiteral("MAbout"))->trigger();
+  auto* box = openWindow<frmAbout>("frmAbout");
+  ASSERT_TRUE(box);
+  QTest::mouseClick(box->Label2, Qt::LeftButton);
   EXPECT_EQ(sys.launcher.started.size(), 1u);
 }
 

@@ -48,7 +48,7 @@ TEST(CheckRecording, EachProblemWithItsFix) {
 
   in.ffmpegMissing = QStringLiteral("the WMA encoder (wmav2)");
   const QString encoder = about(in, Check::Encoder);
-  for (const char* word : {"problem:", "wmav2", "libavcodec59", "libavformat59"})
+  for (const char* word : {"problem:", "wmav2", "libavcodec59"})
     EXPECT_TRUE(encoder.contains(QString::fromUtf8(word))) << word;
 
   in.saveFolder.exists = false;

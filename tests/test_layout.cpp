@@ -98,14 +98,15 @@ TEST_F(WindowText, EveryWindowShowsItsTextsWhole) {
   Form1 form(sys_.seams());
   expectWhole(&form);
   for (const QString& status : {QStringLiteral("Starting..."), QStringLiteral("Stopping..."),
-                                QStringLiteral("00:00:00"), QStringLiteral("23:59:59"), QStringLiteral("入力なし")}) {
-    form.Label1->setText(status);
+                                QStringLiteral("00:00:00"), QStringLiteral("23:59:59"), QStringLiteral("入力なし"),
+                                QStringLiteral("一時停止中"), QStringLiteral("マーク 100")}) {
+    form.findChild<QLabel*>(QStringLiteral("Label1"))->setText(status);
     EXPECT_EQ(cutTexts(&form).join(QLatin1Char('\n')).toStdString(), "");
   }
   frmConfig config(sys_.seams());
   expectWhole(&config);
   frmPlayer player(sys_.seams());
-  player.Label1->setText(QStringLiteral("100:00:00"));
+  player.findChild<QLabel*>(QStringLiteral("Label1"))->setText(QStringLiteral("100:00:00"));
   expectWhole(&player);
   frmAbout about(&sys_.launcher);
   expectWhole(&about);

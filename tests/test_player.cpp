@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QAction>
+
 #include <QApplication>
 #include <QAudioOutput>
 #include <QElapsedTimer>
@@ -23,6 +25,7 @@
 #include "settings/modINI.h"
 #include "support/AudioCheck.h"
 #include "support/FakeSeams.h"
+#include "support/Widgets.h"
 #include "support/Wait.h"
 
 using namespace tallowen;
@@ -276,35 +279,35 @@ TEST_F(PlayerLive, MainWindowOpensEachPlayerOnceAndBothPlayTogether) {
   WriteSetting(QStringLiteral("LastRecorded"), QStringLiteral("FileName"), tone_);
   sys_.prompter.fileAnswer = other_;
   auto form = std::make_unique<Form1>(sys_.seams());
-  form->Form_Load();
+  form->load();
   form->show();
 
-  form->Command4->click();
-  frmPlayer* first = form->playerWindow();
+  form->findChild<QPushButton*>(QStringLiteral("Command4"))->click();
+  frmPlayer* first = openWindow<frmPlayer>("frmPlayer");
   ASSERT_TRUE(first);
-  form->MFPlay->trigger();
-  frmPlayer2* second = form->player2Window();
+  form->findChild<QAction*>(QStringLiteral("MFPlay"))->trigger();
+  frmPlayer2* second = openWindow<frmPlayer2>("frmPlayer2");
   ASSERT_TRUE(second);
   EXPECT_TRUE(waitUntil([&] { return playing(*first) && playing(*second); }, 10000));
 
   // A newer recording does not replace what the open window plays.
   WriteSetting(QStringLiteral("LastRecorded"), QStringLiteral("FileName"), other_);
-  form->Command4->click();
-  form->MFPlay->trigger();
-  EXPECT_EQ(form->playerWindow(), first);
-  EXPECT_EQ(form->player2Window(), second);
+  form->findChild<QPushButton*>(QStringLiteral("Command4"))->click();
+  form->findChild<QAction*>(QStringLiteral("MFPlay"))->trigger();
+  EXPECT_EQ(openWindow<frmPlayer>("frmPlayer"), first);
+  EXPECT_EQ(openWindow<frmPlayer2>("frmPlayer2"), second);
   EXPECT_EQ(first->MediaPlayer1->FileName(), tone_);
   EXPECT_EQ(sys_.prompter.fileRequests.size(), 1u);
 
   // Closed and opened again: the latest recording now.
   first->close();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  EXPECT_FALSE(form->playerWindow());
+  EXPECT_FALSE(openWindow<frmPlayer>("frmPlayer"));
   EXPECT_TRUE(playing(*second)) << "closing one leaves the other playing";
-  form->Command4->click();
-  ASSERT_TRUE(form->playerWindow());
-  EXPECT_EQ(form->playerWindow()->MediaPlayer1->FileName(), other_);
-  form->playerWindow()->close();
+  form->findChild<QPushButton*>(QStringLiteral("Command4"))->click();
+  ASSERT_TRUE(openWindow<frmPlayer>("frmPlayer"));
+  EXPECT_EQ(openWindow<frmPlayer>("frmPlayer")->MediaPlayer1->FileName(), other_);
+  openWindow<frmPlayer>("frmPlayer")->close();
   second->close();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }

@@ -12,8 +12,7 @@
 #include <functional>
 
 #include "recording/AsfRepair.h"
-#include "recording/CaptureWorker.h"
-#include "recording/Encoder.h"
+#include "recording/RecordingPlan.h"
 #include "recording/RecordingSession.h"
 #include "settings/modINI.h"
 #include "support/ScopedEnv.h"
@@ -33,16 +32,16 @@ class SessionTest : public ::testing::Test {
     ASSERT_TRUE(dir_.isValid());
     state_.emplace("XDG_STATE_HOME", dir_.filePath(QStringLiteral("state")).toUtf8());
     QFile::remove(SettingsFilePath());
-    sys_.audio.file = dir_.filePath(QStringLiteral("tone.wav"));
-    writeToneWav(sys_.audio.file, 1000, 2, 44100, 2);
+    sys_.sound.file = dir_.filePath(QStringLiteral("tone.wav"));
+    writeToneWav(sys_.sound.file, 1000, 2, 44100, 2);
     saveFolder_ = dir_.filePath(QStringLiteral("rec"));
-    WriteSetting(kQualitySetting, QStringLiteral("FM ラジオ"));
-    WriteSetting(kSaveFolderSetting, saveFolder_);
     QObject::connect(&session_, &RecordingSession::phaseChanged, [this](Phase p) { phases_.push_back(p); });
-    QObject::connect(&session_, &RecordingSession::startFailed,
-                     [this](const EncoderError& e) { failures_.push_back(e); });
-    QObject::connect(&session_, &RecordingSession::finished,
-                     [this](const RecordingResult& r) { results_.push_back(r); });
+    QObject::connect(&session_, &RecordingSession::finished, [this](const RecordingResult& r) {
+      if (r.started)
+        results_.push_back(r);
+      else
+        failures_.push_back(r.failure.value_or(RecordingFailure{}));
+    });
   }
   void TearDown() override { QFile::remove(SettingsFilePath()); }
 
@@ -52,30 +51,71 @@ class SessionTest : public ::testing::Test {
   bool reaches(Phase phase, int timeoutMs = 10000) {
     return waitUntil([&] { return session_.phase() == phase; }, timeoutMs);
   }
+  // A recording as the window starts one: the FM quality into the save folder, named after
+  // the clock's minute.
+  RecordingSetup setup() const {
+    return SetupFor(folder_.value_or(saveFolder_), *ProfileCollection().matching(QStringLiteral("FM ラジオ")),
+                    sys_.clock.now());
+  }
+  void start() { session_.start(setup()); }
 
   QTemporaryDir dir_;
   std::optional<ScopedEnv> state_;
   QString saveFolder_;
   FakeSystem sys_;
-  RecordingSession session_{&sys_.encoders, &sys_.clock, &sys_.audio};
+  std::optional<QString> folder_;  // another save folder than the usual
+  RecordingSession session_{sys_.sound, sys_.clock};
   std::vector<Phase> phases_;
-  std::vector<EncoderError> failures_;
+  std::vector<RecordingFailure> failures_;
   std::vector<RecordingResult> results_;
 };
+
+// What the settings make of the next recording: only what somebody chose.
+TEST_F(SessionTest, ThePlanTakesOnlyAQualityAndAFolderSomebodyChose) {
+  RecordingPlan plan = PlanRecording();
+  EXPECT_FALSE(plan.qualityChosen());
+  EXPECT_FALSE(plan.folderChosen()) << "no folder is not the root folder";
+  WriteSetting(kQualitySetting, QStringLiteral("WMA 9 Voice"));  // a name of the Windows encoder
+  WriteSetting(kSaveFolderSetting, saveFolder_);
+  plan = PlanRecording();
+  EXPECT_FALSE(plan.qualityChosen());
+  EXPECT_EQ(plan.qualityText, QStringLiteral("WMA 9 Voice"));
+  EXPECT_TRUE(plan.folderChosen());
+  WriteSetting(kQualitySetting, QStringLiteral("FM ラジオ"));
+  plan = PlanRecording();
+  ASSERT_TRUE(plan.qualityChosen());
+  EXPECT_EQ(plan.profile->sampleRate, 44100);
+
+  // A folder longer than a value reads back, written by another program: what reads is not
+  // the folder anybody chose.
+  const QString longFolder = QStringLiteral("/tmp/") + QString(400, QChar(0x97f3));  // 1200 bytes in UTF-8
+  QFile ini(SettingsFilePath());
+  ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+  ini.write("[SaveTo]\r\nPath=" + longFolder.toUtf8() + "\r\n[Profile]\r\nProf=FM\r\n");
+  ini.close();
+  plan = PlanRecording();
+  EXPECT_TRUE(plan.folderCut);
+  EXPECT_FALSE(plan.folderChosen());
+
+  const Profile fm = *plan.profile;
+  EXPECT_EQ(SetupFor(QStringLiteral("/"), fm, sys_.clock.now()).path, QStringLiteral("/2002-04-03_09-05.wma"));
+  EXPECT_EQ(SetupFor(QStringLiteral("/a/"), fm, sys_.clock.now()).path, QStringLiteral("/a//2002-04-03_09-05.wma"))
+      << "the separator always goes in";
+}
 
 // Recordings against the clock.
 class SessionLive : public SessionTest {};
 
 TEST_F(SessionLive, ARecordingGoesThroughItsPhasesAndNotesItsFileOnceMade) {
   WriteSetting(kLastRecordingSetting, QStringLiteral("/earlier.wma"));
-  session_.start();
-  EXPECT_EQ(session_.phase(), Phase::Starting) << "the start returns before the encoder has started";
+  start();
+  EXPECT_EQ(session_.phase(), Phase::Starting) << "the start returns before the capture has started";
   EXPECT_EQ(ReadSetting(kLastRecordingSetting), QStringLiteral("/earlier.wma"));
   ASSERT_TRUE(reaches(Phase::Recording));
   EXPECT_EQ(session_.path(), expectedPath());
   EXPECT_EQ(ReadSetting(kLastRecordingSetting), expectedPath()) << "noted once the file is there";
   EXPECT_TRUE(QFileInfo(saveFolder_).isDir()) << "a missing save folder is made";
-  session_.start();
+  start();
   EXPECT_EQ(session_.phase(), Phase::Recording) << "a second start does nothing";
 
   // Elapsed time: the steady clock's, frozen while paused, never going back.
@@ -86,7 +126,7 @@ TEST_F(SessionLive, ARecordingGoesThroughItsPhasesAndNotesItsFileOnceMade) {
   EXPECT_EQ(session_.phase(), Phase::Paused);
   sys_.clock.steady += 5000;
   EXPECT_EQ(session_.elapsedMs(), 2500) << "paused time is left out";
-  session_.start();  // the record button resumes
+  session_.resume();
   EXPECT_EQ(session_.phase(), Phase::Recording);
   EXPECT_EQ(session_.elapsedMs(), 2500);
   sys_.clock.steady += 500;
@@ -107,14 +147,13 @@ TEST_F(SessionLive, ARecordingGoesThroughItsPhasesAndNotesItsFileOnceMade) {
   EXPECT_TRUE(failures_.empty());
   const Probe probed = probe(expectedPath());
   EXPECT_EQ(probed.codecName, QStringLiteral("wmav2"));
-  EXPECT_EQ(probed.sampleRate, 44100) << "the first profile whose name holds the stored text";
+  EXPECT_EQ(probed.sampleRate, 44100);
   EXPECT_EQ(probed.title, QStringLiteral("2002-04-03_09-05.wma"));
   EXPECT_EQ(probed.author, QStringLiteral("Tallowen"));
   EXPECT_EQ(RepairAsfFile(expectedPath()).result, AsfRepairOutcome::Result::Sound);
-  EXPECT_TRUE(session_.encoder() == nullptr || session_.encoder()->state() == Encoder::Stopped);
 
   // The same minute again: the next name, the first recording untouched.
-  session_.start();
+  start();
   ASSERT_TRUE(reaches(Phase::Recording));
   EXPECT_EQ(ReadSetting(kLastRecordingSetting), expectedPath(QStringLiteral("2002-04-03_09-05(2).wma")));
   session_.stop();
@@ -127,12 +166,12 @@ TEST_F(SessionLive, StartFailuresNameTheirCauseAndLeaveTheLatestRecordingAsItWas
   WriteSetting(kLastRecordingSetting, QStringLiteral("/earlier.wma"));
   auto fails = [&] {
     failures_.clear();
-    session_.start();
+    start();
     EXPECT_TRUE(reaches(Phase::Idle)) << int(session_.phase());
     EXPECT_EQ(failures_.size(), 1u);
     EXPECT_TRUE(results_.empty());
     EXPECT_EQ(ReadSetting(kLastRecordingSetting), QStringLiteral("/earlier.wma")) << "no file was made";
-    return failures_.empty() ? std::optional<EncoderError>() : std::optional<EncoderError>(failures_[0]);
+    return failures_.empty() ? std::optional<RecordingFailure>() : std::optional<RecordingFailure>(failures_[0]);
   };
 
   // A regular file where the save folder should be: the folder cannot be made.
@@ -140,48 +179,43 @@ TEST_F(SessionLive, StartFailuresNameTheirCauseAndLeaveTheLatestRecordingAsItWas
   ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
   blocker.close();
   const QString impossible = dir_.filePath(QStringLiteral("file/rec"));
-  WriteSetting(kSaveFolderSetting, impossible);
+  folder_ = impossible;
   auto folder = fails();
   ASSERT_TRUE(folder);
-  EXPECT_EQ(folder->kind(), EncoderFailure::SaveFolder);
-  EXPECT_EQ(folder->subject(), impossible);
-  WriteSetting(kSaveFolderSetting, saveFolder_);
+  EXPECT_EQ(folder->cause, FailureCause::SaveFolder);
+  EXPECT_EQ(folder->subject, impossible);
+  folder_.reset();
 
-  WriteSetting(kQualitySetting, QStringLiteral("WMA 9 Voice"));  // a name of the Windows encoder
-  auto quality = fails();
-  ASSERT_TRUE(quality);
-  EXPECT_EQ(quality->kind(), EncoderFailure::NoProfile);
-  EXPECT_EQ(quality->subject(), QStringLiteral("WMA 9 Voice"));
-  EXPECT_FALSE(session_.qualityChosen());
-  WriteSetting(kQualitySetting, QStringLiteral("FM ラジオ"));
-  EXPECT_TRUE(session_.qualityChosen());
-
-  sys_.audio.file = dir_.filePath(QStringLiteral("no-such-microphone.wav"));
+  sys_.sound.file = dir_.filePath(QStringLiteral("no-such-microphone.wav"));
   auto input = fails();
   ASSERT_TRUE(input);
-  EXPECT_EQ(input->kind(), EncoderFailure::NoInput);
+  EXPECT_EQ(input->cause, FailureCause::NoInput);
   EXPECT_FALSE(QFile::exists(expectedPath())) << "nothing left behind";
-  sys_.audio.file = dir_.filePath(QStringLiteral("tone.wav"));
+  sys_.sound.file = dir_.filePath(QStringLiteral("tone.wav"));
 
-  sys_.encoders.failure = QStringLiteral("no module");
-  ASSERT_TRUE(fails());
-  sys_.encoders.failure.clear();
+  sys_.sound.serverDown = true;
+  auto server = fails();
+  ASSERT_TRUE(server);
+  EXPECT_EQ(server->cause, FailureCause::ServerLost);
+  sys_.sound.serverDown = false;
 
-  session_.start();
+  start();
   EXPECT_TRUE(reaches(Phase::Recording)) << "a failed start leaves the session ready for another";
   session_.stop();
   EXPECT_TRUE(reaches(Phase::Idle));
 }
 
 TEST_F(SessionLive, ANameTakenByAnotherCopyInTheSameMinuteGoesToTheNext) {
-  // Another program makes the file between the naming and the creation.
+  // Another copy of the program made this minute's file first.
+  QDir().mkpath(saveFolder_);
   const QString taken = expectedPath();
-  sys_.audio.onCaptureThread = [taken] {
+  {
     QFile other(taken);
-    if (!other.exists() && other.open(QIODevice::WriteOnly)) other.write("another copy's recording");
-  };
-  session_.start();
-  ASSERT_TRUE(reaches(Phase::Recording)) << (failures_.empty() ? "" : failures_[0].reason().toStdString());
+    ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+    other.write("another copy's recording");
+  }
+  start();
+  ASSERT_TRUE(reaches(Phase::Recording));
   EXPECT_EQ(session_.path(), expectedPath(QStringLiteral("2002-04-03_09-05(2).wma")));
   EXPECT_EQ(ReadSetting(kLastRecordingSetting), session_.path());
   session_.stop();
@@ -193,7 +227,7 @@ TEST_F(SessionLive, ANameTakenByAnotherCopyInTheSameMinuteGoesToTheNext) {
 }
 
 TEST_F(SessionLive, ASlowStartLeavesTheWindowThreadFree) {
-  sys_.audio.startDelayMs = 1500;
+  sys_.sound.startDelayMs = 1500;
   // A timer on the window thread, as the window's own would be.
   std::vector<qint64> ticks;
   QElapsedTimer clock;
@@ -204,7 +238,7 @@ TEST_F(SessionLive, ASlowStartLeavesTheWindowThreadFree) {
     if (session_.phase() == Phase::Starting) ticks.push_back(clock.elapsed());
   });
   timer.start();
-  session_.start();
+  start();
   const qint64 returned = clock.elapsed();
   ASSERT_TRUE(reaches(Phase::Recording));
   EXPECT_LT(returned, 100) << "start() returned at once";
@@ -214,9 +248,9 @@ TEST_F(SessionLive, ASlowStartLeavesTheWindowThreadFree) {
   ASSERT_TRUE(reaches(Phase::Idle));
 }
 
-TEST_F(SessionLive, AStopDuringTheStartCompletesTheFileOnceStarted) {
-  sys_.audio.startDelayMs = 800;
-  session_.start();
+TEST_F(SessionLive, AStopDuringTheStartCompletesTheFile) {
+  sys_.sound.startDelayMs = 800;
+  start();
   session_.stop();
   EXPECT_EQ(session_.phase(), Phase::Stopping);
   ASSERT_TRUE(reaches(Phase::Idle));
@@ -229,22 +263,24 @@ TEST_F(SessionLive, AStopDuringTheStartCompletesTheFileOnceStarted) {
 }
 
 TEST_F(SessionLive, ARecordingThatEndsByItselfIsReportedWithItsCause) {
-  sys_.encoders.disk->fullAt = 20000;
-  session_.start();
+  QDir().mkpath(saveFolder_);
+  SmallDisk disk(saveFolder_, 48);
+  if (!disk.mounted()) GTEST_SKIP() << "a small file system needs the test command's rights (root)";
+  start();
   ASSERT_TRUE(reaches(Phase::Recording));
   ASSERT_TRUE(reaches(Phase::Idle, 15000));
   ASSERT_EQ(results_.size(), 1u);
   EXPECT_TRUE(results_[0].endedByItself);
   ASSERT_TRUE(results_[0].failure);
-  EXPECT_EQ(results_[0].failure->kind(), EncoderFailure::Write);
+  EXPECT_EQ(results_[0].failure->cause, FailureCause::Write);
   EXPECT_TRUE(results_[0].complete) << "made whole from what reached the disk";
   EXPECT_GT(decodeMono(expectedPath(), 16000).size(), 0u);
 }
 
 TEST_F(SessionLive, TheEndOfTheSessionCompletesARecordingStillRunning) {
   {
-    RecordingSession ending(&sys_.encoders, &sys_.clock, &sys_.audio);
-    ending.start();
+    RecordingSession ending(sys_.sound, sys_.clock);
+    ending.start(setup());
     ASSERT_TRUE(waitUntil([&] { return ending.phase() == Phase::Recording; }));
     runFor(500);
     ending.stop();  // asked, and gone before the stop's answer came
@@ -252,8 +288,8 @@ TEST_F(SessionLive, TheEndOfTheSessionCompletesARecordingStillRunning) {
   EXPECT_EQ(RepairAsfFile(expectedPath()).result, AsfRepairOutcome::Result::Sound);
   EXPECT_GT(probe(expectedPath()).duration, 0.3);
   {
-    RecordingSession starting(&sys_.encoders, &sys_.clock, &sys_.audio);
-    starting.start();  // gone in the middle of its start
+    RecordingSession starting(sys_.sound, sys_.clock);
+    starting.start(setup());  // gone in the middle of its start
   }
   EXPECT_EQ(ReadSetting(kLastRecordingSetting), expectedPath(QStringLiteral("2002-04-03_09-05(2).wma")));
   EXPECT_EQ(RepairAsfFile(expectedPath(QStringLiteral("2002-04-03_09-05(2).wma"))).result,
@@ -288,7 +324,7 @@ TEST_F(SessionLive, AFileRemovedWhileRecordingIsPutBackWithAllItsSound) {
     SCOPED_TRACE(c.what);
     restored.clear();
     results_.clear();
-    session_.start();
+    start();
     ASSERT_TRUE(reaches(Phase::Recording));
     const QString first = session_.path();
     QElapsedTimer clock;
@@ -318,51 +354,23 @@ TEST_F(SessionLive, AFileRemovedWhileRecordingIsPutBackWithAllItsSound) {
   EXPECT_EQ(moved.readAll(), QByteArray("another file")) << "the file that took the name is untouched";
 }
 
-// An input that hands over all its sound at once, from inside its start.
-class BurstInput : public AudioInput {
- public:
-  PcmFormat format() const override { return PcmFormat{44100, 2, SampleType::S16, false}; }
-  void start(AudioCallback onAudio, EndCallback) override {
-    std::vector<int16_t> samples(2 * 44100);
-    for (size_t i = 0; i < samples.size(); ++i) samples[i] = int16_t((i / 2 % 100) * 300);
-    const auto* bytes = reinterpret_cast<const uint8_t*>(samples.data());
-    for (int second = 0; second < 5; ++second) onAudio(&bytes, 44100);
-  }
-  void stop() override {}
-};
-
-struct FullAt : DiskSpace {
-  explicit FullAt(int64_t bytes) : bytes(bytes) {}
-  bool allows(int64_t size) const override { return size <= bytes; }
-  int64_t bytes;
-};
-
-// The disk fills, and the stop comes before the recording's own end could be carried out:
-// the stop still tells that the recording ended by itself, and why.
-TEST(CaptureWorkerRace, AFailureJustBeforeAStopIsStillReported) {
-  QTemporaryDir dir;
-  const ScopedEnv state("XDG_STATE_HOME", dir.filePath(QStringLiteral("state")).toUtf8());
-  CaptureSetup setup;
-  setup.makeInput = [] { return std::make_unique<BurstInput>(); };
-  setup.path = dir.filePath(QStringLiteral("race.wma"));
-  setup.profile = ProfileCollection().item(3);
-  setup.disk = std::make_shared<FullAt>(30000);
-  CaptureWorker worker(setup);
-  std::optional<EncoderError> begun = EncoderError(QStringLiteral("not called"));
-  worker.onBegun = [&](const std::optional<EncoderError>& failure) { begun = failure; };
-  bool endedAlone = false;
-  worker.onEndedByItself = [&](const CaptureOutcome&) { endedAlone = true; };
-  worker.begin();  // the burst fills the disk before begin() returns
-  ASSERT_FALSE(begun);
-  const CaptureOutcome outcome = worker.end();  // before the worker's own end had its turn
-  EXPECT_TRUE(outcome.endedByItself);
-  ASSERT_TRUE(outcome.failure);
-  EXPECT_EQ(outcome.failure->kind(), EncoderFailure::Write);
-  EXPECT_TRUE(outcome.complete);
-  runFor(50);
-  EXPECT_FALSE(endedAlone) << "told once, by the stop";
-  EXPECT_EQ(worker.end().endedByItself, true) << "the same outcome on every later call";
-  EXPECT_EQ(RepairAsfFile(setup.path).result, AsfRepairOutcome::Result::Sound);
+// A folder renamed while it records takes the file with it: the session says where the file
+// is now, and the latest recording names that place.
+TEST_F(SessionLive, AFolderRenamedWhileRecordingIsFollowedToTheFilesNewPlace) {
+  start();
+  ASSERT_TRUE(reaches(Phase::Recording));
+  runFor(800);
+  const QString renamed = dir_.filePath(QStringLiteral("renamed"));
+  ASSERT_TRUE(QDir().rename(saveFolder_, renamed));
+  runFor(800);
+  session_.stop();
+  ASSERT_TRUE(reaches(Phase::Idle));
+  ASSERT_EQ(results_.size(), 1u);
+  const QString now = renamed + QStringLiteral("/2002-04-03_09-05.wma");
+  EXPECT_EQ(results_[0].path, now);
+  EXPECT_EQ(results_[0].begunAt, expectedPath());
+  EXPECT_EQ(ReadSetting(kLastRecordingSetting), now);
+  EXPECT_EQ(RepairAsfFile(now).result, AsfRepairOutcome::Result::Sound);
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 #include "app/Form1.h"
 
+#include <QAccessible>
 #include <QApplication>
-#include <QDir>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -11,26 +12,27 @@
 #include <QTimer>
 #include <map>
 
+#include "app/FailureText.h"
+#include "app/FirstStart.h"
+#include "app/LevelMeter.h"
+#include "config/EncoderWarning.h"
 #include "config/frmConfig.h"
 #include "help/frmAbout.h"
-#include "platform/Trace.h"
-#include "platform/Twips.h"
-#include "player/frmPlayer.h"
-#include "recording/EncoderError.h"
-#include "recording/FailureText.h"
-#include "app/FirstStart.h"
-#include "recording/RecordingJournal.h"
-#include "recording/RecordingName.h"
-#include "settings/modINI.h"
 #include "platform/ApplicationFolder.h"
 #include "platform/Pictures.h"
 #include "platform/TextFit.h"
-#include "app/LevelMeter.h"
-
+#include "platform/Trace.h"
+#include "platform/Twips.h"
+#include "player/frmPlayer.h"
+#include "recording/RecordingName.h"
+#include "recording/RecordingPlan.h"
+#include "settings/modINI.h"
 
 namespace tallowen {
 
 namespace {
+
+using Phase = RecordingSession::Phase;
 
 const QString kCrLf = QStringLiteral("\r\n");
 
@@ -48,12 +50,40 @@ QString installOfferMessage() {
       .join(kCrLf);
 }
 
+// The number the hidden state box shows for each phase, as the Windows encoder numbered its
+// states.
+int stateNumber(Phase phase) {
+  switch (phase) {
+    case Phase::Starting:
+      return 1;
+    case Phase::Recording:
+      return 2;
+    case Phase::Paused:
+      return 3;
+    case Phase::Stopping:
+      return 4;
+    case Phase::Idle:
+      break;
+  }
+  return 5;
+}
+
+// A tooltip as a paragraph that wraps at about 400 pixels, rather than one line across the
+// screen.
+QString wrappedTip(const QStringList& paragraphs) {
+  QStringList html;
+  for (const QString& p : paragraphs) html << p.toHtmlEscaped();
+  return QStringLiteral("<table width=\"400\"><tr><td>%1</td></tr></table>").arg(html.join(QStringLiteral("<br>")));
+}
+
+constexpr int kTickMs = 50;       // 20 looks a second at the level while it is on screen
+constexpr int kBlinkMs = 500;
+constexpr qint64 kFlashMs = 1000;  // a mark's number stays this long in the time box
+
 }  // namespace
 
 Form1::Form1(const Seams& seams, QWidget* parent)
-    : QMainWindow(parent),
-      seams_(seams),
-      session_(new RecordingSession(seams.encoders, seams.clock, seams.audioInput, this)) {
+    : QMainWindow(parent), seams_(seams), session_(new RecordingSession(*seams.sound, *seams.clock, this)) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Tallowen"));
   setWindowIcon(PictureIcon("icon"));
@@ -61,27 +91,26 @@ Form1::Form1(const Seams& seams, QWidget* parent)
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   createControls();
   createMenu();
+  createCommands();
   // A fixed window: the client area below the menu bar is 175 x 47 pixels.
   centralWidget()->setFixedSize(px(2625), px(705));
   FitTexts(centralWidget());
   setFixedSize(centralWidget()->width(), centralWidget()->height() + menuBar()->sizeHint().height());
   // Along the bottom of the time box, below the digits, inside its frame.
-  levelMeter_ = new LevelMeter(Label1);
-  levelMeter_->setGeometry(1, Label1->height() - 4, Label1->width() - 2, 3);
+  levelMeter_ = new LevelMeter(timeBox_);
+  levelMeter_->setGeometry(1, timeBox_->height() - 4, timeBox_->width() - 2, 3);
   levelMeter_->hide();
-  meterTimer_ = new QTimer(this);
-  meterTimer_->setInterval(50);
-  connect(meterTimer_, &QTimer::timeout, this, &Form1::showLevel);
 
   connect(session_, &RecordingSession::phaseChanged, this, &Form1::showPhase);
-  connect(session_, &RecordingSession::encoderStateChanged, this, &Form1::Encoder_OnStateChange);
-  connect(session_, &RecordingSession::startFailed, this, &Form1::startFailed);
   connect(session_, &RecordingSession::finished, this, &Form1::recordingFinished);
+  connect(session_, &RecordingSession::inputLostChanged, this, &Form1::inputLostChanged);
+  connect(session_, &RecordingSession::marked, this, &Form1::marked);
   connect(session_, &RecordingSession::fileRestored, this, [this](const QString& path) {
-    seams_.prompter->message(this,
-                             QStringLiteral("録音中のファイルが削除されたため、録音をファイルに書き直しました。録音は続いています。") +
-                                 kCrLf + QDir::toNativeSeparators(path),
-                             Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
+    seams_.prompter->notice(
+        this,
+        QStringLiteral("録音中のファイルが削除されたため、録音をファイルに書き直しました。録音は続いています。") + kCrLf +
+            QDir::toNativeSeparators(path),
+        Prompter::Icon::Exclamation);
   });
 }
 
@@ -89,92 +118,137 @@ Form1::~Form1() {
   if (repair_.joinable()) repair_.join();
 }
 
-frmConfig* Form1::configWindow() const { return config_.window(); }
-frmPlayer* Form1::playerWindow() const { return player_.window(); }
-frmPlayer2* Form1::player2Window() const { return player2_.window(); }
-frmAbout* Form1::aboutWindow() const { return about_.window(); }
-
-QPushButton* Form1::pictureButton(const char* name, const char* picture, int left, int width) {
+QPushButton* Form1::pictureButton(const char* name, const char* picture, int left, int width,
+                                  const QString& accessibleName) {
   auto* button = new QPushButton(centralWidget());
   button->setObjectName(QString::fromLatin1(name));
   button->setGeometry(px(left), px(240), px(width), px(375));
-  button->setIcon(PictureIcon(picture));
+  QIcon icon = PictureIcon(picture);
+  // A grey member is inactive, and looks as drawn, not dimmed once more.
+  icon.addPixmap(Picture(picture), QIcon::Disabled);
+  button->setIcon(icon);
   button->setIconSize(QSize(32, 32));
-  button->setFocusPolicy(Qt::TabFocus);
+  button->setFocusPolicy(Qt::StrongFocus);
+  button->setAutoDefault(false);
+  button->setAccessibleName(accessibleName);
   return button;
 }
 
 void Form1::createControls() {
   setCentralWidget(new QWidget(this));
-  Timer2 = new QTimer(this);
-  Timer2->setInterval(500);
-  Command12 = pictureButton("Command12", "pause_grey", 1560, 135);
-  Command11 = pictureButton("Command11", "pause", 1560, 135);
-  Command10 = pictureButton("Command10", "play_grey", 1080, 495);
-  Command9 = pictureButton("Command9", "stop_grey", 600, 495);
-  Command8 = pictureButton("Command8", "record_grey", 120, 495);
-  Command5 = pictureButton("Command5", "volume", 2160, 375);
-  Command5->setToolTip(QStringLiteral("録音時の音量を調整"));
-  Command4 = pictureButton("Command4", "play", 1080, 495);
-  Timer1 = new QTimer(this);
-  Timer1->setInterval(100);
-  Text1 = new QLineEdit(QStringLiteral("Text1"), centralWidget());
-  Text1->setObjectName(QStringLiteral("Text1"));
-  Text1->setGeometry(px(4560), px(120), px(375), px(375));
-  Command3 = pictureButton("Command3", "stop", 600, 495);
-  Command2 = pictureButton("Command2", "record", 120, 495);
-  Command1 = pictureButton("Command1", "settings", 1800, 375);
-  Command1->setToolTip(QStringLiteral("ファイルの保存場所と音質を変更する"));
-  Label1 = new QLabel(centralWidget());
-  Label1->setObjectName(QStringLiteral("Label1"));
-  Label1->setGeometry(px(120), 0, px(1455), px(255));
-  Label1->setAlignment(Qt::AlignCenter);
-  Label1->setFrameShape(QFrame::Box);
+  blinkTimer_ = new QTimer(this);
+  blinkTimer_->setObjectName(QStringLiteral("Timer2"));
+  blinkTimer_->setInterval(kBlinkMs);
+  pauseGrey_ = pictureButton("Command12", "pause_grey", 1560, 135, QStringLiteral("一時停止中"));
+  pauseButton_ = pictureButton("Command11", "pause", 1560, 135, QStringLiteral("一時停止"));
+  playGrey_ = pictureButton("Command10", "play_grey", 1080, 495, QStringLiteral("再生 (録音中は使えません)"));
+  stopGrey_ = pictureButton("Command9", "stop_grey", 600, 495, QStringLiteral("停止 (録音していません)"));
+  recordGrey_ = pictureButton("Command8", "record_grey", 120, 495, QStringLiteral("録音 (録音中)"));
+  volumeButton_ = pictureButton("Command5", "volume", 2160, 375, QStringLiteral("録音時の音量"));
+  volumeButton_->setToolTip(QStringLiteral("録音時の音量を調整"));
+  playButton_ = pictureButton("Command4", "play", 1080, 495, QStringLiteral("再生"));
+  playButton_->setToolTip(QStringLiteral("最新の録音を再生 (L)"));
+  playButton_->setAccessibleDescription(QStringLiteral("最新の録音を再生します。キーは L です。"));
+  tickTimer_ = new QTimer(this);
+  tickTimer_->setObjectName(QStringLiteral("Timer1"));
+  tickTimer_->setInterval(kTickMs);
+  stateBox_ = new QLineEdit(QStringLiteral("Text1"), centralWidget());
+  stateBox_->setObjectName(QStringLiteral("Text1"));
+  stateBox_->setGeometry(px(4560), px(120), px(375), px(375));
+  stateBox_->setAccessibleName(QStringLiteral("録音の状態番号"));
+  stopButton_ = pictureButton("Command3", "stop", 600, 495, QStringLiteral("停止"));
+  stopButton_->setToolTip(QStringLiteral("録音を止める (S)"));
+  stopButton_->setAccessibleDescription(QStringLiteral("録音を止めて、ファイルを完成させます。キーは S です。"));
+  recordButton_ = pictureButton("Command2", "record", 120, 495, QStringLiteral("録音"));
+  recordButton_->setToolTip(QStringLiteral("録音を始める (R)"));
+  recordButton_->setAccessibleDescription(
+      QStringLiteral("録音を始めます。一時停止中は録音を続けます。キーは R です。"));
+  pauseButton_->setToolTip(QStringLiteral("一時停止 (P, Esc)"));
+  pauseButton_->setAccessibleDescription(QStringLiteral("録音を一時停止します。キーは P か Esc です。"));
+  settingsButton_ = pictureButton("Command1", "settings", 1800, 375, QStringLiteral("設定"));
+  settingsButton_->setToolTip(QStringLiteral("ファイルの保存場所と音質を変更する"));
+  timeBox_ = new QLabel(centralWidget());
+  timeBox_->setObjectName(QStringLiteral("Label1"));
+  timeBox_->setAccessibleName(QStringLiteral("録音時間"));
+  timeBox_->setGeometry(px(120), 0, px(1455), px(255));
+  timeBox_->setAlignment(Qt::AlignCenter);
+  timeBox_->setFrameShape(QFrame::Box);
   // The time box is 15 pixels high inside its frame, and its texts come and go while the
   // window stands. A Japanese desktop's own font (Noto Sans CJK) has a line of 17 pixels
-  // and would cut the descenders of "Stopping...": the box takes Arial, as the program it
-  // replaces did, and a smaller size of whatever stands in for it if that does not fit.
-  Label1->setFont(QFont(QStringLiteral("Arial"), 9));
-  FitLineToHeight(Label1);
-  Label1->setAutoFillBackground(true);
-  QPalette white = Label1->palette();
-  white.setColor(QPalette::Window, Qt::white);
-  white.setColor(QPalette::WindowText, Qt::black);
-  Label1->setPalette(white);
+  // and would cut the descenders of "Stopping...": the box takes Arial, and a smaller size
+  // of whatever stands in for it if that does not fit.
+  timeBox_->setFont(QFont(QStringLiteral("Arial"), 9));
+  FitLineToHeight(timeBox_);
+  timeBox_->setAutoFillBackground(true);
+  setWarning(false);
 
-  for (QWidget* hidden :
-       {static_cast<QWidget*>(Command12), static_cast<QWidget*>(Command11), static_cast<QWidget*>(Command10),
-        static_cast<QWidget*>(Command8), static_cast<QWidget*>(Command3), static_cast<QWidget*>(Text1)})
+  // The grey members only show a place; they take no click and no focus.
+  for (QPushButton* grey : {recordGrey_, stopGrey_, playGrey_, pauseGrey_}) grey->setEnabled(false);
+  for (QWidget* hidden : {static_cast<QWidget*>(pauseGrey_), static_cast<QWidget*>(pauseButton_),
+                          static_cast<QWidget*>(playGrey_), static_cast<QWidget*>(recordGrey_),
+                          static_cast<QWidget*>(stopButton_), static_cast<QWidget*>(stateBox_)})
     hidden->hide();
+  // Left to right over what acts.
+  setTabOrder(recordButton_, stopButton_);
+  setTabOrder(stopButton_, playButton_);
+  setTabOrder(playButton_, pauseButton_);
+  setTabOrder(pauseButton_, settingsButton_);
+  setTabOrder(settingsButton_, volumeButton_);
 
-  connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
-  connect(Command2, &QPushButton::clicked, this, &Form1::StartRecording);
-  connect(Command3, &QPushButton::clicked, this, &Form1::StopRecording);
-  connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
-  connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
-  connect(Command11, &QPushButton::clicked, this, &Form1::Command11_Click);
-  connect(Timer1, &QTimer::timeout, this, &Form1::ShowElapsedTime);
-  connect(Timer2, &QTimer::timeout, this, &Form1::Timer2_Timer);
+  connect(settingsButton_, &QPushButton::clicked, this, &Form1::openSettings);
+  connect(recordButton_, &QPushButton::clicked, this, &Form1::record);
+  connect(stopButton_, &QPushButton::clicked, this, &Form1::stop);
+  connect(playButton_, &QPushButton::clicked, this, &Form1::playLatest);
+  connect(volumeButton_, &QPushButton::clicked, this, &Form1::openVolumeControl);
+  connect(pauseButton_, &QPushButton::clicked, this, &Form1::pause);
+  connect(tickTimer_, &QTimer::timeout, this, &Form1::tick);
+  connect(blinkTimer_, &QTimer::timeout, this, &Form1::blink);
 }
 
 void Form1::createMenu() {
-  MFile = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
-  MFile->setObjectName(QStringLiteral("MFile"));
-  MFPlay = MFile->addAction(QStringLiteral("ファイルを指定して再生(&P)"), this, &Form1::MFPlay_Click);
-  MBar2 = MFile->addSeparator();
-  MEnd = MFile->addAction(QStringLiteral("終了(&E)"), this, &Form1::MEnd_Click);
-  MHelp = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
-  MHelp->setObjectName(QStringLiteral("MHelp"));
-  MHelp2 = MHelp->addAction(QStringLiteral("目次とキーワード(&C)"), this, &Form1::MHelp2_Click);
-  MBar = MHelp->addSeparator();
-  MAbout = MHelp->addAction(QStringLiteral("バージョン情報(&A)"), this, &Form1::MAbout_Click);
-  const std::pair<QAction*, const char*> names[] = {{MFPlay, "MFPlay"}, {MBar2, "MBar2"}, {MEnd, "MEnd"},
-                                                    {MHelp2, "MHelp2"}, {MBar, "MBar"},   {MAbout, "MAbout"}};
+  QMenu* file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
+  file->setObjectName(QStringLiteral("MFile"));
+  QAction* playFile = file->addAction(QStringLiteral("ファイルを指定して再生(&P)"), this, &Form1::playFile);
+  QAction* bar2 = file->addSeparator();
+  QAction* end = file->addAction(QStringLiteral("終了(&E)"), this, &Form1::endProgram);
+  QMenu* help = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
+  help->setObjectName(QStringLiteral("MHelp"));
+  QAction* contents = help->addAction(QStringLiteral("目次とキーワード(&C)"), this, &Form1::openHelp);
+  QAction* bar = help->addSeparator();
+  QAction* about = help->addAction(QStringLiteral("バージョン情報(&A)"), this, &Form1::openAbout);
+  const std::pair<QAction*, const char*> names[] = {{playFile, "MFPlay"}, {bar2, "MBar2"}, {end, "MEnd"},
+                                                    {contents, "MHelp2"}, {bar, "MBar"},   {about, "MAbout"}};
   for (const auto& [action, name] : names) action->setObjectName(QString::fromLatin1(name));
 }
 
-void Form1::Form_Load() {
-  Paused = false;
+void Form1::createCommands() {
+  // Keys that work whenever the window is active, whatever has the focus: the first letter
+  // of each command's English name, as sound editors have them (R, P, S); L for listening
+  // to the latest recording, M for a mark. Space and Enter stay with the focused button.
+  // The same commands are in the window's context menu, where their keys show.
+  auto command = [this](const char* name, const QString& text, const QList<QKeySequence>& keys, auto slot) {
+    auto* action = new QAction(text, this);
+    action->setObjectName(QString::fromLatin1(name));
+    action->setShortcuts(keys);
+    action->setShortcutContext(Qt::WindowShortcut);
+    connect(action, &QAction::triggered, this, slot);
+    centralWidget()->addAction(action);
+    return action;
+  };
+  command("recordCommand", QStringLiteral("録音 / 再開"), {QKeySequence(Qt::Key_R), QKeySequence(Qt::Key_MediaRecord)},
+          &Form1::record);
+  command("pauseCommand", QStringLiteral("一時停止 / 再開"), {QKeySequence(Qt::Key_P), QKeySequence(Qt::Key_MediaPause)},
+          [this] { session_->phase() == Phase::Paused ? record() : pause(); });
+  command("stopCommand", QStringLiteral("停止"), {QKeySequence(Qt::Key_S), QKeySequence(Qt::Key_MediaStop)}, &Form1::stop);
+  command("playCommand", QStringLiteral("最新の録音を再生"), {QKeySequence(Qt::Key_L), QKeySequence(Qt::Key_MediaPlay)},
+          [this] {
+            if (playButton_->isVisible()) playLatest();
+          });
+  markAction_ = command("markCommand", QStringLiteral("マークを付ける"), {QKeySequence(Qt::Key_M)}, &Form1::addMark);
+  centralWidget()->setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
+void Form1::load() {
   // A recording cut short by a crash or a power cut gets its true length back. The files
   // may be long, or on a slow disk: off this thread, and the window says what was done.
   repair_ = std::thread([this] {
@@ -182,17 +256,17 @@ void Form1::Form_Load() {
     QMetaObject::invokeMethod(
         this, [this, found] { interruptedRecordingsFound(found); }, Qt::QueuedConnection);
   });
-  if (IsFirstStart()) OfferEncoderInstall();
+  if (IsFirstStart()) offerRecordingCheck();
 }
 
 void Form1::interruptedRecordingsFound(const QList<InterruptedRecording>& found) {
-  repairDone_ = true;
   const QString report = InterruptedRecordingsReport(found);
   if (!report.isEmpty()) seams_.prompter->notice(this, report, Prompter::Icon::Information);
+  emit startUpRepairDone();
 }
 
-void Form1::OfferEncoderInstall() {
-  // Asked once: whatever the answer, the message says how to run the companion later.
+void Form1::offerRecordingCheck() {
+  // Asked once: whatever the answer, the message says how to run the check later.
   MarkStarted();
   const auto answer = seams_.prompter->message(this, installOfferMessage(), Prompter::Icon::Question,
                                                Prompter::Buttons::YesNo);
@@ -211,79 +285,73 @@ void Form1::startOutsideProgram(const QString& program, const QStringList& argum
 
 // ---- Recording -------------------------------------------------------------------------
 
-// The look of each phase of a recording: which of the paired buttons show, what the label
-// says, and which timers run. The one place where the window follows the session.
-void Form1::showPhase(RecordingSession::Phase phase) {
-  using Phase = RecordingSession::Phase;
-  struct Look {
-    bool record, stop, play, pause, pausedSign, elapsed, blink;
-    const char* caption;  // null: the label keeps what it shows
-  };
-  static const std::map<Phase, Look> looks = {
-      {Phase::Idle, {true, false, true, false, false, false, false, ""}},
-      {Phase::Starting, {false, false, false, false, false, false, false, "Starting..."}},
-      {Phase::Recording, {false, true, false, true, false, true, false, nullptr}},
-      {Phase::Paused, {false, true, false, false, true, true, true, nullptr}},
-      {Phase::Stopping, {false, false, false, false, false, false, false, "Stopping..."}},
-  };
-  const Look& look = looks.at(phase);
-  Paused = phase == Phase::Paused;
-  Command2->setVisible(look.record);
-  Command8->setVisible(!look.record);
-  Command3->setVisible(look.stop);
-  Command9->setVisible(!look.stop);
-  Command4->setVisible(look.play);
-  Command10->setVisible(!look.play);
-  Command11->setVisible(look.pause);
-  Command12->setVisible(look.pausedSign);
-  if (look.caption) Label1->setText(QString::fromLatin1(look.caption));
-  if (look.elapsed && !Timer1->isActive()) {
-    ticks_ = 0;
-    Timer1->start();
-  }
-  if (!look.elapsed) Timer1->stop();
-  // The level moves while sound is recorded, stands still while paused, and goes with the
-  // recording.
-  levelMeter_->setVisible(look.elapsed);
-  if (phase == Phase::Recording)
-    meterTimer_->start();
-  else
-    meterTimer_->stop();
-  if (!look.elapsed) {
-    levelMeter_->clear();
-    Label1->setToolTip(QString());
-  }
-  BlinkState = false;
-  if (look.blink)
-    Timer2->start();
-  else
-    Timer2->stop();
-}
-
-void Form1::StartRecording() {
+void Form1::record() {
   TraceMoment("record-click");
-  // The blinking record button resumes; it never asks for the quality.
-  if (session_->phase() == RecordingSession::Phase::Paused) {
+  // The record button resumes a paused recording; it never asks for the quality.
+  if (session_->phase() == Phase::Paused) {
     session_->resume();
     return;
   }
-  if (session_->phase() != RecordingSession::Phase::Idle || askingBeforeStart_) return;
+  if (session_->phase() != Phase::Idle || askingBeforeStart_) return;
   // The questions and the dialog let other events run: a close or 終了 meanwhile withdraws
   // the start.
   askingBeforeStart_ = true;
   startWithdrawn_ = false;
-  if (!session_->qualityChosen()) {
-    seams_.prompter->message(this, kFirstUseMessage, Prompter::Icon::Information, Prompter::Buttons::Ok);
-    if (!startWithdrawn_) showConfigModal();
-  }
-  const bool go = !startWithdrawn_ && roomConfirmed() && !startWithdrawn_;
+  RecordingPlan plan;
+  const bool go = prepareToRecord(plan) && roomConfirmed(plan.folder, plan.profile->bitRate) && !startWithdrawn_;
   askingBeforeStart_ = false;
-  if (go) session_->start();
+  if (go) session_->start(SetupFor(plan.folder, *plan.profile, seams_.clock->now()));
 }
 
-bool Form1::roomConfirmed() {
+bool Form1::prepareToRecord(RecordingPlan& plan) {
+  plan = PlanRecording();
+  if (!plan.qualityChosen()) {
+    seams_.prompter->message(this, kFirstUseMessage, Prompter::Icon::Information, Prompter::Buttons::Ok);
+    if (startWithdrawn_) return false;
+    showConfigModal();
+    if (startWithdrawn_) return false;
+    plan = PlanRecording();
+  }
+  // No recording goes where nobody chose: an empty folder is not the root folder, and a
+  // folder cut short when read is not the one chosen.
+  if (!plan.folderChosen()) {
+    if (!askForSettings(plan.folderCut ? QStringLiteral("保存先フォルダーの設定が長すぎて、正しく読み取れません。"
+                                                         "保存先を選び直してください。")
+                                       : QStringLiteral("保存先フォルダーが設定されていません。保存先を選んでください。")))
+      return false;
+    plan = PlanRecording();
+    if (!plan.folderChosen()) {
+      seams_.prompter->message(this, QStringLiteral("保存先フォルダーが決まらないため、録音を始めませんでした。"),
+                               Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
+      return false;
+    }
+  }
+  // A quality nobody chose is never used without asking.
+  if (!plan.qualityChosen()) {
+    const Profile first = ProfileCollection().item(0);
+    const QString text =
+        plan.qualityText.isEmpty()
+            ? QStringLiteral("録音品質が選ばれていません。「%1」で録音しますか?").arg(first.name)
+            : QStringLiteral("録音品質「%1」に合う品質がありません。「%2」で録音しますか?").arg(plan.qualityText, first.name);
+    if (seams_.prompter->message(this, text, Prompter::Icon::Question, Prompter::Buttons::YesNo) !=
+            Prompter::Answer::Yes ||
+        startWithdrawn_)
+      return false;
+    plan.profile = first;
+  }
+  return !startWithdrawn_;
+}
+
+bool Form1::askForSettings(const QString& why) {
+  seams_.prompter->message(this, why, Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
+  if (startWithdrawn_) return false;
+  showConfigModal();
+  return !startWithdrawn_;
+}
+
+bool Form1::roomConfirmed(const QString& folder, int bitRate) {
   // A disk about to fill would end the recording within minutes: the user decides first.
-  const std::optional<qint64> room = session_->secondsOfRoom();
+  const std::optional<qint64> room = SecondsOfRoom(folder, bitRate);
   if (!room || *room >= 10 * 60) return true;
   const QString text = QStringLiteral("保存先の空き容量が少ないため、この録音品質では約 %1 分しか録音できません。") +
                        kCrLf + QStringLiteral("録音を始めますか?");
@@ -291,36 +359,228 @@ bool Form1::roomConfirmed() {
          Prompter::Answer::Yes;
 }
 
-void Form1::showLevel() { levelMeter_->showPeak(session_->takeInputPeak()); }
-
-// The time box's tooltip: what to check when no sound comes, and how long the disk lasts.
-void Form1::showTimeBoxHint() {
-  QStringList hint;
-  if (session_->inputSilent())
-    hint << QStringLiteral("入力の音がありません。マイクがつながっているか、ミュートになっていないかを確かめて"
-                           "ください。録音レベルは右端のボタン (録音時の音量を調整) で調整できます。");
-  if (const std::optional<qint64> room = session_->secondsOfRoom()) {
-    const qint64 hours = *room / 3600, minutes = *room / 60 % 60;
-    hint << (hours > 0 ? QStringLiteral("保存先の空き容量で、あと約 %1 時間 %2 分録音できます。").arg(hours).arg(minutes)
-                       : QStringLiteral("保存先の空き容量で、あと約 %1 分録音できます。").arg(minutes));
-  }
-  Label1->setToolTip(hint.join(QLatin1Char('\n')));
-}
-
 void Form1::showConfigModal() {
   frmConfig* dialog = config_.get([this] { return new frmConfig(seams_); });
   seams_.prompter->runModal(dialog);
 }
 
-void Form1::startFailed(const EncoderError& failure) {
-  // The warning says what it always said; what really failed follows in a line of its own.
-  QString text = EncoderUnavailableMessage();
-  if (failure.kind() != EncoderFailure::Component) text += kCrLf + FailureLine(failure);
-  seams_.prompter->message(this, text, Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
-  seams_.help->showTopic(this, HelpFilePath(), kEncoderHelpTopic);
+void Form1::pause() { session_->pause(); }
+
+void Form1::stop() {
+  TraceMoment("stop-click");
+  session_->stop();
+}
+
+void Form1::addMark() {
+  session_->addMark(QStringLiteral("マーク %1").arg(session_->marks() + 1));
+}
+
+// The look of each phase of a recording: which of the paired buttons show, what the time
+// box says, and which timers run. The one place where the window follows the session.
+void Form1::showPhase(Phase phase) {
+  struct Look {
+    bool record, stop, play, pause, pausedSign;
+    const char* caption;  // null: the time
+    const char* spoken;   // what a screen reader is told
+  };
+  static const std::map<Phase, Look> looks = {
+      {Phase::Idle, {true, false, true, false, false, "", "停止しました"}},
+      {Phase::Starting, {false, false, false, false, false, "Starting...", "録音を始めています"}},
+      {Phase::Recording, {false, true, false, true, false, nullptr, "録音中"}},
+      {Phase::Paused, {true, true, false, false, true, nullptr, "一時停止中"}},
+      {Phase::Stopping, {false, false, false, false, false, "Stopping...", "録音を止めています"}},
+  };
+  const Look& look = looks.at(phase);
+  QWidget* focused = QApplication::focusWidget();
+  recordButton_->setVisible(look.record);
+  recordGrey_->setVisible(!look.record);
+  stopButton_->setVisible(look.stop);
+  stopGrey_->setVisible(!look.stop);
+  playButton_->setVisible(look.play);
+  playGrey_->setVisible(!look.play);
+  pauseButton_->setVisible(look.pause);
+  pauseGrey_->setVisible(look.pausedSign);
+  stateBox_->setText(QString::number(stateNumber(phase)));
+  markAction_->setEnabled(phase == Phase::Recording || phase == Phase::Paused);
+
+  // Paused, the record button stays in place and takes clicks and keys at every moment of
+  // its blink: only its picture blinks.
+  blinkRed_ = true;
+  recordButton_->setIcon(PictureIcon("record"));
+  if (phase == Phase::Paused)
+    blinkTimer_->start();
+  else
+    blinkTimer_->stop();
+  if (look.caption) timeBox_->setText(QString::fromLatin1(look.caption));
+  const bool running = phase == Phase::Recording || phase == Phase::Paused;
+  levelMeter_->setVisible(running);
+  if (!running) {
+    levelMeter_->clear();
+    timeBox_->setToolTip(QString());
+    setWarning(false);
+    flash_.clear();
+  }
+  updateWatched();
+  if (running) showTime();
+  // The focus stays where the hand is: on the button that now stands for the one that went.
+  // While starting or stopping nothing acts; the focus waits out of sight until something
+  // does.
+  if (focused && (!focused->isVisible() || focused == centralWidget())) focusActingButton();
+  announce(QString::fromUtf8(look.spoken));
+}
+
+void Form1::focusActingButton() {
+  switch (session_->phase()) {
+    case Phase::Recording:
+      stopButton_->setFocus(Qt::OtherFocusReason);
+      break;
+    case Phase::Idle:
+    case Phase::Paused:
+      recordButton_->setFocus(Qt::OtherFocusReason);
+      break;
+    case Phase::Starting:
+    case Phase::Stopping:
+      centralWidget()->setFocus(Qt::OtherFocusReason);
+      break;
+  }
+}
+
+void Form1::updateWatched() {
+  const bool watched = isVisible() && !isMinimized();
+  if (watched != watched_) {
+    watched_ = watched;
+    session_->setWatched(watched);
+  }
+  // Nothing is drawn for a window nobody sees: the tick runs only while it is on screen.
+  if (watched_ && session_->phase() == Phase::Recording) {
+    if (!tickTimer_->isActive()) tickTimer_->start();
+  } else {
+    tickTimer_->stop();
+  }
+}
+
+void Form1::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  updateWatched();
+  if (session_->phase() == Phase::Recording) showTime();
+}
+
+void Form1::hideEvent(QHideEvent* event) {
+  QMainWindow::hideEvent(event);
+  updateWatched();
+}
+
+void Form1::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange) updateWatched();
+}
+
+void Form1::tick() {
+  if (const std::optional<float> peak = session_->nextPeak()) levelMeter_->showPeak(*peak);
+  showTime();
+}
+
+void Form1::blink() {
+  blinkRed_ = !blinkRed_;
+  recordButton_->setIcon(PictureIcon(blinkRed_ ? "record" : "record_grey"));
+  showTime();
+}
+
+void Form1::showTime() {
+  const Phase phase = session_->phase();
+  const bool warning = phase == Phase::Recording && (session_->inputSilent() || session_->inputLost());
+  if (warning != warning_) {
+    setWarning(warning);
+    warnedFor_.start();
+    showTimeBoxHint();
+  }
+  const QString time = ElapsedText(session_->elapsedMs());
+  QString text = time;
+  if (flashFor_.isValid() && flashFor_.elapsed() < kFlashMs) {
+    text = flash_;
+  } else if (phase == Phase::Paused) {
+    // Paused: the time, and a second of "一時停止中", in turn.
+    text = blinkRed_ ? QStringLiteral("一時停止中") : time;
+  } else if (warning) {
+    // The warning at once, then alternating with the time, a second each.
+    text = warnedFor_.elapsed() / 1000 % 2 == 0 ? QStringLiteral("入力なし") : time;
+  }
+  // The text changes once a second: drawn again only then.
+  if (timeBox_->text() != text) {
+    timeBox_->setText(text);
+    if (text.endsWith(QLatin1String(":00")) || text == time) showTimeBoxHint();
+  }
+}
+
+void Form1::setWarning(bool warning) {
+  warning_ = warning;
+  // Seen at a glance: amber behind dark text, which stays readable.
+  QPalette p = timeBox_->palette();
+  p.setColor(QPalette::Window, warning ? QColor(0xff, 0xc8, 0x40) : QColor(Qt::white));
+  p.setColor(QPalette::WindowText, Qt::black);
+  timeBox_->setPalette(p);
+  if (warning)
+    announce(session_->inputLost() ? QStringLiteral("音声サーバーとの接続が切れました") : QStringLiteral("入力の音がありません"));
+}
+
+// The time box's tooltip: what to check when no sound comes, and how long the disk lasts.
+void Form1::showTimeBoxHint() {
+  if (session_->phase() != Phase::Recording && session_->phase() != Phase::Paused) return;
+  QStringList hint;
+  if (session_->inputLost())
+    hint << QStringLiteral("音声サーバーとの接続が切れました。戻るまで最大 60 秒待ち、その間は無音として録音します。");
+  else if (session_->inputSilent())
+    hint << QStringLiteral("入力の音がありません。マイクがつながっているか、ミュートになっていないかを確かめて"
+                           "ください。録音レベルは右端のボタン (録音時の音量を調整) で調整できます。");
+  if (const std::optional<qint64> room =
+          SecondsOfRoom(QFileInfo(session_->path()).absolutePath(), session_->bitRate())) {
+    const qint64 hours = *room / 3600, minutes = *room / 60 % 60;
+    hint << (hours > 0 ? QStringLiteral("保存先の空き容量で、あと約 %1 時間 %2 分録音できます。").arg(hours).arg(minutes)
+                       : QStringLiteral("保存先の空き容量で、あと約 %1 分録音できます。").arg(minutes));
+  }
+  timeBox_->setToolTip(hint.isEmpty() ? QString() : wrappedTip(hint));
+  timeBox_->setAccessibleDescription(hint.join(QLatin1Char(' ')));
+}
+
+void Form1::inputLostChanged(bool lost, qint64 gapMs) {
+  showTime();
+  if (lost) return;
+  const QString text =
+      QStringLiteral("音声サーバーとの接続が %1 秒間切れていました。その間は無音として録音しました。録音は続いています。")
+          .arg((gapMs + 500) / 1000);
+  announce(text);
+  seams_.prompter->notice(this, text, Prompter::Icon::Information);
+}
+
+void Form1::marked(int number, bool stored) {
+  if (!stored) {
+    seams_.prompter->notice(this, QStringLiteral("この録音には、これ以上マークを付けられません。"),
+                            Prompter::Icon::Exclamation);
+    return;
+  }
+  flash_ = QStringLiteral("マーク %1").arg(number);
+  flashFor_.start();
+  announce(flash_);
+  showTime();
+}
+
+void Form1::announce(const QString& text) {
+  // The time box tells what happens: a screen reader hears its description change.
+  timeBox_->setAccessibleDescription(text);
+  QAccessibleEvent event(timeBox_, QAccessible::DescriptionChanged);
+  QAccessible::updateAccessibility(&event);
 }
 
 void Form1::recordingFinished(const RecordingResult& result) {
+  if (!result.started) {
+    // The warning says what it always said; what really failed follows in a line of its own.
+    const RecordingFailure failure = result.failure.value_or(RecordingFailure{});
+    QString text = EncoderUnavailableMessage();
+    if (failure.cause != FailureCause::Component) text += kCrLf + FailureLine(failure);
+    seams_.prompter->message(this, text, Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
+    seams_.help->showTopic(this, HelpFilePath(), kEncoderHelpTopic);
+    return;
+  }
   QString text;
   if (result.endedByItself)
     text = result.complete ? QStringLiteral("録音が止まりました。ここまでの録音は保存されています。")
@@ -328,6 +588,8 @@ void Form1::recordingFinished(const RecordingResult& result) {
   else if (result.failure)
     text = result.complete ? QStringLiteral("録音の最後を書き込めませんでした。それまでの録音は保存されています。")
                            : QStringLiteral("録音ファイルを正しく閉じられませんでした。");
+  else if (!result.begunAt.isEmpty())
+    text = QStringLiteral("録音中に保存先フォルダーの名前か場所が変わったため、録音ファイルは次の場所にあります。");
   else
     return;
   text += kCrLf + QDir::toNativeSeparators(result.path);
@@ -335,57 +597,18 @@ void Form1::recordingFinished(const RecordingResult& result) {
   seams_.prompter->message(this, text, Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
 }
 
-void Form1::Command11_Click() { session_->pause(); }
-
-void Form1::Timer2_Timer() {
-  if (BlinkState) {
-    Command2->show();
-    Command8->hide();
-    BlinkState = false;
-  } else {
-    Command8->show();
-    Command2->hide();
-    BlinkState = true;
-  }
-}
-
-void Form1::StopRecording() {
-  TraceMoment("stop-click");
-  session_->stop();
-}
-
-void Form1::ShowElapsedTime() {
-  // A silent input: the warning at once, then alternating with the time, a second each.
-  const bool silent = session_->inputSilent();
-  if (silent && warnedAt_ < 0) warnedAt_ = ticks_;
-  if (!silent) warnedAt_ = -1;
-  const bool warn = silent && (ticks_ - warnedAt_) / 10 % 2 == 0;
-  // The text changes once a second: drawn again only then.
-  const QString text = warn ? QStringLiteral("入力なし") : ElapsedText(session_->elapsedMs());
-  if (Label1->text() != text) Label1->setText(text);
-  if (ticks_ % 10 == 0 || silent != hinted_) showTimeBoxHint();
-  hinted_ = silent;
-  ++ticks_;
-}
-
-void Form1::Encoder_OnStateChange(int state) { Text1->setText(QString::number(state)); }
-
-void Form1::StopOnClose() {
-  // A start waiting for the quality is withdrawn; a recording is completed, and the
-  // session finishes it even after the window has gone.
+void Form1::closeEvent(QCloseEvent* event) {
+  // A start waiting for an answer is withdrawn; a recording is completed, and the session
+  // finishes it even after the window has gone.
   startWithdrawn_ = true;
   session_->stop();
-}
-
-void Form1::closeEvent(QCloseEvent* event) {
-  StopOnClose();
   event->accept();
 }
 
 void Form1::keyPressEvent(QKeyEvent* event) {
   // The pause button is the window's cancel button, while it is shown.
   if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-    if (Command11->isVisible()) Command11->click();
+    if (pauseButton_->isVisible()) pauseButton_->click();
     return;
   }
   QMainWindow::keyPressEvent(event);
@@ -393,32 +616,32 @@ void Form1::keyPressEvent(QKeyEvent* event) {
 
 // ---- Other commands --------------------------------------------------------------------
 
-void Form1::Command1_Click() {
+void Form1::openSettings() {
   config_.open([this] { return new frmConfig(seams_); });
 }
 
-void Form1::Command4_Click() {
+void Form1::playLatest() {
   player_.open([this] { return new frmPlayer(seams_); });
 }
 
-void Form1::Command5_Click() {
+void Form1::openVolumeControl() {
   startOutsideProgram(QStringLiteral("pavucontrol"), {QStringLiteral("-t"), QStringLiteral("4")});
 }
 
-void Form1::MFPlay_Click() {
+void Form1::playFile() {
   player2_.open([this] { return new frmPlayer2(seams_); });
 }
 
-void Form1::MEnd_Click() {
+void Form1::endProgram() {
   // Unlike closing, ending keeps no window's closing steps. A running recording is still
   // completed: the session does it as the program ends, so that the file plays in full.
   startWithdrawn_ = true;
   QCoreApplication::exit(0);
 }
 
-void Form1::MHelp2_Click() { seams_.help->showContents(this, HelpFilePath()); }
+void Form1::openHelp() { seams_.help->showContents(this, HelpFilePath()); }
 
-void Form1::MAbout_Click() {
+void Form1::openAbout() {
   about_.open([this] { return new frmAbout(seams_.launcher); });
 }
 

@@ -10,8 +10,7 @@
 #include <QWidget>
 
 #include "help/HTMLHelp.h"
-#include "recording/Encoder.h"
-#include "recording/EncoderFactory.h"
+#include "recording/PulseSource.h"
 
 namespace tallowen {
 
@@ -117,16 +116,6 @@ class SystemHelpDesk : public HelpDesk {
   }
 };
 
-class DefaultAudioInput : public AudioInputChoice {
- public:
-  void adjust(Source&) override {}
-};
-
-class BuiltInEncoders : public EncoderFactory {
- public:
-  std::unique_ptr<Encoder> create() override { return std::make_unique<Encoder>(); }
-};
-
 }  // namespace
 
 Seams SystemSeams() {
@@ -134,9 +123,8 @@ Seams SystemSeams() {
   static SystemLauncher launcher;
   static SystemClock clock;
   static SystemHelpDesk help;
-  static DefaultAudioInput audioInput;
-  static BuiltInEncoders encoders;
-  return Seams{&prompter, &launcher, &clock, &help, &audioInput, &encoders};
+  static PulseSources sound;
+  return Seams{&prompter, &launcher, &clock, &help, &sound};
 }
 
 }  // namespace tallowen

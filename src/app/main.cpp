@@ -22,7 +22,7 @@ int run(int argc, char* argv[]) {
   });
 
   tallowen::Form1 window(seams);
-  window.Form_Load();
+  window.load();
   window.show();
   const int status = app.exec();
   // Windows that outlived the main window (players, settings, About) go with the program.

@@ -1,15 +1,14 @@
 #include "companion/RecordingCheck.h"
 
-#include <QAudioDevice>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QMediaDevices>
 #include <QTemporaryFile>
 #include <algorithm>
 
 #include "recording/Codec.h"
-#include "recording/EncoderError.h"
+#include "recording/PulseSource.h"
+#include "recording/RecordingFailure.h"
 #include "settings/modINI.h"
 
 namespace tallowen {
@@ -19,10 +18,10 @@ namespace {
 Finding encoderFinding(const QString& missing) {
   if (missing.isEmpty())
     return {
-        Check::Encoder, true, QStringLiteral("WMA エンコーダー (FFmpeg の wmav2 と asf) を使えます。"), {}};
+        Check::Encoder, true, QStringLiteral("WMA エンコーダー (FFmpeg の wmav2) を使えます。"), {}};
   return {Check::Encoder, false, QStringLiteral("FFmpeg に録音に必要な部品がありません: %1").arg(missing),
-          QStringLiteral("Debian の libavcodec59 と libavformat59 パッケージをインストールしてください"
-                         " (sudo apt install libavcodec59 libavformat59)。")};
+          QStringLiteral("Debian の libavcodec59 パッケージをインストールしてください"
+                         " (sudo apt install libavcodec59)。")};
 }
 
 Finding audioFinding(bool present, const QString& name) {
@@ -100,11 +99,11 @@ CheckInputs GatherInputs() {
   QString codecMissing;
   try {
     codecMissing = LoadedCodec().missingComponents();
-  } catch (const EncoderError& e) {
-    codecMissing = e.reason();
+  } catch (const RecordingError& e) {
+    codecMissing = e.detail();
   }
-  const QAudioDevice input = QMediaDevices::defaultAudioInput();
-  return {codecMissing, !input.isNull(), input.description(), ProbeFolder(SaveFolderPath())};
+  const PulseSources::DefaultInput input = PulseSources::defaultInput();
+  return {codecMissing, input.problem.isEmpty(), input.description, ProbeFolder(SaveFolderPath())};
 }
 
 }  // namespace tallowen

@@ -10,22 +10,26 @@
 #include <QPushButton>
 #include <QStandardPaths>
 
-#include "platform/Twips.h"
-#include "recording/Encoder.h"
-#include "recording/EncoderFactory.h"
-#include "recording/FailureText.h"
-#include "settings/modINI.h"
+#include "config/EncoderWarning.h"
 #include "platform/ApplicationFolder.h"
+#include "platform/LocaleCodec.h"
 #include "platform/Pictures.h"
 #include "platform/TextFit.h"
 #include "platform/ToolWindow.h"
+#include "platform/Twips.h"
+#include "recording/Codec.h"
+#include "recording/Profiles.h"
+#include "recording/RecordingFailure.h"
+#include "settings/ProfileFile.h"
+#include "settings/SettingsLog.h"
+#include "settings/modINI.h"
 
 namespace tallowen {
 
 namespace {
 
-// The folder browser opens on the desktop, as it always did; without a desktop folder, in
-// the home folder rather than wherever the program was started from.
+// The folder browser opens on the desktop; without a desktop folder, in the home folder
+// rather than wherever the program was started from.
 QString browseStart() {
   const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
   return !desktop.isEmpty() && QFileInfo(desktop).isDir() ? desktop : QDir::homePath();
@@ -40,41 +44,53 @@ frmConfig::frmConfig(const Seams& seams, QWidget* parent) : QDialog(parent), sea
   MakeToolWindow(this);
   setFixedSize(px(7200), px(1785));
 
-  Label1 = new QLabel(QStringLiteral("保存場所"), this);
-  Label1->setGeometry(place(120, 120, 1335, 255));
-  Text1 = new QLineEdit(this);
-  Text1->setGeometry(place(120, 360, 6015, 270));
-  Command2 = new QPushButton(QStringLiteral("参照"), this);
-  Command2->setGeometry(place(6240, 360, 855, 255));
-  Label2 = new QLabel(QStringLiteral("録音品質"), this);
-  Label2->setGeometry(place(120, 720, 1935, 255));
-  Combo1 = new QComboBox(this);
-  Combo1->setGeometry(place(120, 960, 6975, 300));
-  Combo1->setEditable(true);
-  Combo1->setInsertPolicy(QComboBox::NoInsert);  // typed text is taken as it is, not listed
-  Command1 = new QPushButton(QStringLiteral("OK"), this);
-  Command1->setGeometry(place(120, 1320, 975, 375));
-  Command3 = new QPushButton(QStringLiteral("キャンセル"), this);
-  Command3->setGeometry(place(1200, 1320, 975, 375));
+  folderLabel_ = new QLabel(QStringLiteral("保存場所"), this);
+  folderLabel_->setGeometry(place(120, 120, 1335, 255));
+  folderEdit_ = new QLineEdit(this);
+  folderEdit_->setGeometry(place(120, 360, 6015, 270));
+  folderEdit_->setAccessibleName(QStringLiteral("保存場所"));
+  folderEdit_->setAccessibleDescription(QStringLiteral("録音ファイルを保存するフォルダー"));
+  folderLabel_->setBuddy(folderEdit_);
+  browseButton_ = new QPushButton(QStringLiteral("参照"), this);
+  browseButton_->setGeometry(place(6240, 360, 855, 255));
+  browseButton_->setAccessibleName(QStringLiteral("保存場所を参照"));
+  browseButton_->setAccessibleDescription(QStringLiteral("フォルダーを選ぶ画面を開きます"));
+  qualityLabel_ = new QLabel(QStringLiteral("録音品質"), this);
+  qualityLabel_->setGeometry(place(120, 720, 1935, 255));
+  qualityBox_ = new QComboBox(this);
+  qualityBox_->setGeometry(place(120, 960, 6975, 300));
+  qualityBox_->setEditable(true);
+  qualityBox_->setInsertPolicy(QComboBox::NoInsert);  // typed text is taken as it is, not listed
+  qualityBox_->setAccessibleName(QStringLiteral("録音品質"));
+  qualityLabel_->setBuddy(qualityBox_);
+  okButton_ = new QPushButton(QStringLiteral("OK"), this);
+  okButton_->setGeometry(place(120, 1320, 975, 375));
+  okButton_->setAccessibleName(QStringLiteral("OK"));
+  okButton_->setAccessibleDescription(QStringLiteral("設定を保存して閉じます"));
+  cancelButton_ = new QPushButton(QStringLiteral("キャンセル"), this);
+  cancelButton_->setGeometry(place(1200, 1320, 975, 375));
+  cancelButton_->setAccessibleName(QStringLiteral("キャンセル"));
+  cancelButton_->setAccessibleDescription(QStringLiteral("設定を変えずに閉じます"));
   const std::pair<QWidget*, const char*> names[] = {
-      {Label1, "Label1"}, {Text1, "Text1"},       {Command2, "Command2"}, {Label2, "Label2"},
-      {Combo1, "Combo1"}, {Command1, "Command1"}, {Command3, "Command3"}};
+      {folderLabel_, "Label1"}, {folderEdit_, "Text1"},  {browseButton_, "Command2"}, {qualityLabel_, "Label2"},
+      {qualityBox_, "Combo1"},  {okButton_, "Command1"}, {cancelButton_, "Command3"}};
   for (const auto& [widget, name] : names) widget->setObjectName(QString::fromLatin1(name));
   // Neither OK nor Cancel is the default or the cancel button.
-  for (QPushButton* button : {Command1, Command2, Command3}) {
+  for (QPushButton* button : {okButton_, browseButton_, cancelButton_}) {
     button->setAutoDefault(false);
     button->setDefault(false);
   }
-  setTabOrder(Text1, Combo1);
-  setTabOrder(Combo1, Command1);
-  setTabOrder(Command1, Command2);
-  setTabOrder(Command2, Command3);
+  setTabOrder(folderEdit_, qualityBox_);
+  setTabOrder(qualityBox_, okButton_);
+  setTabOrder(okButton_, browseButton_);
+  setTabOrder(browseButton_, cancelButton_);
 
-  connect(Command1, &QPushButton::clicked, this, &frmConfig::Command1_Click);
-  connect(Command2, &QPushButton::clicked, this, &frmConfig::Command2_Click);
-  connect(Command3, &QPushButton::clicked, this, &frmConfig::Command3_Click);
+  connect(okButton_, &QPushButton::clicked, this, &frmConfig::confirm);
+  connect(browseButton_, &QPushButton::clicked, this, &frmConfig::browse);
+  connect(cancelButton_, &QPushButton::clicked, this, &QWidget::close);
   FitTexts(this);
-  Form_Load();
+  load();
+  folderEdit_->setFocus(Qt::OtherFocusReason);
 }
 
 bool frmConfig::isListed(const QString& profileName) {
@@ -90,48 +106,73 @@ QString frmConfig::folderToStore(const QString& typed) {
   return typed.endsWith(QLatin1Char('/')) ? typed.chopped(1) : typed;
 }
 
-void frmConfig::Form_Load() {
+void frmConfig::load() {
   const QString profile = ReadSetting(kQualitySetting);
   const QString folder = ReadSetting(kSaveFolderSetting);
-  Combo1->setEditText(profile);
-  Text1->setText(folder.isEmpty() ? DefaultSaveFolder() : folder);
+  qualityBox_->setEditText(profile);
+  folderEdit_->setText(folder.isEmpty() ? DefaultSaveFolder() : folder);
   try {
-    std::unique_ptr<Encoder> encoder = seams_.encoders->create();
-    ProfileCollection& profiles = encoder->profileCollection();
+    // The qualities come from the profile list; what can fail is the recording module.
+    CheckCodecModule();
+    const ProfileCollection profiles;
     for (int i = 0; i < profiles.count(); ++i) {
       const QString name = profiles.item(i).name;
-      if (isListed(name)) Combo1->addItem(name);
+      if (isListed(name)) qualityBox_->addItem(name);
     }
-  } catch (const EncoderError&) {
+  } catch (const RecordingError& e) {
+    qCWarning(lcSettings) << "the qualities cannot be listed:" << e.detail();
     seams_.prompter->message(this, EncoderUnavailableMessage(), Prompter::Icon::Exclamation,
                              Prompter::Buttons::Ok);
     seams_.help->showTopic(this, HelpFilePath(), kEncoderHelpTopic);
   }
   // The combo box takes the first item added to an empty list as its text; the stored
   // name stays, listed or not.
-  Combo1->setCurrentIndex(-1);
-  Combo1->setEditText(profile);
+  qualityBox_->setCurrentIndex(-1);
+  qualityBox_->setEditText(profile);
 }
 
-void frmConfig::Command1_Click() {
-  const QString typed = Text1->text();
-  WriteSetting(kSaveFolderSetting, folderToStore(typed));
-  WriteSetting(kQualitySetting, Combo1->currentText());
+QString frmConfig::storeProblem(const QString& what, const QString& value) const {
+  switch (ValueStoreProblem(value)) {
+    case StoreProblem::None:
+      return QString();
+    case StoreProblem::TooLong:
+      return QStringLiteral("%1が長すぎて、設定ファイルに保存すると読み返せません (保存できるのは %2 バイトまでです)。")
+          .arg(what)
+          .arg(kMaxProfileValueBytes);
+    case StoreProblem::LineBreak:
+      return QStringLiteral("%1に改行が含まれているため、設定ファイルに保存できません。").arg(what);
+    case StoreProblem::NotInCodePage:
+      return QStringLiteral("%1に、設定ファイルの文字コード (%2) で表せない文字が含まれているため、保存できません。")
+          .arg(what, QString::fromLatin1(LocaleCodec::system().codeset()));
+  }
+  return QString();
+}
+
+void frmConfig::confirm() {
+  const QString typed = folderEdit_->text();
+  const QString folder = folderToStore(typed);
+  // A folder is kept only as it reads back: one cut short or broken at a line would send
+  // the recordings to a folder nobody chose.
+  QString problem = storeProblem(QStringLiteral("保存場所のパス"), folder);
+  if (problem.isEmpty()) problem = storeProblem(QStringLiteral("録音品質"), qualityBox_->currentText());
+  if (!problem.isEmpty()) {
+    seams_.prompter->message(this, problem + QStringLiteral("\r\n別のフォルダーを選んでください。"),
+                             Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
+    folderEdit_->setFocus(Qt::OtherFocusReason);
+    return;
+  }
+  WriteSetting(kSaveFolderSetting, folder);
+  WriteSetting(kQualitySetting, qualityBox_->currentText());
   // One level only, and no word if it fails: the next recording start tells the user.
-  if (!typed.isEmpty()) QDir().mkdir(typed);
+  if (!typed.isEmpty() && !QDir().mkdir(typed) && !QFileInfo(typed).isDir())
+    qCInfo(lcSettings) << "the save folder was not made:" << typed;
   close();
 }
 
-void frmConfig::Command2_Click() {
-  const QString folder = BrowseForFolder();
-  if (!folder.isEmpty()) Text1->setText(folder);
+void frmConfig::browse() {
+  const QString folder = seams_.prompter->chooseFolder(this, QStringLiteral("フォルダを指定"), browseStart());
+  if (!folder.isEmpty()) folderEdit_->setText(folder);
 }
-
-QString frmConfig::BrowseForFolder() {
-  return seams_.prompter->chooseFolder(this, QStringLiteral("フォルダを指定"), browseStart());
-}
-
-void frmConfig::Command3_Click() { close(); }
 
 void frmConfig::keyPressEvent(QKeyEvent* event) {
   // Enter and Esc press neither OK nor Cancel.

@@ -15,19 +15,8 @@ namespace tallowen {
 class frmConfig : public QDialog {
   Q_OBJECT
  public:
-  // Loads the dialog: the stored settings and the encoder's profiles.
+  // Loads the dialog: the stored settings and the recording qualities.
   explicit frmConfig(const Seams& seams, QWidget* parent = nullptr);
-
-  QLabel* Label1;
-  QLineEdit* Text1;
-  QPushButton* Command2;  // browse
-  QLabel* Label2;
-  QComboBox* Combo1;
-  QPushButton* Command1;  // OK
-  QPushButton* Command3;  // cancel
-
-  // The folder browser, opening on the desktop: a folder, or empty when the user cancels.
-  QString BrowseForFolder();
 
   // Video and screen-capture profiles are not offered for a voice recorder.
   static bool isListed(const QString& profileName);
@@ -38,12 +27,20 @@ class frmConfig : public QDialog {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
-  void Form_Load();
-  void Command1_Click();
-  void Command2_Click();
-  void Command3_Click();
+  void load();
+  void confirm();
+  void browse();
+  // Why `value`, for the field named `what`, cannot be kept as it is; empty when it can.
+  QString storeProblem(const QString& what, const QString& value) const;
 
   Seams seams_;
+  QLabel* folderLabel_;
+  QLineEdit* folderEdit_;
+  QPushButton* browseButton_;
+  QLabel* qualityLabel_;
+  QComboBox* qualityBox_;
+  QPushButton* okButton_;
+  QPushButton* cancelButton_;
 };
 
 }  // namespace tallowen

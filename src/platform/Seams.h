@@ -10,9 +10,9 @@ class QWidget;
 
 namespace tallowen {
 
-// The recording's own seams, defined with the encoder (recording/EncoderFactory.h).
-class EncoderFactory;
-class AudioInputChoice;
+// Where recordings get their sound: the sound server, or a sound file in the tests
+// (recording/SoundSource.h).
+class SoundSources;
 
 // Message boxes (caption "Tallowen") and modal windows.
 class Prompter {
@@ -66,8 +66,7 @@ struct Seams {
   Launcher* launcher = nullptr;
   Clock* clock = nullptr;
   HelpDesk* help = nullptr;
-  AudioInputChoice* audioInput = nullptr;
-  EncoderFactory* encoders = nullptr;
+  SoundSources* sound = nullptr;
 };
 
 }  // namespace tallowen

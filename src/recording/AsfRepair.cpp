@@ -1,5 +1,7 @@
 #include "recording/AsfRepair.h"
 
+#include "recording/AsfFormat.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,55 +18,8 @@ namespace tallowen {
 
 namespace {
 
-using Guid = std::array<uint8_t, 16>;
+using namespace asf;
 
-// GUIDs as ASF stores them: the first three fields little-endian.
-constexpr Guid guid(uint32_t a, uint16_t b, uint16_t c, std::array<uint8_t, 8> d) {
-  return {uint8_t(a),
-          uint8_t(a >> 8),
-          uint8_t(a >> 16),
-          uint8_t(a >> 24),
-          uint8_t(b),
-          uint8_t(b >> 8),
-          uint8_t(c),
-          uint8_t(c >> 8),
-          d[0],
-          d[1],
-          d[2],
-          d[3],
-          d[4],
-          d[5],
-          d[6],
-          d[7]};
-}
-
-constexpr Guid kHeaderObject =
-    guid(0x75B22630, 0x668E, 0x11CF, {0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C});
-constexpr Guid kDataObject =
-    guid(0x75B22636, 0x668E, 0x11CF, {0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C});
-constexpr Guid kFileProperties =
-    guid(0x8CABDCA1, 0xA947, 0x11CF, {0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65});
-constexpr Guid kStreamProperties =
-    guid(0xB7DC0791, 0xA9B7, 0x11CF, {0x8E, 0xE6, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65});
-// The objects that may follow the data: the indexes.
-constexpr Guid kTrailingObjects[] = {
-    guid(0x33000890, 0xE5B1, 0x11CF, {0x89, 0xF4, 0x00, 0xA0, 0xC9, 0x03, 0x49, 0xCB}),  // simple index
-    guid(0xD6E229D3, 0x35DA, 0x11D1, {0x90, 0x34, 0x00, 0xA0, 0xC9, 0x03, 0x49, 0xBE}),  // index
-    guid(0xFEB103F8, 0x12AD, 0x4C64, {0x84, 0x0F, 0x2A, 0x1D, 0x2F, 0x7A, 0xD4, 0x8C}),  // media object index
-    guid(0x3CB73FD0, 0x0C4A, 0x4803, {0x95, 0x3D, 0xED, 0xF7, 0xB6, 0x22, 0x8F, 0x0C}),  // timecode index
-};
-
-constexpr uint64_t kObjectHeaderSize = 24;  // GUID and 64-bit size
-constexpr uint64_t kHeaderObjectSize = 30;  // ... and object count, two reserved bytes
-constexpr uint64_t kDataObjectSize = 50;    // ... file id, packet count, two reserved bytes
-constexpr uint64_t kFilePropertiesSize = 104;
-// Offsets inside the File Properties Object.
-constexpr int kFpFileSize = 40, kFpPackets = 56, kFpPlayDuration = 64, kFpSendDuration = 72, kFpPreroll = 80,
-              kFpMinPacket = 92, kFpMaxPacket = 96;
-// Offsets inside the Data Object.
-constexpr int kDoSize = 16, kDoPackets = 40;
-// Where a Stream Properties Object's type-specific data (WAVEFORMATEX for audio) starts.
-constexpr uint64_t kSpTypeData = 78;
 constexpr uint64_t kMaxHeaderBytes = 16 << 20;
 constexpr uint64_t kMinPacketBytes = 20, kMaxPacketBytes = 1 << 20;
 // No player buffers a day. A larger preroll is a damaged header, and would overflow once
@@ -73,18 +28,6 @@ constexpr uint64_t kMaxPrerollMs = 24ull * 3600 * 1000;
 // Real files end in one index object or a few; more is not an index.
 constexpr int kMaxTrailingObjects = 64;
 constexpr int64_t kReadChunk = 256 * 1024;
-
-uint64_t le(const uint8_t* p, int bytes) {
-  uint64_t v = 0;
-  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
-  return v;
-}
-
-void putLe64(uint8_t* p, uint64_t v) {
-  for (int i = 0; i < 8; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-
-bool isGuid(const uint8_t* p, const Guid& g) { return std::memcmp(p, g.data(), g.size()) == 0; }
 
 // Reads exactly `size` bytes at `offset`: 0, -1 at the end of the file, or an errno.
 int readAt(int fd, void* buffer, int64_t size, int64_t offset) {
@@ -322,7 +265,7 @@ class Mender {
 
 }  // namespace
 
-AsfRepairOutcome RepairAsfDescriptor(int fd, const QString& name, int64_t keepAtLeast) {
+AsfRepairOutcome RepairAsfDescriptor(int fd, const QString& name, int64_t keepAtLeast, const QList<Mark>& marks) {
   struct stat st;
   if (::fstat(fd, &st) != 0) return failed(name, AsfRepairOutcome::Problem::Io, qt_error_string(errno));
   if (!S_ISREG(st.st_mode))
@@ -345,6 +288,7 @@ AsfRepairOutcome RepairAsfDescriptor(int fd, const QString& name, int64_t keepAt
   // Each object lies inside the header: sizes are checked against what is left, so that
   // no sum can overflow.
   uint64_t filePropertiesAt = 0;
+  uint64_t markRoomAt = 0, markRoomSize = 0;  // a Marker Object and the padding after it
   uint32_t formatTag = 0, sampleRate = 0;
   const auto objectCount = uint32_t(le(h + 24, 4));
   uint64_t at = kHeaderObjectSize;
@@ -358,6 +302,12 @@ AsfRepairOutcome RepairAsfDescriptor(int fd, const QString& name, int64_t keepAt
     if (isGuid(h + at, kStreamProperties) && size >= kSpTypeData + 8 && formatTag == 0) {
       formatTag = uint32_t(le(h + at + kSpTypeData, 2));
       sampleRate = uint32_t(le(h + at + kSpTypeData + 4, 4));
+    }
+    if (isGuid(h + at, kMarker)) {
+      markRoomAt = at;
+      markRoomSize = size;
+    } else if (isGuid(h + at, kPadding) && markRoomAt != 0 && markRoomAt + markRoomSize == at) {
+      markRoomSize += size;
     }
     at += size;
   }
@@ -380,7 +330,7 @@ AsfRepairOutcome RepairAsfDescriptor(int fd, const QString& name, int64_t keepAt
   if (le(fp + kFpFileSize, 8) == fileLength && le(data + kDoPackets, 8) == statedPackets &&
       statedPackets <= (fileLength - dataStart) / packetSize &&
       statedDataSize == kDataObjectSize + statedPackets * packetSize &&
-      (statedPackets == 0 || playDuration > preroll * 10000)) {
+      (statedPackets == 0 || playDuration >= preroll * 10000)) {
     bool onlyIndexes = false;
     if (const int e = m.onlyIndexesFrom(int64_t(headerSize + statedDataSize), &onlyIndexes); e != 0)
       return m.io(e);
@@ -461,12 +411,20 @@ AsfRepairOutcome RepairAsfDescriptor(int fd, const QString& name, int64_t keepAt
   const auto prerollMs = int64_t(preroll);
   const int64_t playMs = latest >= 0 ? std::max(latest + frameMs, prerollMs) : prerollMs;
 
-  putLe64(fp + kFpFileSize, uint64_t(newLength));
-  putLe64(fp + kFpPackets, uint64_t(packets));
-  putLe64(fp + kFpPlayDuration, uint64_t(playMs) * 10000);
-  putLe64(fp + kFpSendDuration, uint64_t(playMs - prerollMs) * 10000);
-  putLe64(data + kDoSize, kDataObjectSize + uint64_t(packets) * packetSize);
-  putLe64(data + kDoPackets, uint64_t(packets));
+  putLe(fp + kFpFileSize, uint64_t(newLength), 8);
+  putLe(fp + kFpPackets, uint64_t(packets), 8);
+  putLe(fp + kFpPlayDuration, uint64_t(playMs) * 10000, 8);
+  putLe(fp + kFpSendDuration, uint64_t(playMs - prerollMs) * 10000, 8);
+  putLe(data + kDoSize, kDataObjectSize + uint64_t(packets) * packetSize, 8);
+  putLe(data + kDoPackets, uint64_t(packets), 8);
+  // The marks the journal kept go into the room the header has for them.
+  if (!marks.isEmpty() && markRoomAt != 0) {
+    const QByteArray marker = MarkerObject(marks);
+    if (uint64_t(marker.size()) + kObjectHeaderSize <= markRoomSize) {
+      const QByteArray room = marker + PaddingObject(markRoomSize - uint64_t(marker.size()));
+      std::memcpy(h + markRoomAt, room.constData(), size_t(room.size()));
+    }
+  }
 
   // A torn packet goes first, so that the header never counts bytes the file lacks.
   if (newLength < m.length() && ::ftruncate(fd, off_t(newLength)) != 0) return m.io(errno);

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <cstdint>
+
+#include "recording/AsfFormat.h"
 
 namespace tallowen {
 
@@ -35,9 +38,11 @@ struct AsfRepairOutcome {
 // Works on the open descriptor `fd` alone, with pread and pwrite (its offset is not
 // moved), so that a file is mended only if it is the one the caller opened. `fd` must be
 // open for reading and, for a file that needs mending, for writing. The file is never cut
-// shorter than `keepAtLeast` bytes: what was already synced to the disk. `name` is for
-// messages only. Needs no event loop and no GUI: safe on any thread.
-AsfRepairOutcome RepairAsfDescriptor(int fd, const QString& name, int64_t keepAtLeast = 0);
+// shorter than `keepAtLeast` bytes: what was already synced to the disk. `marks`, the index
+// marks the journal kept, go into the header's room for them. `name` is for messages only.
+// Needs no event loop and no GUI: safe on any thread.
+AsfRepairOutcome RepairAsfDescriptor(int fd, const QString& name, int64_t keepAtLeast = 0,
+                                     const QList<asf::Mark>& marks = {});
 
 // The same, for the file at `path` as it is now (the tools and the tests). Never waits on
 // a FIFO and does not follow a symbolic link at the last step of the path.

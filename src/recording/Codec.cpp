@@ -7,7 +7,7 @@
 #include <QStringList>
 #include <mutex>
 
-#include "recording/EncoderError.h"
+#include "recording/RecordingFailure.h"
 
 namespace tallowen {
 
@@ -18,15 +18,9 @@ const char kModuleFile[] = "libtallowen_codec.so";
 std::mutex loadLock;
 Codec* loaded = nullptr;
 
-QString& moduleOverride() {
-  static QString file;
-  return file;
-}
-
 // Beside the executable, where the build and the install put it, and nowhere else: a
 // folder compiled in from the build could be anybody's by the time the program runs.
 QStringList candidates() {
-  if (!moduleOverride().isEmpty()) return {moduleOverride()};
   const QString exe = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
   if (exe.isEmpty()) return {};
   return {QFileInfo(exe).absolutePath() + QLatin1Char('/') + QLatin1String(kModuleFile)};
@@ -55,14 +49,9 @@ Codec& LoadCodecFrom(const QStringList& files) {
   }
   if (failures.isEmpty())
     failures << QStringLiteral("%1 is missing beside the program.").arg(QLatin1String(kModuleFile));
-  throw EncoderError(
-      EncoderFailure::Component, QString(),
+  throw RecordingError(
+      FailureCause::Component, QString(),
       QStringLiteral("The recording component cannot be loaded: %1").arg(failures.join(QLatin1Char(' '))));
-}
-
-void SetCodecModuleForTesting(const QString& file) {
-  std::lock_guard<std::mutex> lock(loadLock);
-  moduleOverride() = file;
 }
 
 Codec& LoadedCodec() {
@@ -78,7 +67,7 @@ void CheckCodecModule() {
   }
   for (const QString& file : candidates())
     if (QFileInfo(file).isFile()) return;
-  throw EncoderError(EncoderFailure::Component, QString(),
+  throw RecordingError(FailureCause::Component, QString(),
                      QStringLiteral("The recording component cannot be loaded: %1 is missing beside the program.")
                          .arg(QLatin1String(kModuleFile)));
 }

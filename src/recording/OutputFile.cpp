@@ -1,109 +1,100 @@
 #include "recording/OutputFile.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFileInfo>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
-#include "recording/EncoderError.h"
+#include "recording/RecordingFailure.h"
 #include "recording/RecordingName.h"
-
-#ifdef Q_OS_WIN
-#include <io.h>
-#else
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace tallowen {
 
 namespace {
 
-// The data, and the size the data needs; not the times. Cheaper than a full sync, which
-// matters at once a second.
-bool syncData(int fd) {
-#ifdef Q_OS_WIN
-  return _commit(fd) == 0;
-#else
-  return ::fdatasync(fd) == 0;
-#endif
-}
-
 QString shown(const QString& path) { return QDir::toNativeSeparators(path); }
+
+QString systemError(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
+// Another copy of the program may take a name of the same minute between our look and our
+// creation: the next free name is tried, this often.
+constexpr int kCreateAttempts = 20;
 
 }  // namespace
 
-OutputFile::OutputFile(const QString& path, std::shared_ptr<const DiskSpace> disk)
-    : path_(path), disk_(std::move(disk)), file_(std::make_unique<QFile>(path)) {}
+OutputFile::OutputFile(const QString& path) : path_(path), file_(std::make_unique<QFile>(path)) {}
 
 OutputFile::~OutputFile() {
   if (file_->isOpen()) file_->close();
 }
 
-std::unique_ptr<OutputFile> OutputFile::create(const QString& path, std::shared_ptr<const DiskSpace> disk) {
-  const QFileInfo info(path);
+std::unique_ptr<OutputFile> OutputFile::create(const QString& wanted) {
+  const QFileInfo info(wanted);
   const QString folder = info.absolutePath();
-  if (!QFileInfo(folder).isDir())
-    throw EncoderError(EncoderFailure::SaveFolder, folder,
-                       QStringLiteral("The folder %1 does not exist.").arg(shown(folder)));
-  if (info.exists())
-    throw EncoderError(EncoderFailure::FileExists, path,
-                       QStringLiteral("The file %1 exists already; it is not overwritten.").arg(shown(path)));
-
-  std::unique_ptr<OutputFile> out(new OutputFile(path, std::move(disk)));
-  // NewOnly fails if another program made the file in the meantime: never overwrite.
-  // Readable, so that a repair and a copy can go through the same descriptor.
-  if (!out->file_->open(QIODevice::ReadWrite | QIODevice::NewOnly | QIODevice::Unbuffered)) {
-    const QString why =
-        QStringLiteral("The file %1 cannot be created: %2").arg(shown(path), out->file_->errorString());
-    if (QFileInfo::exists(path)) throw EncoderError(EncoderFailure::FileExists, path, why);
-    throw EncoderError(EncoderFailure::SaveFolderWrite, folder, why);
+  // A folder removed since it was chosen (or never made) is made again.
+  if (!QFileInfo(folder).isDir() && !QDir().mkpath(folder))
+    throw RecordingError(FailureCause::SaveFolder, folder,
+                         QStringLiteral("The folder %1 cannot be created.").arg(shown(folder)));
+  QString why;
+  for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+    const QString path = RecordingPath(folder, info.fileName());
+    std::unique_ptr<OutputFile> out(new OutputFile(path));
+    // NewOnly fails if another program made the file in the meantime: never overwrite.
+    // Readable, so that a repair and a copy can go through the same descriptor.
+    if (out->file_->open(QIODevice::ReadWrite | QIODevice::NewOnly | QIODevice::Unbuffered)) return out;
+    why = QStringLiteral("The file %1 cannot be created: %2").arg(shown(path), out->file_->errorString());
+    if (!QFileInfo::exists(path)) throw RecordingError(FailureCause::SaveFolderWrite, folder, why);
   }
-  return out;
+  throw RecordingError(FailureCause::FileExists, wanted, why);
 }
 
-int OutputFile::write(const uint8_t* data, int size) {
-  if (disk_ && !disk_->allows(file_->pos() + size)) {
-    writeError_ = QStringLiteral("No space left on the device.");
-    return -ENOSPC;
-  }
+void OutputFile::append(const QByteArray& bytes) {
   qint64 done = 0;
-  while (done < size) {
-    const qint64 n = file_->write(reinterpret_cast<const char*>(data) + done, size - done);
-    if (n <= 0) {
-      writeError_ = file_->errorString();
-      return -EIO;
-    }
+  while (done < bytes.size()) {
+    const qint64 n = file_->write(bytes.constData() + done, bytes.size() - done);
+    if (n <= 0)
+      throw RecordingError(FailureCause::Write, path_,
+                           QStringLiteral("Writing %1 failed: %2").arg(shown(path_), file_->errorString()));
     done += n;
   }
-  return size;
+  size_ += bytes.size();
 }
 
-int64_t OutputFile::seek(int64_t offset, int whence) {
-  switch (whence) {
-    case SEEK_SET:
-      break;
-    case SEEK_CUR:
-      offset += file_->pos();
-      break;
-    case SEEK_END:
-      offset += file_->size();
-      break;
-    default:
-      return -EINVAL;
+void OutputFile::writeAt(int64_t offset, const QByteArray& bytes) {
+  const char* p = bytes.constData();
+  qsizetype left = bytes.size();
+  while (left > 0) {
+    const ssize_t n = ::pwrite(file_->handle(), p, size_t(left), off_t(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int error = n < 0 ? errno : EIO;
+      throw RecordingError(FailureCause::Write, path_,
+                           QStringLiteral("Writing %1 failed: %2").arg(shown(path_), systemError(error)));
+    }
+    p += n;
+    left -= n;
+    offset += n;
   }
-  if (offset < 0 || !file_->seek(offset)) return -EIO;
-  return offset;
+}
+
+QString OutputFile::currentPath() const {
+  if (!file_->isOpen()) return QString();
+  const QByteArray link = "/proc/self/fd/" + QByteArray::number(file_->handle());
+  char target[4096];
+  const ssize_t n = ::readlink(link.constData(), target, sizeof target - 1);
+  if (n <= 0) return QString();
+  const QString path = QFile::decodeName(QByteArray(target, qsizetype(n)));
+  // The system names a removed file so; there is no path to give then.
+  if (path.endsWith(QLatin1String(" (deleted)"))) return QString();
+  return path;
 }
 
 bool OutputFile::removed() const {
-#ifdef Q_OS_WIN
-  return false;  // an open file cannot be deleted there
-#else
   struct stat st {};
   return ::fstat(file_->handle(), &st) == 0 && st.st_nlink == 0;
-#endif
 }
 
 void OutputFile::restoreIfRemoved() {
@@ -111,9 +102,9 @@ void OutputFile::restoreIfRemoved() {
   const QFileInfo was(path_);
   const QString folder = was.absolutePath();
   auto lost = [&](const QString& why) {
-    return EncoderError(EncoderFailure::FileLost, path_,
-                        QStringLiteral("The recording %1 was removed while recording and cannot be put back: %2")
-                            .arg(shown(path_), why));
+    return RecordingError(FailureCause::FileLost, path_,
+                          QStringLiteral("The recording %1 was removed while recording and cannot be put back: %2")
+                              .arg(shown(path_), why));
   };
   if (!QDir().mkpath(folder)) throw lost(QStringLiteral("the folder cannot be made again"));
   // Never over a file that took its place: the next free name instead.
@@ -146,20 +137,23 @@ void OutputFile::restoreIfRemoved() {
 
 void OutputFile::syncToDisk() {
   restoreIfRemoved();
-  if (!syncData(file_->handle()))
-    throw EncoderError(EncoderFailure::Write, path_,
-                       QStringLiteral("Writing %1 to the disk failed: %2")
-                           .arg(shown(path_), QString::fromLocal8Bit(std::strerror(errno))));
-  if (onSynced_) onSynced_(file_->size());
+  // The data and the size the data needs, not the times: cheaper than a full sync, which
+  // matters at once a second.
+  if (::fdatasync(file_->handle()) != 0) {
+    const int error = errno;
+    throw RecordingError(FailureCause::Write, path_,
+                         QStringLiteral("Writing %1 to the disk failed: %2").arg(shown(path_), systemError(error)));
+  }
+  if (onSynced_) onSynced_(size_);
 }
 
 void OutputFile::close() {
   if (!file_->isOpen()) return;
   // The last chance to put back a file removed since the last sync; a failure leaves the
-  // removed file as it is, for the writer to report.
+  // removed file as it is, for the caller to report.
   try {
     restoreIfRemoved();
-  } catch (const EncoderError&) {
+  } catch (const RecordingError&) {
   }
   file_->close();
 }

@@ -1,75 +1,65 @@
 #pragma once
 
+#include <QByteArray>
 #include <QFile>
 #include <QString>
 #include <functional>
 #include <memory>
-#include <optional>
-
-#include "recording/Codec.h"
 
 namespace tallowen {
 
-// How much the disk takes: the real one is asked by writing, so production needs none of
-// this; a test hands the encoder it drives a disk that fills up where it says.
-class DiskSpace {
+// The recording's file on disk, created exclusively: an existing file is never
+// overwritten. Everything the recording writes goes through here, so that every write and
+// sync is checked, and so that a file removed while it is written is put back.
+class OutputFile {
  public:
-  virtual ~DiskSpace() = default;
-  // Whether a file may grow to `size` bytes; a write past it fails with "no space left".
-  virtual bool allows(int64_t size) const = 0;
-  // The room left, when this disk says it rather than the file system.
-  virtual std::optional<int64_t> bytesFree() const { return std::nullopt; }
-};
-
-// The recording's file on disk, created exclusively (an existing file is never
-// overwritten). The muxer writes through it, so that every write and sync is ours to check,
-// and so that a file removed while it is written is put back.
-class OutputFile : public ByteSink {
- public:
-  // Throws EncoderError when the file exists, its folder is missing or not writable.
-  static std::unique_ptr<OutputFile> create(const QString& path, std::shared_ptr<const DiskSpace> disk = {});
-  ~OutputFile() override;
+  // Makes the folder if it is missing and creates the file, or the next free name of its
+  // minute ("(2)", "(3)", ...) when another program took it meanwhile. Throws RecordingError.
+  static std::unique_ptr<OutputFile> create(const QString& path);
+  ~OutputFile();
 
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
   // Where the file is: a file put back under another name has moved.
-  const QString& path() const override { return path_; }
-  int write(const uint8_t* data, int size) override;
-  int64_t seek(int64_t offset, int whence) override;
-  int64_t size() override { return file_->size(); }
-  QString writeError() const override { return writeError_; }
+  const QString& path() const { return path_; }
+  // Appends; throws RecordingError (Write) with the system's reason.
+  void append(const QByteArray& bytes);
+  // Overwrites what is at `offset` (inside what was written): the header's counts and marks.
+  void writeAt(int64_t offset, const QByteArray& bytes);
+  int64_t size() const { return size_; }
   // Puts the file back if it was removed, then has the disk keep what was written.
-  void syncToDisk() override;
-  // The same check, then closes.
-  void close() override;
+  void syncToDisk();
+  // The same check, then closes; failures are left for the caller to find.
+  void close();
 
   // The open file, for the journal and for completing the file by mending it: the name
   // may by then stand for another file. Open for reading too. -1 once closed.
   int descriptor() const { return file_->handle(); }
+  // Where the open file is now, asked of the system: a folder renamed or moved while it
+  // recorded takes the file with it. Empty when it cannot be told.
+  QString currentPath() const;
   // Called after each sync to the disk with the file's size then.
-  void setOnSynced(std::function<void(qint64 size)> onSynced) { onSynced_ = std::move(onSynced); }
+  void setOnSynced(std::function<void(int64_t size)> onSynced) { onSynced_ = std::move(onSynced); }
   // Called when the file was found removed and was made again from what it held.
   void setOnRestored(std::function<void(const QString& path, int fd)> onRestored) {
     onRestored_ = std::move(onRestored);
   }
 
+ private:
+  explicit OutputFile(const QString& path);
+  bool removed() const;
   // A file removed from its folder (the folder with it, or another file moved over its
   // name) lives on while it is open, but nobody could find it again. Then everything
   // written so far goes to a new file at its name (making the folder again if need be,
   // taking the next free name if another file stands there), and writing goes on there.
-  // Throws EncoderError (FileLost) when it cannot be put back.
+  // Throws RecordingError (FileLost) when it cannot be put back.
   void restoreIfRemoved();
 
- private:
-  OutputFile(const QString& path, std::shared_ptr<const DiskSpace> disk);
-  bool removed() const;
-
   QString path_;
-  std::shared_ptr<const DiskSpace> disk_;
   std::unique_ptr<QFile> file_;
-  QString writeError_;
-  std::function<void(qint64)> onSynced_;
+  int64_t size_ = 0;
+  std::function<void(int64_t)> onSynced_;
   std::function<void(const QString&, int)> onRestored_;
 };
 

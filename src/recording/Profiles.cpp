@@ -1,6 +1,6 @@
 #include "recording/Profiles.h"
 
-#include "recording/EncoderError.h"
+#include "recording/RecordingFailure.h"
 
 namespace tallowen {
 
@@ -29,7 +29,7 @@ const Profile* ProfileCollection::matching(const QString& text) const {
 
 const Profile& ProfileCollection::item(int index) const {
   if (index < 0 || index >= count())
-    throw EncoderError(QStringLiteral("No profile has the index %1.").arg(index));
+    throw RecordingError(QStringLiteral("No profile has the index %1.").arg(index));
   return profiles_[static_cast<size_t>(index)];
 }
 

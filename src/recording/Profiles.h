@@ -21,7 +21,7 @@ class ProfileCollection {
   explicit ProfileCollection(std::vector<Profile> profiles = BuiltInProfiles())
       : profiles_(std::move(profiles)) {}
   int count() const;
-  const Profile& item(int index) const;  // throws EncoderError outside 0..count-1
+  const Profile& item(int index) const;  // throws RecordingError outside 0..count-1
   // The first profile whose name contains the text (an empty text is in every name).
   const Profile* matching(const QString& text) const;
 

@@ -24,8 +24,6 @@ namespace tallowen {
 namespace {
 
 const QString kEntrySuffix = QStringLiteral(".entry");
-// Entries of the first journal held the path alone.
-const QString kOldEntrySuffix = QStringLiteral(".path");
 const QString kLockSuffix = QStringLiteral(".lock");
 constexpr std::string_view kMagic = "Tallowen recording journal 2\n";
 constexpr qint64 kMaxEntryBytes = 64 * 1024;
@@ -80,7 +78,8 @@ std::optional<QString> checkedPath(const QByteArray& bytes) {
   return path;
 }
 
-std::optional<QString> decodePath(std::string_view text) {
+// The bytes behind %XX escapes; nullopt for anything that is not encoded so.
+std::optional<QByteArray> percentDecode(std::string_view text) {
   QByteArray bytes;
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '%') {
@@ -95,7 +94,38 @@ std::optional<QString> decodePath(std::string_view text) {
       return std::nullopt;
     }
   }
-  return checkedPath(bytes);
+  return bytes;
+}
+
+std::optional<QString> decodePath(std::string_view text) {
+  const std::optional<QByteArray> bytes = percentDecode(text);
+  return bytes ? checkedPath(*bytes) : std::nullopt;
+}
+
+// Any text, encoded like a path but with no need to be one.
+QByteArray encodeText(const QString& text) { return text.isEmpty() ? QByteArray("%") : encodePath(text); }
+
+std::optional<QString> decodeText(std::string_view text) {
+  if (text == "%") return QString();
+  const std::optional<QByteArray> bytes = percentDecode(text);
+  if (!bytes || bytes->contains('\0')) return std::nullopt;
+  const QString decoded = QString::fromUtf8(*bytes);
+  if (decoded.toUtf8() != *bytes) return std::nullopt;  // not valid UTF-8
+  return decoded;
+}
+
+// "<ms> <data offset> <name>": one mark, appended in the order the lines come.
+constexpr int kMaxMarks = 1000;
+bool parseMark(std::string_view value, QList<asf::Mark>& marks) {
+  const size_t first = value.find(' ');
+  const size_t second = first == std::string_view::npos ? first : value.find(' ', first + 1);
+  if (second == std::string_view::npos || marks.size() >= kMaxMarks) return false;
+  const auto ms = parseNumber<int64_t>(value.substr(0, first));
+  const auto offset = parseNumber<uint64_t>(value.substr(first + 1, second - first - 1));
+  const auto name = decodeText(value.substr(second + 1));
+  if (!ms || *ms < 0 || !offset || !name) return false;
+  marks.append(asf::Mark{*ms, *name, *offset});
+  return true;
 }
 
 std::optional<JournalNote::Identity> identityOf(int fd) {
@@ -130,13 +160,7 @@ QString RecordingJournalFolder() {
 std::optional<JournalNote> ParseJournalNote(QByteArrayView bytes) {
   if (bytes.size() > kMaxEntryBytes) return std::nullopt;
   std::string_view text(bytes.data(), size_t(bytes.size()));
-  if (!text.starts_with(kMagic)) {
-    JournalNote note;
-    const std::optional<QString> path = checkedPath(bytes.toByteArray());
-    if (!path) return std::nullopt;
-    note.path = *path;
-    return note;
-  }
+  if (!text.starts_with(kMagic)) return std::nullopt;
   text.remove_prefix(kMagic.size());
 
   JournalNote note;
@@ -171,6 +195,8 @@ std::optional<JournalNote> ParseJournalNote(QByteArrayView bytes) {
       good = take(synced, parseNumber<int64_t>(value));
     else if (key == "attempts")
       good = take(attempts, parseNumber<int>(value));
+    else if (key == "mark")
+      good = parseMark(value, note.marks);
     if (!good) return std::nullopt;
   }
   if (!path || !synced || *synced < 0 || !attempts || *attempts < 0 ||
@@ -193,6 +219,9 @@ QByteArray FormatJournalNote(const JournalNote& note) {
   }
   out += "synced " + QByteArray::number(note.syncedSize) + '\n';
   out += "attempts " + QByteArray::number(note.attempts) + '\n';
+  for (const asf::Mark& m : note.marks)
+    out += "mark " + QByteArray::number(m.ms) + ' ' + QByteArray::number(m.dataOffset) + ' ' +
+           encodeText(m.name) + '\n';
   return out;
 }
 
@@ -222,6 +251,12 @@ void RecordingJournalEntry::noteSynced(int64_t size) {
   if (entryPath_.isEmpty() || size == note_.syncedSize) return;
   note_.syncedSize = size;
   writeNote(entryPath_, note_);  // when this fails, the older size still holds
+}
+
+void RecordingJournalEntry::noteMarks(const QList<asf::Mark>& marks) {
+  if (entryPath_.isEmpty() || marks == note_.marks) return;
+  note_.marks = marks;
+  writeNote(entryPath_, note_);  // when this fails, the marks noted before still hold
 }
 
 void RecordingJournalEntry::markCompleted() {
@@ -337,7 +372,7 @@ InterruptedRecording lookAt(const QString& entryPath,
   }
   found.attempts = note->attempts;
   if (beforeEachTry) beforeEachTry(note->path);
-  const AsfRepairOutcome outcome = RepairAsfDescriptor(fd.get(), note->path, note->syncedSize);
+  const AsfRepairOutcome outcome = RepairAsfDescriptor(fd.get(), note->path, note->syncedSize, note->marks);
   found.detail = outcome.error;
   found.durationMs = outcome.durationMs;
   switch (outcome.result) {
@@ -362,8 +397,7 @@ QList<InterruptedRecording> RepairInterruptedRecordings(
     const std::function<void(const QString&)>& beforeEachTry) {
   QList<InterruptedRecording> found;
   const QDir folder(entriesFolder());
-  const QStringList entries = folder.entryList(
-      {QLatin1Char('*') + kEntrySuffix, QLatin1Char('*') + kOldEntrySuffix}, QDir::Files, QDir::Name);
+  const QStringList entries = folder.entryList({QLatin1Char('*') + kEntrySuffix}, QDir::Files, QDir::Name);
   for (const QString& name : entries) {
     const QString entryPath = folder.filePath(name);
     const QString base = entryPath.left(entryPath.lastIndexOf(QLatin1Char('.')));

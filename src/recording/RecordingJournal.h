@@ -8,6 +8,8 @@
 #include <memory>
 #include <optional>
 
+#include "recording/AsfFormat.h"
+
 class QLockFile;
 
 namespace tallowen {
@@ -36,6 +38,7 @@ struct JournalNote {
   std::optional<Identity> identity;  // missing in notes from before it was kept
   int64_t syncedSize = 0;            // the file's size when it was last synced to the disk
   int attempts = 0;                  // repairs begun at start-ups
+  QList<asf::Mark> marks;            // the index marks set so far; a mending puts them back
   bool operator==(const JournalNote&) const = default;
 };
 
@@ -61,6 +64,8 @@ class RecordingJournalEntry {
   // cuts the file below it. Replaces the entry whole, so a crash leaves the old or the new.
   void noteSynced(int64_t size);
   int64_t syncedSize() const { return note_.syncedSize; }
+  // After each index mark: a recording mended after a crash keeps every mark set before it.
+  void noteMarks(const QList<asf::Mark>& marks);
   // The file is complete: its entry goes.
   void markCompleted();
   bool isWritten() const { return !entryPath_.isEmpty(); }

@@ -5,95 +5,89 @@
 #include <memory>
 #include <optional>
 
-#include "recording/EncoderError.h"
+#include "recording/RecordingResult.h"
+#include "recording/RecordingSetup.h"
+
+class QThread;
 
 namespace tallowen {
 
-class AudioInputChoice;
+class Capture;
 class Clock;
-class Encoder;
-class EncoderFactory;
+class SoundSources;
 
-// How a recording ended, for the window to tell.
-struct RecordingResult {
-  QString path;
-  bool endedByItself = false;           // the input was lost, the disk full, ...
-  std::optional<EncoderError> failure;  // what went wrong, if anything
-  bool complete = true;                 // the file is whole
-};
-
-// One recording at a time, from the record button to the complete file: it reads the
-// quality and the save folder, names the file, creates and owns the encoder, notes the
-// latest recording, and starts, pauses, resumes and stops. Nothing in it waits: each step
-// is done, or asked of the encoder, and the outcome arrives as a signal. No widgets.
+// One recording at a time, from the record button to the complete file. It owns the one
+// phase of the recording and tells it by signals; it runs the capture on a thread of its
+// own, so that nothing here waits for the disk or the sound server, and notes the latest
+// recording in the settings. No widgets.
 class RecordingSession : public QObject {
   Q_OBJECT
  public:
   enum class Phase { Idle, Starting, Recording, Paused, Stopping };
   Q_ENUM(Phase)
 
-  RecordingSession(EncoderFactory* encoders, Clock* clock, AudioInputChoice* input, QObject* parent = nullptr);
+  RecordingSession(SoundSources& sources, const Clock& clock, QObject* parent = nullptr);
   // A recording still running is completed before the session goes.
   ~RecordingSession() override;
 
   Phase phase() const { return phase_; }
-  // Whether the stored quality names a profile; false when none is stored, or when it is
-  // text no profile contains (typed in the dialog, or a name of the Windows encoder).
-  bool qualityChosen() const;
 
-  // Idle: starts a recording (Starting, then Recording, or Idle and startFailed).
-  // Paused: resumes. Otherwise nothing.
-  void start();
+  // Idle: Starting, then Recording, or Idle and `finished` with why it did not start.
+  void start(const RecordingSetup& setup);
   void pause();
   void resume();
-  // Recording or Paused: Stopping, then Idle and finished. Starting: the same once the
-  // start is done. Otherwise nothing.
+  // Starting, Recording or Paused: Stopping, then Idle and `finished`.
   void stop();
+  // While recording or paused: a mark at the moment the recording has reached. `marked`
+  // tells its number and whether the file took it.
+  void addMark(const QString& name);
+  // The marks asked for in this recording.
+  int marks() const { return marks_; }
+  // Whether the level is on screen: the capture wakes more often only while it is.
+  void setWatched(bool watched);
 
   // Recorded time in milliseconds: frozen while paused, never going back.
   qint64 elapsedMs() const;
-  // The loudest input sample since the last call (0 to 1); whether the input has been quiet
-  // for five seconds of recording. Nothing while not recording.
-  float takeInputPeak();
-  bool inputSilent();
-  // Roughly how many seconds the save folder's free space still holds: at the stored
-  // quality before a start, at the recording's while one runs. Nothing when it cannot be
-  // told.
-  std::optional<qint64> secondsOfRoom() const;
+  // The level of the next 50 ms of sound, in the order it came; none when nothing new came.
+  std::optional<float> nextPeak();
+  // The input has been quiet, or has delivered nothing, for five seconds of recording.
+  bool inputSilent() const;
+  // The sound server is gone, and the recording waits for it.
+  bool inputLost() const { return inputLost_; }
   // The file of the recording running, or of the last one.
   const QString& path() const { return path_; }
-  // The encoder of the recording running, if any.
-  Encoder* encoder() const { return encoder_.get(); }
+  // The bit rate of the recording running.
+  int bitRate() const { return setup_.profile.bitRate; }
 
  signals:
   void phaseChanged(RecordingSession::Phase phase);
-  void encoderStateChanged(int state);
-  void startFailed(const EncoderError& failure);
   void finished(const RecordingResult& result);
   // The file was removed while recording; everything recorded is in `path` now.
   void fileRestored(const QString& path);
+  void inputLostChanged(bool lost, qint64 gapMs);
+  void marked(int number, bool stored);
 
  private:
   void setPhase(Phase phase);
-  void beginEncoder();
-  void onEncoderState(int state);
-  void failStart(const EncoderError& failure);
-  void noteLatestRecording();
-  void releaseEncoderLater();
+  void onBegun(const QString& path);
+  void onEnded(const RecordingResult& result);
+  void noteLatestRecording(const QString& path);
+  void releaseCapture();
+  // Runs `step` on the capture thread.
+  template <typename Step>
+  void onCapture(Step step);
 
-  EncoderFactory* encoders_;
-  Clock* clock_;
-  AudioInputChoice* input_;
+  SoundSources& sources_;
+  const Clock& clock_;
   Phase phase_ = Phase::Idle;
-  std::unique_ptr<Encoder> encoder_;
-  quint64 encoderNumber_ = 0;  // counts the encoders made
+  RecordingSetup setup_;
+  std::unique_ptr<QThread> thread_;
+  Capture* capture_ = nullptr;  // lives on thread_
+  quint64 run_ = 0;             // tells a report of a recording that is over from the current one
   QString path_;
-  QString fileName_;  // the name the start's minute gives, before a taken name is avoided
-  QString folder_;
-  bool noted_ = false;   // LastRecorded names this recording
-  int attempts_ = 0;     // starts tried for one click: a taken name is tried again
-  int bitRate_ = 0;      // of the recording running
-  qint64 recordedMs_ = 0;          // before the current running span
+  bool inputLost_ = false;
+  int marks_ = 0;
+  qint64 recordedMs_ = 0;               // before the current running span
   std::optional<qint64> runningSince_;  // steady ms, while recording
 };
 

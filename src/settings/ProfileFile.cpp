@@ -169,8 +169,9 @@ std::optional<QByteArray> readFile(const QString& filePath) {
     return std::nullopt;
   QFile file(filePath);
   if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-  QByteArray bytes = file.readAll();
-  if (file.error() != QFileDevice::NoError) return std::nullopt;
+  // Read with a limit, whatever the size said a moment ago: the file may be growing.
+  QByteArray bytes = file.read(kMaxProfileFileBytes + 1);
+  if (file.error() != QFileDevice::NoError || bytes.size() > kMaxProfileFileBytes) return std::nullopt;
   return bytes;
 }
 
@@ -190,8 +191,8 @@ QString writeTarget(const QString& filePath) {
 
 namespace detail {
 
-QString readValue(const QByteArray& fileBytes, const QString& section, const QString& key,
-                  const LocaleCodec& codec) {
+ProfileValue readValue(const QByteArray& fileBytes, const QString& section, const QString& key,
+                       const LocaleCodec& codec) {
   const QString sectionName = lookupName(section, codec);
   const QString keyName = lookupName(key, codec);
   if (sectionName.isEmpty() || keyName.isEmpty()) return {};
@@ -200,7 +201,8 @@ QString readValue(const QByteArray& fileBytes, const QString& section, const QSt
   QByteArrayView value =
       trimBlanks(QByteArrayView(fileBytes.constData() + loc.valueStart, loc.valueParseEnd - loc.valueStart));
   if (isQuotePair(value)) value = value.sliced(1, value.size() - 2);
-  return codec.toUnicode(codec.truncateBytes(value.toByteArray(), kMaxProfileValueBytes));
+  return {codec.toUnicode(codec.truncateBytes(value.toByteArray(), kMaxProfileValueBytes)),
+          value.size() > kMaxProfileValueBytes};
 }
 
 std::optional<QByteArray> rewrite(const QByteArray& fileBytes, const QString& section, const QString& key,
@@ -238,8 +240,13 @@ std::optional<QByteArray> rewrite(const QByteArray& fileBytes, const QString& se
 
 QString ReadProfileString(const QString& filePath, const QString& section, const QString& key,
                           const LocaleCodec& codec) {
+  return ReadProfileValue(filePath, section, key, codec).text;
+}
+
+ProfileValue ReadProfileValue(const QString& filePath, const QString& section, const QString& key,
+                              const LocaleCodec& codec) {
   const std::optional<QByteArray> bytes = readFile(filePath);
-  return bytes ? detail::readValue(*bytes, section, key, codec) : QString();
+  return bytes ? detail::readValue(*bytes, section, key, codec) : ProfileValue();
 }
 
 bool WriteProfileString(const QString& filePath, const QString& section, const QString& key,

@@ -33,8 +33,9 @@ QString DefaultSaveFolder();
 // "" when the file, section or key is missing.
 QString ReadSetting(const QString& section, const QString& key);
 
-// A write that cannot be stored in either place goes to the failure handler, once per run
-// of the program, so that a user learns that the settings are not kept.
+// A write that cannot be stored goes to the failure handler, once per run of the program,
+// so that a user learns that the settings are not kept; what was written holds for the
+// rest of the run all the same.
 void WriteSetting(const QString& section, const QString& key, const QString& value);
 void SetSettingsFailureHandler(std::function<void(const QString& path)> handler);
 
@@ -45,5 +46,22 @@ inline QString ReadSetting(SettingKey setting) {
 inline void WriteSetting(SettingKey setting, const QString& value) {
   WriteSetting(QLatin1String(setting.section), QLatin1String(setting.key), value);
 }
+
+// A value as read, and whether what is stored was longer than a value reads back: then it
+// is not what anybody chose.
+struct StoredSetting {
+  QString value;
+  bool cut = false;
+};
+StoredSetting ReadStoredSetting(SettingKey setting);
+
+// Why a value could not be stored so that it reads back exactly as it is.
+enum class StoreProblem {
+  None,
+  TooLong,        // more bytes than a value reads back
+  LineBreak,      // a line break or a NUL, where a value ends
+  NotInCodePage,  // characters the settings file's code page lacks
+};
+StoreProblem ValueStoreProblem(const QString& value);
 
 }  // namespace tallowen

@@ -101,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const auto names = namesIn(file, codec);
   std::vector<QString> before;
-  for (const auto& [s, k] : names) before.push_back(detail::readValue(file, s, k, codec));
+  for (const auto& [s, k] : names) before.push_back(detail::readValue(file, s, k, codec).text);
   // Most writes go to a name the file has already, the rest to new ones.
   if (!names.empty() && (choice & 3) != 0) {
     const auto& picked = names[(choice >> 2) % names.size()];
@@ -117,14 +117,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (!storableSection(section) || !storableKey(key))
     fail("a name the file cannot hold was written", file, section, key, {});
-  const QString back = detail::readValue(*written, section, key, codec);
+  const QString back = detail::readValue(*written, section, key, codec).text;
   if (back != expectedBack(value, codec))
     fail("the written value reads back otherwise", *written, section, key,
          QStringLiteral("wrote=[%1] read=[%2]").arg(value, back));
   for (size_t i = 0; i < names.size(); ++i) {
     const auto& [s, k] = names[i];
     if (sameName(s, section, codec) && sameName(k, key, codec)) continue;
-    const QString after = detail::readValue(*written, s, k, codec);
+    const QString after = detail::readValue(*written, s, k, codec).text;
     if (after != before[i])
       fail("another key changed", *written, s, k, QStringLiteral("was=[%1] now=[%2]").arg(before[i], after));
   }

@@ -71,6 +71,22 @@ Probe probe(const QString& path) {
   return r;
 }
 
+std::vector<Chapter> chaptersOf(const QString& path) {
+  QProcess p;
+  p.start(QStringLiteral("ffprobe"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_chapters"),
+                                      QStringLiteral("-of"), QStringLiteral("json"), path});
+  std::vector<Chapter> chapters;
+  if (!p.waitForFinished(30000) || p.exitCode() != 0) return chapters;
+  const QJsonArray list =
+      QJsonDocument::fromJson(p.readAllStandardOutput()).object().value(QStringLiteral("chapters")).toArray();
+  for (const QJsonValue& c : list) {
+    const QJsonObject o = c.toObject();
+    chapters.push_back({o.value(QStringLiteral("start_time")).toString().toDouble(),
+                        o.value(QStringLiteral("tags")).toObject().value(QStringLiteral("title")).toString()});
+  }
+  return chapters;
+}
+
 std::vector<float> decodeMono(const QString& path, int sampleRate) {
   QProcess p;
   p.start(QStringLiteral("ffmpeg"),
@@ -204,5 +220,23 @@ bool MicrophoneModule::restore() {
   run(QStringLiteral("pactl"), {QStringLiteral("set-default-source"), QStringLiteral("mic")}, &status);
   return status == 0;
 }
+
+namespace {
+
+// Runs one of the test environment's functions in a shell of its own.
+bool testEnv(const QString& commands) {
+  QProcess shell;
+  shell.start(QStringLiteral("bash"), {QStringLiteral("-c"), QStringLiteral("source %1/scripts/test-env.sh && %2")
+                                                                  .arg(QStringLiteral(TALLOWEN_SOURCE_DIR), commands)});
+  return shell.waitForFinished(30000) && shell.exitStatus() == QProcess::NormalExit && shell.exitCode() == 0;
+}
+
+}  // namespace
+
+bool SoundServer::available() { return !qEnvironmentVariableIsEmpty("TEST_ENV_DIR") && !qEnvironmentVariableIsEmpty("TALLOWEN_TEST_MIC_FIFO"); }
+bool SoundServer::stop() { return testEnv(QStringLiteral("test_sound_stop")); }
+bool SoundServer::start() { return testEnv(QStringLiteral("test_sound_start")); }
+bool SoundServer::freeze() { return testEnv(QStringLiteral("kill -STOP $(test_sound_pids)")); }
+bool SoundServer::thaw() { return testEnv(QStringLiteral("kill -CONT $(test_sound_pids)")); }
 
 }  // namespace tallowen::test

@@ -23,6 +23,13 @@ struct Probe {
 };
 Probe probe(const QString& path);
 
+// A chapter as FFmpeg lists it: ASF index marks are chapters there.
+struct Chapter {
+  double start = 0;  // seconds
+  QString title;
+};
+std::vector<Chapter> chaptersOf(const QString& path);
+
 // The file's sound decoded by ffmpeg to mono floats at `sampleRate`.
 std::vector<float> decodeMono(const QString& path, int sampleRate);
 
@@ -61,6 +68,19 @@ class MicrophoneModule {
  private:
   QString id_;
   QString arguments_;
+};
+
+// The test sound server, stopped and started again, or frozen and thawed, as a user's system
+// does it (scripts/test-env.sh): PulseAudio, or PipeWire under TALLOWEN_TEST_SOUND=pipewire.
+class SoundServer {
+ public:
+  // Whether the tests run with a sound server of their own.
+  static bool available();
+  static bool stop();
+  static bool start();
+  // SIGSTOP and SIGCONT, as a laptop's suspend holds the server.
+  static bool freeze();
+  static bool thaw();
 };
 
 }  // namespace tallowen::test

@@ -10,9 +10,7 @@
 #include <vector>
 
 #include "platform/Seams.h"
-#include "recording/Encoder.h"
-#include "recording/EncoderFactory.h"
-#include "recording/FileInput.h"
+#include "support/FileSources.h"
 
 namespace tallowen::test {
 
@@ -112,71 +110,13 @@ class FakeHelpDesk : public HelpDesk {
   std::vector<HelpCall> calls;
 };
 
-// Records a known sound file at a real input's pace instead of the default input.
-class FileAudioInput : public AudioInputChoice {
- public:
-  void adjust(Source& source) override {
-    if (onAdjust) onAdjust();
-    source.setInput(file);
-    source.setRepeat(true);
-    if (startDelayMs > 0 || onCaptureThread) {
-      // The same sound, from an input that takes its time to open, as a slow device does.
-      source.setCustomInput([f = file, delay = startDelayMs, hook = onCaptureThread] {
-        if (hook) hook();
-        QThread::msleep(delay);
-        return std::make_unique<FileInput>(f, FileInput::Pace::RealTime, true);
-      });
-    }
-  }
-  QString file;
-  std::function<void()> onAdjust;         // runs in the middle of a recording start
-  int startDelayMs = 0;                   // the input opens this much later
-  std::function<void()> onCaptureThread;  // runs where the input opens, as the start begins
-};
-
-// A disk that is full at the size the test sets, which it may change at any time.
-class FillingDisk : public DiskSpace {
- public:
-  bool allows(int64_t size) const override {
-    const int64_t limit = fullAt;
-    return limit < 0 || size <= limit;
-  }
-  std::optional<int64_t> bytesFree() const override {
-    const int64_t room = free;
-    return room < 0 ? std::nullopt : std::optional<int64_t>(room);
-  }
-  std::atomic<int64_t> fullAt{-1};  // -1: never full
-  std::atomic<int64_t> free{-1};    // what it says it holds; -1: ask the file system
-};
-
-// Encoders with a profile list of the test's choice, or none at all, writing to a disk
-// the test can fill.
-class FakeEncoders : public EncoderFactory {
- public:
-  std::unique_ptr<Encoder> create() override {
-    if (!failure.isEmpty()) throw EncoderError(failure);
-    auto encoder =
-        offered ? std::make_unique<Encoder>(ProfileCollection(*offered)) : std::make_unique<Encoder>();
-    encoder->setDiskSpace(disk);
-    return encoder;
-  }
-  std::shared_ptr<const DiskSpace> diskSpace() const override { return disk; }
-  ProfileCollection profiles() const override {
-    return offered ? ProfileCollection(*offered) : ProfileCollection();
-  }
-  std::optional<std::vector<Profile>> offered;  // the built-in ones when empty
-  QString failure;                               // set: creating an encoder fails
-  std::shared_ptr<FillingDisk> disk = std::make_shared<FillingDisk>();
-};
-
 struct FakeSystem {
   FakePrompter prompter;
   FakeLauncher launcher;
   FakeClock clock;
   FakeHelpDesk help;
-  FileAudioInput audio;
-  FakeEncoders encoders;
-  Seams seams() { return Seams{&prompter, &launcher, &clock, &help, &audio, &encoders}; }
+  FileSources sound;  // a sound file instead of the default input
+  Seams seams() { return Seams{&prompter, &launcher, &clock, &help, &sound}; }
 };
 
 }  // namespace tallowen::test

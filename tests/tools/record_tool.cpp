@@ -1,7 +1,8 @@
-// Records through the encoder from the command line, for tests that need a separate
-// process (killed mid-recording) and for benchmarks.
-//   record_tool INPUT OUT.wma PROFILE_INDEX SECONDS [fast] [flush] [sync]
-// SECONDS 0 records until the input runs out (a file) or the process is killed.
+// Records a sound file through the recording session from the command line, for tests that
+// need a separate process (killed mid-recording).
+//   record_tool INPUT OUT.wma PROFILE_INDEX SECONDS [fast] [mark=MS ...]
+// SECONDS 0 records until the input runs out or the process is killed; each mark=MS sets
+// a mark that many milliseconds into the recording.
 //   record_tool repair FILE.wma
 // mends the header of a recording cut short and prints what it found.
 //   record_tool journal [die]
@@ -13,10 +14,22 @@
 #include <cstdio>
 
 #include "recording/AsfRepair.h"
-#include "recording/Encoder.h"
 #include "recording/RecordingJournal.h"
+#include "platform/Seams.h"
+#include "recording/RecordingSession.h"
+#include "support/FileSources.h"
 
 using namespace tallowen;
+
+namespace {
+
+class SystemClock : public Clock {
+ public:
+  QDateTime now() const override { return QDateTime::currentDateTime(); }
+  qint64 steadyMs() const override { return 0; }
+};
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
   QCoreApplication app(argc, argv);
@@ -39,44 +52,40 @@ int main(int argc, char* argv[]) {
     return 0;
   }
   if (args.size() < 5) {
-    std::fprintf(stderr, "usage: record_tool INPUT OUT.wma PROFILE_INDEX SECONDS [fast] [flush] [sync]\n");
+    std::fprintf(stderr, "usage: record_tool INPUT OUT.wma PROFILE_INDEX SECONDS [fast] [mark=MS ...]\n");
     return 2;
   }
-  try {
-    Encoder encoder;
-    Source& source = encoder.sourceGroupCollection().add(QStringLiteral("SG_1")).addSource(SourceType::Audio);
-    encoder.sourceGroupCollection().item(0).setProfile(encoder.profileCollection().item(args[3].toInt()));
-    source.setInput(args[1]);
-    if (args.contains(QStringLiteral("fast"))) source.setPace(Source::Pace::AsFastAsPossible);
-    encoder.setFlushPackets(args.contains(QStringLiteral("flush")));
-    encoder.setSyncToDisk(args.contains(QStringLiteral("sync")));
-    encoder.displayInfo().setAuthor(QStringLiteral("Tallowen"));
-    encoder.file().setLocalFileName(args[2]);
-    int status = 0;
-    QObject::connect(&encoder, &Encoder::stateChanged, &app, [&](int state) {
-      if (state != Encoder::Stopped) return;
-      if (!encoder.lastError().isEmpty()) {
-        std::fprintf(stderr, "%s\n", qPrintable(encoder.lastError()));
-        status = 1;
-      }
-      app.quit();
-    });
-    encoder.start();
+  const bool fast = args.contains(QStringLiteral("fast"));
+  test::FileSources sound(args[1], fast ? test::FileSources::Pace::AsFastAsPossible : test::FileSources::Pace::RealTime,
+                          args[4].toDouble() > 0);
+  SystemClock clock;
+  RecordingSession session(sound, clock);
+  int status = 0;
+  QObject::connect(&session, &RecordingSession::finished, &app, [&](const RecordingResult& result) {
+    if (result.failure && !result.failure->detail.isEmpty()) {
+      std::fprintf(stderr, "%s\n", qPrintable(result.failure->detail));
+      status = 1;
+    }
+    app.quit();
+  });
+  QObject::connect(&session, &RecordingSession::phaseChanged, &app, [&](RecordingSession::Phase phase) {
+    if (phase != RecordingSession::Phase::Recording) return;
     std::printf("recording\n");
     std::fflush(stdout);
+    int n = 0;
+    for (const QString& a : args)
+      if (a.startsWith(QLatin1String("mark=")))
+        QTimer::singleShot(a.mid(5).toInt(), &session,
+                           [&session, name = QStringLiteral("マーク %1").arg(++n)] { session.addMark(name); });
     if (const double seconds = args[4].toDouble(); seconds > 0)
-      QTimer::singleShot(int(seconds * 1000), &app, [&] {
-        try {
-          encoder.stop();
-        } catch (const EncoderError& e) {
-          std::fprintf(stderr, "%s\n", qPrintable(e.reason()));
-          status = 1;
-        }
-      });
-    app.exec();
-    return status;
-  } catch (const EncoderError& e) {
-    std::fprintf(stderr, "%s\n", qPrintable(e.reason()));
+      QTimer::singleShot(int(seconds * 1000), &session, [&session] { session.stop(); });
+  });
+  try {
+    session.start(RecordingSetup{args[2], ProfileCollection().item(args[3].toInt()), AudioInput{}});
+  } catch (const RecordingError& e) {
+    std::fprintf(stderr, "%s\n", qPrintable(e.detail()));
     return 1;
   }
+  app.exec();
+  return status;
 }

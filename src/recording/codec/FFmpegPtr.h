@@ -1,18 +1,14 @@
 #pragma once
-// RAII owners for the FFmpeg objects the recorder uses; every av_*_alloc result goes
+// RAII owners for the FFmpeg objects the encoder uses; every av_*_alloc result goes
 // straight into one of these.
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
 #include <libavutil/frame.h>
-#include <libswresample/swresample.h>
 }
 
 #include <QString>
 #include <memory>
-
-#include "recording/Codec.h"
 
 namespace tallowen {
 
@@ -31,36 +27,7 @@ struct PacketDeleter {
 };
 using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
 
-struct SwrDeleter {
-  void operator()(SwrContext* s) const { swr_free(&s); }
-};
-using SwrPtr = std::unique_ptr<SwrContext, SwrDeleter>;
-
-// An opened input (demuxer) is closed, not just freed.
-struct InputFormatDeleter {
-  void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
-};
-using InputFormatPtr = std::unique_ptr<AVFormatContext, InputFormatDeleter>;
-
-// Output contexts use our own AVIOContext, which the owner of the file frees.
-struct OutputFormatDeleter {
-  void operator()(AVFormatContext* f) const { avformat_free_context(f); }
-};
-using OutputFormatPtr = std::unique_ptr<AVFormatContext, OutputFormatDeleter>;
-
-struct IOContextDeleter {
-  void operator()(AVIOContext* io) const {
-    av_freep(&io->buffer);
-    avio_context_free(&io);
-  }
-};
-using IOContextPtr = std::unique_ptr<AVIOContext, IOContextDeleter>;
-
 // FFmpeg's own text for an error code, for messages that name what failed.
 QString avErrorText(int error);
-
-// The program's names for sample layouts and FFmpeg's.
-AVSampleFormat ToAvSampleFormat(const PcmFormat& format);
-PcmFormat FromAvSampleFormat(int sampleRate, int channels, AVSampleFormat format);
 
 }  // namespace tallowen

@@ -1,53 +1,47 @@
-#include "recording/FailureText.h"
+#include "app/FailureText.h"
 
 #include <QDir>
 
 namespace tallowen {
 
-QString EncoderUnavailableMessage() {
-  return QStringLiteral(
-             "Windows Media Encoderのインストールがまだ終了していません。しばらくおまちください。") +
-         QStringLiteral("\r\n") + QStringLiteral("この現象に関する情報がヘルプにありますのでご覧ください。");
-}
-
-QString FailureLine(const EncoderError& failure) {
-  const QString subject = QDir::toNativeSeparators(failure.subject());
+QString FailureLine(const RecordingFailure& failure) {
+  const QString subject = QDir::toNativeSeparators(failure.subject);
   QString line;
-  switch (failure.kind()) {
-    case EncoderFailure::Component:
+  switch (failure.cause) {
+    case FailureCause::Component:
       line = QStringLiteral("録音部品 (libtallowen_codec.so) を使えません。");
       break;
-    case EncoderFailure::SaveFolder:
+    case FailureCause::SaveFolder:
       line = QStringLiteral("保存先フォルダー「%1」がなく、作成することもできません。").arg(subject);
       break;
-    case EncoderFailure::SaveFolderWrite:
+    case FailureCause::SaveFolderWrite:
       line = QStringLiteral("保存先フォルダー「%1」にファイルを作成できません。").arg(subject);
       break;
-    case EncoderFailure::FileExists:
+    case FailureCause::FileExists:
       line = QStringLiteral("録音ファイル「%1」は、ほかのプログラムが先に作成しました。").arg(subject);
       break;
-    case EncoderFailure::NoInput:
+    case FailureCause::NoInput:
       line = subject.isEmpty() ? QStringLiteral("録音デバイスが見つかりません。")
                                : QStringLiteral("録音デバイス「%1」を使えません。").arg(subject);
       break;
-    case EncoderFailure::InputLost:
+    case FailureCause::InputLost:
       line = subject.isEmpty() ? QStringLiteral("録音デバイスが使えなくなりました。")
                                : QStringLiteral("録音デバイス「%1」が使えなくなりました。").arg(subject);
       break;
-    case EncoderFailure::NoProfile:
-      line = QStringLiteral("録音品質「%1」に合うプロファイルがありません。").arg(subject);
+    case FailureCause::ServerLost:
+      line = QStringLiteral("音声サーバーに接続できません。");
       break;
-    case EncoderFailure::Write:
+    case FailureCause::Write:
       line = QStringLiteral("録音ファイル「%1」に書き込めません。").arg(subject);
       break;
-    case EncoderFailure::FileLost:
+    case FailureCause::FileLost:
       line = QStringLiteral("録音ファイル「%1」かその保存先フォルダーが、録音中に削除されました。").arg(subject);
       break;
-    case EncoderFailure::Other:
+    case FailureCause::Other:
       line = QStringLiteral("録音できません。");
       break;
   }
-  if (!failure.reason().isEmpty()) line += QStringLiteral(" (%1)").arg(failure.reason());
+  if (!failure.detail.isEmpty()) line += QStringLiteral(" (%1)").arg(failure.detail);
   return line;
 }
 

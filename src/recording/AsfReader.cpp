@@ -1,0 +1,126 @@
+#include "recording/AsfReader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFile>
+
+namespace tallowen {
+
+using namespace asf;
+
+namespace {
+
+// A header larger than this is not a recording's: a list of thousands of files reads each
+// header whole, and never more.
+constexpr uint64_t kMaxHeaderBytes = 256 * 1024;
+
+QString utf16(const uint8_t* p, uint64_t bytes) {
+  QString text;
+  for (uint64_t i = 0; i + 1 < bytes; i += 2) {
+    const char16_t c = char16_t(p[i] | (p[i + 1] << 8));
+    if (c == 0) break;
+    text.append(QChar(c));
+  }
+  return text;
+}
+
+// The markers of a Marker Object's body; nothing when a field runs past its end.
+std::optional<QList<Mark>> readMarkers(const uint8_t* p, uint64_t size, int64_t prerollMs) {
+  if (size < 24) return std::nullopt;
+  const uint64_t count = le(p + 16, 4);
+  const uint64_t nameLength = le(p + 22, 2);
+  uint64_t at = 24 + nameLength;
+  QList<Mark> marks;
+  for (uint64_t i = 0; i < count; ++i) {
+    if (at > size || size - at < 18) return std::nullopt;
+    Mark m;
+    m.dataOffset = le(p + at, 8);
+    const uint64_t time = le(p + at + 8, 8);
+    const uint64_t entry = le(p + at + 16, 2);
+    if (entry < 12 || size - at - 18 < entry) return std::nullopt;
+    const uint64_t chars = le(p + at + 26, 4);
+    if (chars * 2 > entry - 12) return std::nullopt;
+    m.ms = std::max<int64_t>(int64_t(time / 10000) - prerollMs, 0);
+    m.name = utf16(p + at + 30, chars * 2);
+    marks.append(m);
+    at += 18 + entry;
+  }
+  return marks;
+}
+
+}  // namespace
+
+std::optional<AsfInfo> ParseAsfHeader(const QByteArray& bytes) {
+  const auto* h = reinterpret_cast<const uint8_t*>(bytes.constData());
+  const auto length = uint64_t(bytes.size());
+  if (length < kHeaderObjectSize || !isGuid(h, kHeaderObject)) return std::nullopt;
+  const uint64_t headerSize = le(h + 16, 8);
+  if (headerSize < kHeaderObjectSize || headerSize > length) return std::nullopt;
+  AsfInfo info;
+  int64_t prerollMs = 0;
+  uint64_t playDuration = 0;
+  bool properties = false;
+  const uint64_t objects = le(h + 24, 4);
+  uint64_t at = kHeaderObjectSize;
+  // Markers come after the file properties they are timed by, but a file of another
+  // program may have them before: they are read once the whole header has been seen.
+  const uint8_t* marker = nullptr;
+  uint64_t markerSize = 0;
+  for (uint64_t i = 0; i < objects; ++i) {
+    if (headerSize - at < kObjectHeaderSize) return std::nullopt;
+    const uint64_t size = le(h + at + 16, 8);
+    if (size < kObjectHeaderSize || size > headerSize - at) return std::nullopt;
+    const uint8_t* o = h + at;
+    if (isGuid(o, kFileProperties) && size >= kFilePropertiesSize) {
+      properties = true;
+      playDuration = le(o + kFpPlayDuration, 8);
+      prerollMs = int64_t(std::min<uint64_t>(le(o + kFpPreroll, 8), 86'400'000));
+    } else if (isGuid(o, kStreamProperties) && size >= kSpTypeData + 16 && info.sampleRate == 0 &&
+               isGuid(o + kObjectHeaderSize, kAudioMedia)) {
+      info.channels = int(le(o + kSpTypeData + 2, 2));
+      info.sampleRate = int(le(o + kSpTypeData + 4, 4));
+      info.bitRate = int(le(o + kSpTypeData + 8, 4) * 8);
+    } else if (isGuid(o, kContentDescription) && size >= kObjectHeaderSize + 10) {
+      const uint64_t titleBytes = le(o + kObjectHeaderSize, 2);
+      uint64_t lengths = 0;
+      for (int f = 0; f < 5; ++f) lengths += le(o + kObjectHeaderSize + 2 * f, 2);
+      if (kObjectHeaderSize + 10 + lengths <= size) info.title = utf16(o + kObjectHeaderSize + 10, titleBytes);
+    } else if (isGuid(o, kMarker)) {
+      marker = o + kObjectHeaderSize;
+      markerSize = size - kObjectHeaderSize;
+    }
+    at += size;
+  }
+  if (!properties) return std::nullopt;
+  const int64_t playMs = int64_t(playDuration / 10000);
+  info.durationMs = std::max<int64_t>(playMs - prerollMs, 0);
+  if (marker) {
+    const std::optional<QList<Mark>> marks = readMarkers(marker, markerSize, prerollMs);
+    if (!marks) return std::nullopt;
+    info.marks = *marks;
+  }
+  return info;
+}
+
+std::optional<AsfInfo> ReadAsfInfo(const QString& path) {
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  QByteArray bytes;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    uint8_t top[kHeaderObjectSize];
+    if (::pread(fd, top, sizeof top, 0) == ssize_t(sizeof top) && isGuid(top, kHeaderObject)) {
+      const uint64_t size = le(top + 16, 8);
+      if (size >= kHeaderObjectSize && size <= kMaxHeaderBytes) {
+        bytes.resize(qsizetype(size));
+        if (::pread(fd, bytes.data(), size_t(size), 0) != ssize_t(size)) bytes.clear();
+      }
+    }
+  }
+  ::close(fd);
+  return bytes.isEmpty() ? std::nullopt : ParseAsfHeader(bytes);
+}
+
+}  // namespace tallowen

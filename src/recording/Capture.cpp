@@ -1,0 +1,416 @@
+#include "recording/Capture.h"
+
+#include <fcntl.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <algorithm>
+
+#include "platform/Trace.h"
+#include "recording/AsfRepair.h"
+#include "recording/AsfWriter.h"
+#include "recording/Codec.h"
+#include "recording/OutputFile.h"
+#include "recording/RecordingJournal.h"
+#include "recording/RecordingLog.h"
+
+namespace tallowen {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// The first sound comes in a small block, so that the recording shows at once; then
+// blocks as large as what watches them allows.
+constexpr auto kFirstBlock = 20ms;
+constexpr auto kWatchedBlock = 200ms;
+constexpr auto kUnwatchedBlock = 500ms;
+// What the disk holds is at most about a second behind: a power cut loses no more.
+constexpr auto kSyncInterval = 1000ms;
+// An input this late beyond its block has stalled: silence goes in for the time it is away.
+constexpr auto kStallGrace = 1000ms;
+constexpr auto kStallStep = 500ms;
+constexpr auto kReconnectStep = 1000ms;
+// After a stall the input may hand over what it held back; more than this ahead of the
+// clock is left out, so that the file keeps the clock's time.
+constexpr auto kAheadAllowed = 250ms;
+
+int64_t framesFor(std::chrono::milliseconds d, int rate) { return int64_t(d.count()) * rate / 1000; }
+
+}  // namespace
+
+Capture::Capture(RecordingSetup setup, SoundSources& sources, Reports reports)
+    : setup_(std::move(setup)), sources_(sources), reports_(std::move(reports)) {
+  format_ = SoundFormat{setup_.profile.sampleRate, setup_.profile.channels};
+  stallWatch_.setSingleShot(true);
+  stallWatch_.setTimerType(Qt::CoarseTimer);
+  connect(&stallWatch_, &QTimer::timeout, this, &Capture::onStall);
+  reconnect_.setInterval(kReconnectStep);
+  connect(&reconnect_, &QTimer::timeout, this, &Capture::onReconnectTick);
+}
+
+Capture::~Capture() {
+  source_.reset();
+  writer_.reset();
+  file_.reset();  // its syncs report to the journal entry
+}
+
+std::chrono::milliseconds Capture::block() const { return watched_ ? kWatchedBlock : kUnwatchedBlock; }
+
+void Capture::begin() {
+  try {
+    // The module loads here, off the window's thread, the first time it is needed.
+    Codec& codec = LoadedCodec();
+    if (const QString missing = codec.missingComponents(); !missing.isEmpty())
+      throw RecordingError(FailureCause::Component, QString(), QStringLiteral("This FFmpeg lacks %1.").arg(missing));
+    encoder_ = codec.createEncoder(setup_.profile);
+    file_ = OutputFile::create(setup_.path);
+    setup_.path = file_->path();
+    if (const int fd = ::fcntl(file_->descriptor(), F_DUPFD_CLOEXEC, 0); fd >= 0)
+      recording_.open(fd, QIODevice::ReadWrite | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle);
+    journal_ = std::make_unique<RecordingJournalEntry>(setup_.path, file_->descriptor());
+    file_->setOnSynced([this](int64_t size) {
+      if (journal_) journal_->noteSynced(size);
+    });
+    file_->setOnRestored([this](const QString& path, int fd) { followFile(path, fd); });
+    writer_ = std::make_unique<AsfWriter>(*file_, encoder_->format(),
+                                          AsfWriter::Texts{QFileInfo(setup_.path).fileName(), QStringLiteral("Tallowen")});
+    level_.start(format_.sampleRate, format_.channels);
+    silence_.assign(size_t(format_.sampleRate / 10) * size_t(format_.channels), 0.0f);
+    openSource();
+  } catch (const RecordingError& e) {
+    cleanUpFailedStart(e.failure());
+  }
+}
+
+void Capture::openSource() {
+  sourceHeard_ = false;
+  source_ = sources_.open(setup_.input, format_);
+  source_->setBlock(kFirstBlock);
+  SoundSource* source = source_.get();
+  source_->start(SoundSource::Events{
+      [this, source] {
+        if (source == source_.get()) onReady();
+      },
+      [this, source](const float* samples, int frames) {
+        if (source == source_.get()) onAudio(samples, frames);
+      },
+      [this, source](SourceLoss why, const QString& detail) {
+        if (source == source_.get()) onLost(why, detail);
+      }});
+}
+
+void Capture::cleanUpFailedStart(const RecordingFailure& why) {
+  // A file we created holds nothing but our header: it is ours to take away again.
+  source_.reset();
+  writer_.reset();
+  const bool made = file_ != nullptr;
+  file_.reset();
+  recording_.close();
+  if (made) QFile::remove(setup_.path);
+  if (journal_) journal_->markCompleted();
+  journal_.reset();
+  state_ = State::Ended;
+  RecordingResult result;
+  result.failure = why;
+  qCInfo(lcRecording) << "the recording did not start:" << why.detail;
+  report(result);
+}
+
+void Capture::report(const RecordingResult& result) {
+  result_ = result;
+  if (reports_.ended) reports_.ended(result);
+}
+
+RecordingResult Capture::end() {
+  if (!result_) stop();
+  return result_.value_or(RecordingResult());
+}
+
+void Capture::onReady() {
+  if (state_ == State::Opening) {
+    state_ = State::Running;
+    clock_.start();
+    sinceSync_.start();
+    if (paused_) clock_.invalidate();
+    stallWatch_.start(kFirstBlock + kStallGrace);
+    if (reports_.begun) reports_.begun(setup_.path);
+    return;
+  }
+  if (state_ == State::Reconnecting) {
+    // The sound server is back: the same recording goes on into the same file.
+    state_ = State::Running;
+    reconnect_.stop();
+    fillToClock(framesFor(kFirstBlock, format_.sampleRate));
+    const int64_t gap = lostFor_.elapsed();
+    qCInfo(lcRecording) << "the sound server came back after" << gap << "ms";
+    stallWatch_.start(kFirstBlock + kStallGrace);
+    if (reports_.inputBack) reports_.inputBack(gap);
+  }
+}
+
+void Capture::onAudio(const float* samples, int frames) {
+  if (state_ != State::Running || frames <= 0) return;
+  if (!heardSound_) {
+    heardSound_ = true;
+    TraceMoment("first-sample");
+  }
+  if (!sourceHeard_) {
+    sourceHeard_ = true;
+    // The first block showed the recording at once; larger ones from here on.
+    source_->setBlock(block());
+  }
+  stallWatch_.start(block() + kStallGrace);
+  if (paused_ || writeFailed_) return;
+  if (filledGap_) {
+    // After silence was put in, what the input held back may run ahead of the clock: the
+    // oldest of it is left out.
+    filledGap_ = false;
+    const int64_t room = std::max<int64_t>(clockFrames() + framesFor(kAheadAllowed, format_.sampleRate) - frames_, 0);
+    if (room < frames) {
+      samples += (frames - room) * format_.channels;
+      frames = int(room);
+    }
+  }
+  consume(samples, frames);
+  syncIfDue();
+}
+
+void Capture::consume(const float* samples, int frames) {
+  if (frames <= 0 || writeFailed_ || !writer_) return;
+  level_.feed(samples, frames);
+  try {
+    encoder_->encode(samples, frames, [this](const EncodedBlock& block) { writer_->write(block); });
+    frames_ += frames;
+  } catch (const RecordingError& e) {
+    writeFailed_ = true;
+    endLater(e.failure());
+  }
+}
+
+int64_t Capture::clockFrames() const {
+  const int64_t ns = runNs_ + (clock_.isValid() ? clock_.nsecsElapsed() : 0);
+  return ns / 1000 * format_.sampleRate / 1'000'000;
+}
+
+void Capture::fillToClock(int64_t leaveFrames) {
+  // Silence up to where the clock is, less what the input may still be holding.
+  int64_t gap = clockFrames() - leaveFrames - frames_;
+  if (gap <= 0) return;
+  filledGap_ = true;
+  const int chunk = int(silence_.size()) / format_.channels;
+  while (gap > 0 && !writeFailed_) {
+    const int n = int(std::min<int64_t>(gap, chunk));
+    consume(silence_.data(), n);
+    gap -= n;
+  }
+}
+
+void Capture::onStall() {
+  if (state_ != State::Running || paused_) return;
+  // The input is late: the time it stays away becomes silence, a step at a time, so that
+  // what reaches the disk keeps up with the clock meanwhile.
+  fillToClock(framesFor(block(), format_.sampleRate));
+  syncIfDue();
+  stallWatch_.start(kStallStep);
+}
+
+void Capture::onLost(SourceLoss why, const QString& detail) {
+  if (state_ == State::Ended) return;
+  const QString device = source_ ? source_->description() : QString();
+  if (state_ == State::Opening) {
+    // The input never opened.
+    const FailureCause cause = why == SourceLoss::ServerGone ? FailureCause::ServerLost : FailureCause::NoInput;
+    cleanUpFailedStart(RecordingFailure{cause, device, detail});
+    return;
+  }
+  if (state_ == State::Reconnecting) return;  // a try that failed; the next tick tries again
+  switch (why) {
+    case SourceLoss::RanOut:
+      endLater(std::nullopt);  // a sound file that ends is no failure
+      return;
+    case SourceLoss::NoInput:
+    case SourceLoss::DeviceGone:
+      endLater(RecordingFailure{FailureCause::InputLost, device, detail});
+      return;
+    case SourceLoss::ServerGone:
+      qCInfo(lcRecording) << "the sound server went away:" << detail;
+      state_ = State::Reconnecting;
+      stallWatch_.stop();
+      lostFor_.start();
+      reconnect_.start();
+      if (reports_.inputLost) reports_.inputLost();
+      return;
+  }
+}
+
+void Capture::onReconnectTick() {
+  if (state_ != State::Reconnecting) return;
+  fillToClock(0);
+  syncIfDue(true);
+  if (lostFor_.elapsed() >= std::chrono::milliseconds(kServerWait).count()) {
+    reconnect_.stop();
+    endLater(RecordingFailure{FailureCause::ServerLost, QString(),
+                              QStringLiteral("The sound server did not come back within %1 s.").arg(kServerWait.count())});
+    return;
+  }
+  // A fresh connection each try: the old one belongs to a server that is gone.
+  try {
+    openSource();
+  } catch (const RecordingError& e) {
+    qCDebug(lcRecording) << "reconnecting:" << e.detail();
+  }
+}
+
+void Capture::syncIfDue(bool now) {
+  if (!file_ || writeFailed_) return;
+  if (!now && sinceSync_.isValid() && sinceSync_.elapsed() < kSyncInterval.count()) return;
+  sinceSync_.start();
+  try {
+    file_->syncToDisk();
+  } catch (const RecordingError& e) {
+    writeFailed_ = true;
+    endLater(e.failure());
+  }
+}
+
+void Capture::setPaused(bool paused) {
+  if (paused == paused_) return;
+  paused_ = paused;
+  TraceMoment(paused ? "paused" : "resumed");
+  if (state_ == State::Opening || state_ == State::Ended) return;
+  if (paused) {
+    runNs_ += clock_.isValid() ? clock_.nsecsElapsed() : 0;
+    clock_.invalidate();
+    stallWatch_.stop();
+  } else {
+    clock_.start();
+    stallWatch_.start(block() + kStallGrace);
+  }
+}
+
+void Capture::setWatched(bool watched) {
+  if (watched == watched_) return;
+  watched_ = watched;
+  if (source_ && heardSound_) source_->setBlock(block());
+}
+
+void Capture::addMark(const QString& name) {
+  if (state_ == State::Opening || state_ == State::Ended || !writer_) return;
+  // Where the clock stands in the file: while paused, the point the recording paused at.
+  const int64_t ms = clockFrames() * 1000 / format_.sampleRate;
+  bool stored = false;
+  try {
+    stored = writer_->addMark(ms, name);
+  } catch (const RecordingError& e) {
+    qCWarning(lcRecording) << "a mark could not be written:" << e.detail();
+  }
+  if (stored) {
+    ++marks_;
+    if (journal_) journal_->noteMarks(writer_->marks());
+  }
+  if (reports_.marked) reports_.marked(marks_, stored);
+}
+
+void Capture::followFile(const QString& path, int fd) {
+  recording_.close();
+  if (const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0); copy >= 0)
+    recording_.open(copy, QIODevice::ReadWrite | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle);
+  // The removed file is beyond mending; the journal names the one put back instead.
+  const QList<asf::Mark> marks = writer_ ? writer_->marks() : QList<asf::Mark>();
+  if (journal_) journal_->markCompleted();
+  journal_ = std::make_unique<RecordingJournalEntry>(path, fd);
+  if (!marks.isEmpty()) journal_->noteMarks(marks);
+  setup_.path = path;
+  qCInfo(lcRecording) << "the recording was removed and put back at" << path;
+  if (reports_.fileRestored) reports_.fileRestored(path);
+}
+
+void Capture::endLater(const std::optional<RecordingFailure>& why) {
+  // The first reason is the one that counts.
+  if (!reason_) reason_ = why;
+  endedByItself_ = true;
+  // Not from inside the input's own callback: finishing destroys the input.
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        if (state_ != State::Ended) finish();
+      },
+      Qt::QueuedConnection);
+}
+
+void Capture::stop() {
+  if (state_ == State::Ended) return;
+  if (state_ == State::Opening) {
+    // Stopped before the input opened: the file is completed all the same.
+    state_ = State::Running;
+  }
+  finish();
+}
+
+void Capture::finish() {
+  const bool running = state_ != State::Opening;
+  state_ = State::Ended;
+  stallWatch_.stop();
+  reconnect_.stop();
+  source_.reset();
+  RecordingResult result;
+  result.started = running && file_ != nullptr;
+  result.endedByItself = endedByItself_;
+  result.failure = reason_;
+  const QString begunAt = setup_.path;
+  bool complete = false;
+  // Where the file is now: a folder renamed or moved while it recorded took it along.
+  if (file_)
+    if (const QString now = file_->currentPath(); !now.isEmpty() && now != setup_.path) {
+      qCInfo(lcRecording) << "the recording moved from" << setup_.path << "to" << now;
+      setup_.path = now;
+    }
+  if (writer_) {
+    if (writeFailed_) {
+      // The disk refused a write: the file is made whole from the packets that reached it.
+      file_->close();
+      complete = !(reason_ && reason_->cause == FailureCause::FileLost) && completeByRepair();
+    } else {
+      try {
+        encoder_->finish([this](const EncodedBlock& block) { writer_->write(block); });
+        writer_->finish();
+        file_->syncToDisk();
+        file_->close();
+        complete = true;
+        TraceMoment("file-closed");
+      } catch (const RecordingError& e) {
+        if (!result.failure) result.failure = e.failure();
+        file_->close();
+        complete = e.cause() != FailureCause::FileLost && completeByRepair();
+      }
+    }
+    result.soundMs = writer_->soundMs();
+  }
+  recording_.close();
+  result.complete = complete;
+  result.path = setup_.path;
+  if (result.path != begunAt) result.begunAt = begunAt;
+  if (complete && journal_) journal_->markCompleted();
+  writer_.reset();
+  file_.reset();
+  report(result);
+}
+
+bool Capture::completeByRepair() {
+  // Through the descriptor: the name may by now be another file's.
+  const QList<asf::Mark> marks = writer_ ? writer_->marks() : QList<asf::Mark>();
+  const AsfRepairOutcome outcome =
+      RepairAsfDescriptor(recording_.handle(), setup_.path, journal_ ? journal_->syncedSize() : 0, marks);
+  // A file that cannot be mended now stays in the journal for the next start.
+  if (outcome.result == AsfRepairOutcome::Result::Failed) {
+    qCWarning(lcRecording) << "the recording could not be completed:" << outcome.error;
+    if (!reason_) reason_ = RecordingFailure{FailureCause::Write, setup_.path, outcome.error};
+    return false;
+  }
+  TraceMoment("file-closed");
+  return true;
+}
+
+}  // namespace tallowen

@@ -1,0 +1,125 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QObject>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "recording/InputLevel.h"
+#include "recording/RecordingResult.h"
+#include "recording/RecordingSetup.h"
+#include "recording/SoundSource.h"
+
+namespace tallowen {
+
+class AsfWriter;
+class OutputFile;
+class RecordingJournalEntry;
+class WmaEncoder;
+
+// One recording's pipeline on the capture thread: the input, the file's timeline, the
+// encoder and the file. The file's timeline is the clock's: where the input delivers
+// nothing (a stalled device, a frozen or restarting sound server) silence is put in, so
+// that a minute on the clock is a minute in the file. Everything but the constructor and
+// `level` runs on the capture thread; what it has to tell goes through `Reports`, called
+// there.
+class Capture : public QObject {
+  Q_OBJECT
+ public:
+  struct Reports {
+    std::function<void(const QString& path)> begun;
+    std::function<void(const RecordingResult& result)> ended;  // once
+    std::function<void(const QString& path)> fileRestored;     // removed while recording; put back
+    std::function<void()> inputLost;                           // the sound server went away
+    std::function<void(int64_t gapMs)> inputBack;              // ... and came back
+    std::function<void(int number, bool stored)> marked;
+  };
+
+  // How long the sound server may stay away before the recording is completed.
+  static constexpr std::chrono::seconds kServerWait{60};
+
+  Capture(RecordingSetup setup, SoundSources& sources, Reports reports);
+  ~Capture() override;
+
+  // Creates the file and opens the input; `begun`, or `ended` with the reason it did not.
+  void begin();
+  // While paused the input is held and the clock stands still.
+  void setPaused(bool paused);
+  // Whether somebody watches the level: then the input hands its sound over in small
+  // blocks; otherwise in large ones, and the capture wakes seldom.
+  void setWatched(bool watched);
+  void addMark(const QString& name);
+  // Stops the input and completes the file; `ended` follows.
+  void stop();
+  // The same, for the end of the program: the result at once, whether the recording ended
+  // just now or earlier.
+  RecordingResult end();
+
+  // Any thread.
+  InputLevel& level() { return level_; }
+
+ private:
+  void openSource();
+  void onReady();
+  void onAudio(const float* samples, int frames);
+  void onLost(SourceLoss why, const QString& detail);
+  void consume(const float* samples, int frames);
+  void fillToClock(int64_t leaveFrames);
+  void onStall();
+  void onReconnectTick();
+  int64_t clockFrames() const;
+  void syncIfDue(bool now = false);
+  void endLater(const std::optional<RecordingFailure>& why);
+  void finish();
+  void report(const RecordingResult& result);
+  bool completeByRepair();
+  void followFile(const QString& path, int fd);
+  void cleanUpFailedStart(const RecordingFailure& why);
+  std::chrono::milliseconds block() const;
+
+  RecordingSetup setup_;
+  SoundSources& sources_;
+  Reports reports_;
+  SoundFormat format_;
+  std::unique_ptr<SoundSource> source_;
+  std::unique_ptr<WmaEncoder> encoder_;
+  std::unique_ptr<OutputFile> file_;
+  std::unique_ptr<AsfWriter> writer_;
+  std::unique_ptr<RecordingJournalEntry> journal_;
+  // The recording's own descriptor, kept past the file's close: completing a file that
+  // could not be finished goes through it, never through the name.
+  QFile recording_;
+  InputLevel level_;
+
+  enum class State { Opening, Running, Reconnecting, Ended };
+  State state_ = State::Opening;
+  bool paused_ = false;
+  bool watched_ = true;
+  bool heardSound_ = false;
+  bool sourceHeard_ = false;  // the source now open has delivered
+  bool writeFailed_ = false;
+  bool filledGap_ = false;  // silence was put in since the input last delivered
+  std::optional<RecordingFailure> reason_;  // the first thing that went wrong
+  bool endedByItself_ = false;
+  std::optional<RecordingResult> result_;
+
+  // The clock of the file's timeline: it runs while recording, paused or not aside.
+  QElapsedTimer clock_;
+  int64_t runNs_ = 0;        // before the current running span
+  int64_t frames_ = 0;       // put into the file, sound and silence
+  QElapsedTimer sinceSync_;
+  QTimer stallWatch_{this};  // fires when the input is overdue; a child, to move with the capture
+
+  QTimer reconnect_{this};
+  QElapsedTimer lostFor_;
+  std::vector<float> silence_;
+  int marks_ = 0;
+};
+
+}  // namespace tallowen

@@ -1,0 +1,9 @@
+#include "recording/RecordingLog.h"
+
+namespace tallowen {
+
+// Off by default (critical only): a recorder says what matters in its windows.
+Q_LOGGING_CATEGORY(lcRecording, "tallowen.recording", QtCriticalMsg)
+Q_LOGGING_CATEGORY(lcRepair, "tallowen.repair", QtCriticalMsg)
+
+}  // namespace tallowen

@@ -1,0 +1,43 @@
+#include "recording/RecordingPlan.h"
+
+#include <QDir>
+#include <QStorageInfo>
+#include <algorithm>
+
+#include "recording/RecordingName.h"
+#include "settings/modINI.h"
+
+namespace tallowen {
+
+RecordingPlan PlanRecording(const ProfileCollection& profiles) {
+  RecordingPlan plan;
+  plan.qualityText = ReadSetting(kQualitySetting);
+  if (!plan.qualityText.isEmpty())
+    if (const Profile* p = profiles.matching(plan.qualityText)) plan.profile = *p;
+  const StoredSetting folder = ReadStoredSetting(kSaveFolderSetting);
+  plan.folder = folder.value;
+  plan.folderCut = folder.cut;
+  return plan;
+}
+
+RecordingSetup SetupFor(const QString& folder, const Profile& profile, const QDateTime& now) {
+  // The separator goes in even after a folder that ends with one; the root alone is its
+  // own separator.
+  const QString base = folder == QLatin1String("/") ? folder : folder + QLatin1Char('/');
+  return RecordingSetup{base + RecordingFileName(now), profile, AudioInput{}};
+}
+
+std::optional<qint64> SecondsOfRoom(const QString& folder, int bitRate) {
+  if (bitRate <= 0 || folder.isEmpty()) return std::nullopt;
+  // A folder not made yet: the disk it will be on.
+  QDir existing(folder);
+  while (!existing.exists() && !existing.isRoot() && existing.cdUp()) {
+  }
+  const QStorageInfo storage(existing.absolutePath());
+  if (!storage.isValid()) return std::nullopt;
+  // The bit rate, and what the container adds: a header to every encoded block.
+  const double bytesPerSecond = bitRate / 8.0 * 1.2;
+  return qint64(double(std::max<qint64>(storage.bytesAvailable(), 0)) / bytesPerSecond);
+}
+
+}  // namespace tallowen
