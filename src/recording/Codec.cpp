@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <mutex>
 
+#include "platform/ApplicationFolder.h"
 #include "recording/EncoderError.h"
 
 namespace tallowen {
@@ -23,13 +24,12 @@ QString& moduleOverride() {
   return file;
 }
 
-// Beside the executable, where the build and the install put it, and nowhere else: a
-// folder compiled in from the build could be anybody's by the time the program runs.
+// In the program's own folder, where the build and the install put it, and nowhere else.
 QStringList candidates() {
   if (!moduleOverride().isEmpty()) return {moduleOverride()};
-  const QString exe = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
-  if (exe.isEmpty()) return {};
-  return {QFileInfo(exe).absolutePath() + QLatin1Char('/') + QLatin1String(kModuleFile)};
+  const QString file = CodecModulePath();
+  if (file.isEmpty()) return {};
+  return {file};
 }
 
 }  // namespace

@@ -1,12 +1,12 @@
 #include "settings/modINI.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <atomic>
 #include <unistd.h>
 
+#include "platform/ApplicationFolder.h"
 #include "platform/LocaleCodec.h"
 #include "settings/ProfileFile.h"
 
@@ -15,7 +15,8 @@ namespace tallowen {
 namespace {
 
 SettingsPlaces systemPlaces() {
-  return {QCoreApplication::applicationDirPath(),
+  const ProgramFiles& program = ThisProgramFiles();
+  return {program.installed ? QString() : program.programFolder,
           QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/Tallowen"),
           QStandardPaths::writableLocation(QStandardPaths::MusicLocation)};
 }
@@ -26,15 +27,19 @@ std::function<void(const QString&)>& failureHandler() {
 }
 std::atomic<bool> failureReported{false};
 
+bool besideTheProgram(const SettingsPlaces& places, const std::function<bool(const QString&)>& writable) {
+  return !places.applicationFolder.isEmpty() && writable(places.applicationFolder);
+}
+
 }  // namespace
 
 QString SettingsFilePathFor(const SettingsPlaces& places, const std::function<bool(const QString&)>& writable) {
-  if (writable(places.applicationFolder)) return places.applicationFolder + QStringLiteral("/setting.ini");
+  if (besideTheProgram(places, writable)) return places.applicationFolder + QStringLiteral("/setting.ini");
   return places.userFolder + QStringLiteral("/setting.ini");
 }
 
 QString DefaultSaveFolderFor(const SettingsPlaces& places, const std::function<bool(const QString&)>& writable) {
-  if (writable(places.applicationFolder)) return places.applicationFolder + QStringLiteral("/Rec");
+  if (besideTheProgram(places, writable)) return places.applicationFolder + QStringLiteral("/Rec");
   const QString music = places.musicFolder.isEmpty() ? QDir::homePath() : places.musicFolder;
   return music + QStringLiteral("/Tallowen");
 }
