@@ -16,11 +16,15 @@ deb=$("$source_dir/scripts/package.sh" "$build" "$work/out")
 version=$(dpkg-deb -f "$deb" Version)
 echo "package: $deb"
 
-# Any error or warning fails; the rest, overridden tags included, is shown.
+# Any error or warning fails, and so does a lintian that cannot run; the rest, overridden
+# tags included, is shown.
 echo "== lintian"
-lintian_out=$(lintian --display-info --pedantic --show-overrides "$deb" 2>&1) || true
+lintian_status=0
+lintian_out=$(lintian --fail-on error,warning --display-info --pedantic --show-overrides "$deb" 2>&1) ||
+  lintian_status=$?
 echo "$lintian_out"
 if grep -E '^(E|W): ' <<<"$lintian_out"; then fail "lintian found the errors or warnings above"; fi
+[[ $lintian_status == 0 ]] || fail "lintian ended with status $lintian_status"
 
 root=$work/root
 dpkg-deb -x "$deb" "$root"
@@ -29,8 +33,8 @@ id=io.github.tallowen.Tallowen
 metainfo=$root/usr/share/metainfo/$id.metainfo.xml
 desktop=$root/usr/share/applications/$id.desktop
 
-# appstreamcli passes a file with warnings and infos; only pedantic notes may stay
-# (the id's capital letter, which the desktop entry's name has to match).
+# appstreamcli passes a file with warnings and infos; only pedantic notes may stay (the
+# capital letter of the id io.github.tallowen.Tallowen).
 echo "== appstreamcli validate --pedantic --no-net"
 appstream_out=$(appstreamcli validate --pedantic --no-net "$metainfo" 2>&1) ||
   fail "metainfo rejected: $appstream_out"
