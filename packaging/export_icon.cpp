@@ -1,21 +1,23 @@
-// Writes the program's icon as PNG files at the sizes of the desktop's icon theme. The
-// icon is drawn at 32 x 32 in 16 colours: larger sizes keep its hard pixels.
+// Writes the program's icon as PNG files at the sizes of the desktop's icon theme, named
+// as the desktop entry names it:  export_icon ICON.xpm FOLDER NAME
+// The icon is drawn at 32 x 32 in 16 colours: larger sizes keep its hard pixels.
 #include <QCoreApplication>
 #include <QDir>
 #include <QImage>
 
 int main(int argc, char* argv[]) {
   QCoreApplication app(argc, argv);
-  if (argc < 3) return 2;
+  if (argc < 4) return 2;
   const QImage icon(QString::fromLocal8Bit(argv[1]));
   if (icon.isNull()) return 1;
   const QString out = QString::fromLocal8Bit(argv[2]);
+  const QString name = QString::fromLocal8Bit(argv[3]);
   for (int size : {16, 24, 32, 48, 64, 128, 256}) {
     const QString folder = QStringLiteral("%1/%2x%2/apps").arg(out).arg(size);
     QDir().mkpath(folder);
     const QImage scaled =
         icon.scaled(size, size, Qt::IgnoreAspectRatio, size < 32 ? Qt::SmoothTransformation : Qt::FastTransformation);
-    if (!scaled.save(folder + QStringLiteral("/tallowen.png"))) return 1;
+    if (!scaled.save(folder + QLatin1Char('/') + name + QStringLiteral(".png"))) return 1;
   }
   return 0;
 }

@@ -16,6 +16,7 @@ if [[ "${1:-}" == test ]]; then
     libgtest-dev clang libclang-rt-14-dev
     pulseaudio-utils ffmpeg xvfb xauth x11-utils xdotool imagemagick
     dpkg-dev desktop-file-utils libchm-bin strace
+    lintian appstream groff-base
   )
 fi
 

@@ -271,8 +271,7 @@ void Form1::offerRecordingCheck() {
   const auto answer = seams_.prompter->message(this, installOfferMessage(), Prompter::Icon::Question,
                                                Prompter::Buttons::YesNo);
   if (answer == Prompter::Answer::Yes)
-    startOutsideProgram(ApplicationFolder() + QStringLiteral("/WMEDist"),
-                        {QStringLiteral("/Q:A"), QStringLiteral("/R:N")});
+    startOutsideProgram(CompanionPath(), {QStringLiteral("/Q:A"), QStringLiteral("/R:N")});
 }
 
 void Form1::startOutsideProgram(const QString& program, const QStringList& arguments) {

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <mutex>
 
+#include "platform/ApplicationFolder.h"
 #include "recording/RecordingFailure.h"
 
 namespace tallowen {
@@ -18,12 +19,12 @@ const char kModuleFile[] = "libtallowen_codec.so";
 std::mutex loadLock;
 Codec* loaded = nullptr;
 
-// Beside the executable, where the build and the install put it, and nowhere else: a
-// folder compiled in from the build could be anybody's by the time the program runs.
+// In the program's own folder, where the build and the install put it, and nowhere else:
+// a folder compiled in from the build could be anybody's by the time the program runs.
 QStringList candidates() {
-  const QString exe = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
-  if (exe.isEmpty()) return {};
-  return {QFileInfo(exe).absolutePath() + QLatin1Char('/') + QLatin1String(kModuleFile)};
+  const QString file = CodecModulePath();
+  if (file.isEmpty()) return {};
+  return {file};
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "settings/modINI.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -9,6 +8,7 @@
 #include <atomic>
 #include <unistd.h>
 
+#include "platform/ApplicationFolder.h"
 #include "platform/LocaleCodec.h"
 #include "settings/ProfileFile.h"
 #include "settings/SettingsLog.h"
@@ -18,7 +18,8 @@ namespace tallowen {
 namespace {
 
 SettingsPlaces systemPlaces() {
-  return {QCoreApplication::applicationDirPath(),
+  const ProgramFiles& program = ThisProgramFiles();
+  return {program.installed ? QString() : program.programFolder,
           QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/Tallowen"),
           QStandardPaths::writableLocation(QStandardPaths::MusicLocation)};
 }
@@ -40,15 +41,19 @@ QString unstoredKey(const QString& section, const QString& key) {
   return section.toLower() + QLatin1Char('\n') + key.toLower();
 }
 
+bool besideTheProgram(const SettingsPlaces& places, const std::function<bool(const QString&)>& writable) {
+  return !places.applicationFolder.isEmpty() && writable(places.applicationFolder);
+}
+
 }  // namespace
 
 QString SettingsFilePathFor(const SettingsPlaces& places, const std::function<bool(const QString&)>& writable) {
-  if (writable(places.applicationFolder)) return places.applicationFolder + QStringLiteral("/setting.ini");
+  if (besideTheProgram(places, writable)) return places.applicationFolder + QStringLiteral("/setting.ini");
   return places.userFolder + QStringLiteral("/setting.ini");
 }
 
 QString DefaultSaveFolderFor(const SettingsPlaces& places, const std::function<bool(const QString&)>& writable) {
-  if (writable(places.applicationFolder)) return places.applicationFolder + QStringLiteral("/Rec");
+  if (besideTheProgram(places, writable)) return places.applicationFolder + QStringLiteral("/Rec");
   const QString music = places.musicFolder.isEmpty() ? QDir::homePath() : places.musicFolder;
   return music + QStringLiteral("/Tallowen");
 }

@@ -9,18 +9,20 @@ namespace tallowen {
 
 // Where the program keeps its files, as far as the settings are concerned.
 struct SettingsPlaces {
-  QString applicationFolder;  // beside the executable
+  QString applicationFolder;  // beside the executable; empty for an installed copy
   QString userFolder;         // $XDG_CONFIG_HOME/Tallowen
   QString musicFolder;        // the user's music folder
 };
 
 // setting.ini beside the executable while that folder is writable (a copy run from its own
 // folder, or a file from the Windows program dropped beside it); in the user's
-// configuration folder when it is not, as after a system-wide install.
+// configuration folder when it is not, and always for an installed copy, whose folder
+// even the superuser must not fill with one user's settings.
 QString SettingsFilePathFor(const SettingsPlaces& places, const std::function<bool(const QString&)>& writable);
 
 // The folder recordings go to before one is chosen: "Rec" beside the executable, or the
-// user's music folder followed by "Tallowen" when the program's folder is read-only.
+// user's music folder followed by "Tallowen" when the program's folder is read-only or
+// installed.
 QString DefaultSaveFolderFor(const SettingsPlaces& places, const std::function<bool(const QString&)>& writable);
 
 // Whether this user may make files in the folder.

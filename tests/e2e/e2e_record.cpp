@@ -131,11 +131,13 @@ class EndToEndLive : public ::testing::Test {
       QDir().mkpath(app_);
       ASSERT_TRUE(QFile::copy(QStringLiteral(TALLOWEN_EXE), app_ + QStringLiteral("/tallowen")));
       ASSERT_TRUE(QFile::copy(QStringLiteral(TALLOWEN_CODEC), app_ + QStringLiteral("/libtallowen_codec.so")));
+      ASSERT_TRUE(QFile::copy(QStringLiteral(TALLOWEN_HELP), app_ + QStringLiteral("/TallowenHelp.chm")));
     } else {
       app_ = QFileInfo(installed).absolutePath();
     }
-    // Wherever the program itself keeps its settings.
-    const SettingsPlaces places{app_, work_.filePath(QStringLiteral("config/Tallowen")), QString()};
+    // Wherever the program itself keeps its settings: an installed one always with the user.
+    const SettingsPlaces places{installed.isEmpty() ? app_ : QString(),
+                                work_.filePath(QStringLiteral("config/Tallowen")), QString()};
     ini_ = SettingsFilePathFor(places, FolderWritable);
   }
   void TearDown() override {
@@ -290,6 +292,17 @@ TEST_F(EndToEndLive, TheMeterFollowsTheSoundAndASilentInputIsWarnedOf) {
   ASSERT_NE(clipped, peaks.end()) << "no clipped stretch after it";
   ASSERT_NE(quiet, peaks.end()) << "no silence after that";
   EXPECT_GE(std::count_if(quiet, peaks.end(), [](float p) { return p < 0.01f; }), 50) << "five seconds of it";
+}
+
+// Beside the program, or in share/tallowen of an installed one: the menu opens the book, not
+// the notice of a missing file.
+TEST_F(EndToEndLive, TheHelpMenuOpensTheHelpFile) {
+  const QString window = startProgram();
+  ASSERT_FALSE(window.isEmpty()) << "the main window did not come up";
+  keys(window, {QStringLiteral("alt+h")});
+  keys(window, {QStringLiteral("c")});
+  EXPECT_FALSE(findWindow(QStringLiteral("Tallowen ヘルプ")).isEmpty()) << "the help file was not opened";
+  EXPECT_TRUE(findWindow(QStringLiteral("ヘルプ - TallowenHelp.chm"), 0, 0).isEmpty());
 }
 
 TEST_F(EndToEndLive, SettingsDialogStoresTheFolderAndTheFirstRecordingAsksForAQuality) {

@@ -1,34 +1,114 @@
 #!/usr/bin/env bash
-# Builds the Debian package, unpacks it into a fresh root, checks what it holds and what it
-# depends on, and records with the unpacked program.
+# Builds the Debian package and has Debian's own tools judge it (lintian, appstreamcli,
+# desktop-file-validate); checks its layout and what it depends on; upgrades a 1.01
+# package, which lived in /opt, to it in a dpkg database of the test's own; and records
+# with the unpacked program.
 #   package_test.sh BUILD_DIR E2E_RECORD
 set -euo pipefail
-build=$1
+source_dir=$(cd "$(dirname "$0")/../.." && pwd)
+build=$(cd "$1" && pwd)
 e2e=$2
 work=$(mktemp -d /tmp/tallowen-package.XXXXXX)
 trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
 
-(cd "$build" && cpack -G DEB -B "$work/out" >/dev/null)
-deb=$(ls "$work"/out/tallowen_*.deb)
+deb=$("$source_dir/scripts/package.sh" "$build" "$work/out")
+version=$(dpkg-deb -f "$deb" Version)
+echo "package: $deb"
+
+# Any error or warning fails, and so does a lintian that cannot run; the rest, overridden
+# tags included, is shown.
+echo "== lintian"
+lintian_status=0
+lintian_out=$(lintian --fail-on error,warning --display-info --pedantic --show-overrides "$deb" 2>&1) ||
+  lintian_status=$?
+echo "$lintian_out"
+if grep -E '^(E|W): ' <<<"$lintian_out"; then fail "lintian found the errors or warnings above"; fi
+[[ $lintian_status == 0 ]] || fail "lintian ended with status $lintian_status"
+
 root=$work/root
 dpkg-deb -x "$deb" "$root"
+unpacked=$(cd "$root" && find . | sort)
+id=io.github.tallowen.Tallowen
+metainfo=$root/usr/share/metainfo/$id.metainfo.xml
+desktop=$root/usr/share/applications/$id.desktop
 
-fail() { echo "FAIL: $*"; exit 1; }
-for f in opt/tallowen/tallowen opt/tallowen/WMEDist opt/tallowen/libtallowen_codec.so opt/tallowen/TallowenHelp.chm opt/tallowen/pictures/icon.xpm \
-         usr/bin/tallowen usr/share/applications/tallowen.desktop \
-         usr/share/icons/hicolor/48x48/apps/tallowen.png usr/share/icons/hicolor/256x256/apps/tallowen.png; do
+# appstreamcli passes a file with warnings and infos; only pedantic notes may stay (the
+# capital letter of the id io.github.tallowen.Tallowen).
+echo "== appstreamcli validate --pedantic --no-net"
+appstream_out=$(appstreamcli validate --pedantic --no-net "$metainfo" 2>&1) ||
+  fail "metainfo rejected: $appstream_out"
+echo "$appstream_out"
+if grep -E '^(E|W|I): ' <<<"$appstream_out"; then fail "appstreamcli found the issues above"; fi
+# desktop-file-validate exits with 0 on errors that are "not yet fatal": its silence counts.
+echo "== desktop-file-validate"
+desktop_out=$(desktop-file-validate "$desktop" 2>&1) || fail "desktop entry rejected: $desktop_out"
+[[ -z "$desktop_out" ]] || fail "desktop entry: $desktop_out"
+echo "no complaints"
+
+# Debian's layout: nothing in /opt, the program's own files where it looks for them.
+[[ ! -e "$root/opt" ]] || fail "the package still installs into /opt"
+for f in usr/lib/tallowen/tallowen usr/lib/tallowen/WMEDist usr/lib/tallowen/libtallowen_codec.so \
+         usr/share/tallowen/TallowenHelp.chm usr/share/tallowen/pictures/icon.xpm \
+         usr/share/doc/tallowen/copyright usr/share/doc/tallowen/changelog.gz \
+         usr/share/man/man1/tallowen.1.gz usr/share/man/man1/WMEDist.1.gz \
+         usr/share/man/ja/man1/tallowen.1.gz usr/share/man/ja/man1/WMEDist.1.gz \
+         usr/share/icons/hicolor/48x48/apps/$id.png usr/share/icons/hicolor/256x256/apps/$id.png; do
   [[ -s "$root/$f" ]] || fail "the package lacks $f"
 done
-[[ -x "$root/opt/tallowen/tallowen" && -x "$root/usr/bin/tallowen" ]] || fail "not executable"
-grep -q '^exec "/opt/tallowen/tallowen"' "$root/usr/bin/tallowen" || fail "the launcher does not start the program"
-desktop-file-validate "$root/usr/share/applications/tallowen.desktop" || fail "desktop entry rejected"
-grep -q '^Categories=AudioVideo;Audio;Recorder;$' "$root/usr/share/applications/tallowen.desktop" || fail "categories"
-grep -q '^Name\[ja\]=' "$root/usr/share/applications/tallowen.desktop" || fail "no Japanese name"
+for command in tallowen WMEDist; do
+  [[ "$(readlink "$root/usr/bin/$command")" == "../lib/tallowen/$command" ]] ||
+    fail "/usr/bin/$command is no link to the program"
+  [[ -x "$root/usr/bin/$command" ]] || fail "/usr/bin/$command does not lead to an executable"
+done
+# Stricter than lintian, which lets Japanese pages break lines badly.
+for page in "$root"/usr/share/man/man1/*.gz "$root"/usr/share/man/ja/man1/*.gz; do
+  complaints=$(zcat "$page" | LC_ALL=C.UTF-8 groff -k -man -Tutf8 -wall 2>&1 >/dev/null)
+  [[ -z "$complaints" ]] || fail "groff on $page: $complaints"
+done
+for page in tallowen WMEDist; do
+  zcat "$root/usr/share/man/ja/man1/$page.1.gz" | grep -x '\.SH 説明' >/dev/null ||
+    fail "the Japanese $page page is not in Japanese"
+done
+
+# The desktop entry, the metainfo and the package name the same program and the same version.
+grep -qx 'Exec=tallowen' "$desktop" || fail "the desktop entry does not start the command"
+grep -qx "Icon=$id" "$desktop" || fail "the desktop entry names another icon"
+grep -q '^Categories=AudioVideo;Audio;Recorder;$' "$desktop" || fail "categories"
+grep -q '^Name\[ja\]=' "$desktop" || fail "no Japanese name"
+grep -q "<id>$id</id>" "$metainfo" || fail "metainfo id"
+grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$metainfo" || fail "metainfo launchable"
+grep -q '<content_rating type="oars-1.1"' "$metainfo" || fail "no content rating"
+for lang_tag in name summary p; do
+  grep -q "<$lang_tag xml:lang=\"ja\">" "$metainfo" || fail "no Japanese $lang_tag in the metainfo"
+done
+while read -r binary; do
+  [[ -x "$root/usr/bin/$binary" ]] || fail "the metainfo provides $binary, which is not installed"
+done < <(sed -n 's:.*<binary>\(.*\)</binary>.*:\1:p' "$metainfo")
+[[ "$(sed -n 's:.*<release version="\([^"]*\)".*:\1:p' "$metainfo" | head -1)" == "$version" ]] ||
+  fail "the newest release of the metainfo is not $version"
+grep -q '<release version="1.01"' "$metainfo" || fail "the metainfo forgets 1.01"
+[[ "$(zcat "$root/usr/share/doc/tallowen/changelog.gz" | head -1)" == "tallowen ($version) "* ]] ||
+  fail "the changelog does not start with $version"
+grep -qx "CMAKE_PROJECT_VERSION:STATIC=$version" "$build/CMakeCache.txt" ||
+  fail "the program's version is not $version"
+# The screenshots are the README's, where the repository will publish them.
+published=https://raw.githubusercontent.com/tallowen/tallowen/main
+screenshots=$(sed -n "s|.*<image>$published/\(.*\)</image>.*|\1|p" "$metainfo")
+[[ -n "$screenshots" ]] || fail "no screenshots"
+[[ "$(grep -c '<image>' "$metainfo")" == "$(wc -l <<<"$screenshots")" ]] || fail "a screenshot lies elsewhere"
+for shot in $screenshots; do
+  [[ -s "$source_dir/$shot" ]] || fail "the screenshot $shot is not in the repository"
+  grep -qF "($shot)" "$source_dir/README.md" || fail "the screenshot $shot is not the README's"
+done
+grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
+  "$root/usr/share/doc/tallowen/copyright" || fail "the copyright file is not machine-readable"
 
 # Every declared dependency is a real package that this machine has installed (some
 # alternative of it), and the program needs no library beyond them.
 depends=$(dpkg-deb -f "$deb" Depends)
-[[ "$depends" == *gstreamer1.0-libav* && "$depends" == *libqt6multimedia6* ]] || fail "dependencies: $depends"
+[[ "$depends" == *gstreamer1.0-libav* && "$depends" == *libqt6multimedia6* && "$depends" == *libavcodec* ]] ||
+  fail "dependencies: $depends"
 IFS=',' read -ra items <<<"$depends"
 for item in "${items[@]}"; do
   ok=0
@@ -42,12 +122,82 @@ done
 dpkg-deb -f "$deb" Recommends | grep -q pavucontrol || fail "the volume control is not recommended"
 # The program loads its recording module from its own folder only: no path of the build
 # tree, where anybody might put a library, is in what is shipped.
-if grep -aq "$(cd "$build" && pwd)" "$root/opt/tallowen/tallowen"; then fail "the program names a folder of the build"; fi
+if grep -aq "$build" "$root/usr/lib/tallowen/tallowen"; then
+  fail "the program names a folder of the build"
+fi
 for exe in tallowen WMEDist libtallowen_codec.so; do
-  if ldd "$root/opt/tallowen/$exe" | grep -q 'not found'; then fail "$exe misses a library"; fi
+  if ldd "$root/usr/lib/tallowen/$exe" | grep -q 'not found'; then fail "$exe misses a library"; fi
+  if readelf -d "$root/usr/lib/tallowen/$exe" | grep -qE 'RPATH|RUNPATH'; then
+    fail "$exe has a library path"
+  fi
 done
 
-# The unpacked program records, with its folder read-only as after a system-wide install.
-chmod -R a-w "$root/opt/tallowen"
-TALLOWEN_E2E_INSTALLED=$root/opt/tallowen/tallowen "$e2e" --gtest_filter=EndToEndLive.RecordsAToneFromTheMainWindow
+# An upgrade from 1.01 leaves nothing of it behind. The old package is rebuilt with the
+# files 1.01 installed, and both go into a root and dpkg database of this test's own.
+echo "== upgrade from 1.01"
+old=$work/old
+mkdir -p "$old/DEBIAN" "$old/opt/tallowen/pictures" "$old/usr/bin" "$old/usr/share/applications"
+for f in tallowen WMEDist libtallowen_codec.so TallowenHelp.chm; do
+  echo "1.01 $f" >"$old/opt/tallowen/$f"
+done
+chmod 755 "$old/opt/tallowen/tallowen" "$old/opt/tallowen/WMEDist"
+cp "$source_dir"/resources/*.xpm "$old/opt/tallowen/pictures/"
+printf '#!/bin/sh\nexec "/opt/tallowen/tallowen" "$@"\n' >"$old/usr/bin/tallowen"
+chmod 755 "$old/usr/bin/tallowen"
+printf '[Desktop Entry]\nType=Application\nName=Tallowen\nExec=tallowen\nIcon=tallowen\n' \
+  >"$old/usr/share/applications/tallowen.desktop"
+for size in 16 24 32 48 64 128 256; do
+  icons=usr/share/icons/hicolor/${size}x$size/apps
+  mkdir -p "$old/$icons"
+  cp "$root/$icons/$id.png" "$old/$icons/tallowen.png"
+done
+cat >"$old/DEBIAN/control" <<EOF
+Package: tallowen
+Version: 1.01
+Architecture: $(dpkg --print-architecture)
+Maintainer: Tallowen developers <tallowen@users.noreply.github.com>
+Description: voice recorder with a Japanese interface, recording into WMA files
+EOF
+dpkg-deb --root-owner-group --build "$old" "$work/tallowen_1.01.deb" >/dev/null
+system=$work/system
+mkdir -p "$system/var/lib/dpkg/info" "$system/var/lib/dpkg/updates" "$system/var/lib/dpkg/triggers"
+touch "$system/var/lib/dpkg/status"
+# The dependencies are this machine's, not the test root's.
+in_system=(dpkg --root="$system" --force-depends --force-not-root --force-bad-path)
+install_in_system() {
+  "${in_system[@]}" -i "$1" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -i $1"; }
+}
+install_in_system "$work/tallowen_1.01.deb"
+[[ -x "$system/opt/tallowen/tallowen" ]] || fail "1.01 was not installed"
+install_in_system "$deb"
+[[ "$("${in_system[@]}" -s tallowen | sed -n 's/^Version: //p')" == "$version" ]] || fail "not upgraded"
+# The installed tree is the new package's, file for file.
+installed=$(cd "$system" && find . -path ./var -prune -o ! -type d -print | sed 's:^\.::' | sort)
+packaged=$(cd "$root" && find . ! -type d -print | sed 's:^\.::' | sort)
+if [[ "$installed" != "$packaged" ]]; then
+  diff <(echo "$packaged") <(echo "$installed") || true
+  fail "after the upgrade the installed files differ from the package's (above: > left behind)"
+fi
+[[ ! -e "$system/opt/tallowen" ]] || fail "the upgrade left /opt/tallowen"
+echo "nothing of 1.01 is left"
+
+# The unpacked recording check finds the recording module where the package put it.
+echo "== WMEDist"
+mkdir -p "$work/home"
+check_out=$(HOME=$work/home XDG_CONFIG_HOME=$work/home/.config QT_QPA_PLATFORM=offscreen LANG=C.UTF-8 \
+  "$root/usr/bin/WMEDist" /Q:A 2>&1) || true
+echo "$check_out"
+grep -q '^\[OK\] WMA エンコーダー' <<<"$check_out" || fail "WMEDist does not find the recording module"
+
+# The unpacked program, started through its link, records and opens its help file, with
+# its folders read-only as after a system-wide install. Even the superuser's run keeps
+# nothing of its own beside the program.
+chmod -R a-w "$root/usr/lib/tallowen" "$root/usr/share/tallowen"
+TALLOWEN_E2E_INSTALLED=$root/usr/bin/tallowen "$e2e" \
+  --gtest_filter=EndToEndLive.RecordsAToneFromTheMainWindow:EndToEndLive.TheHelpMenuOpensTheHelpFile
+after=$(cd "$root" && find . | sort)
+if [[ "$after" != "$unpacked" ]]; then
+  diff <(echo "$unpacked") <(echo "$after") || true
+  fail "the program made files in its own folders (above)"
+fi
 echo "package test passed: $(basename "$deb")"
