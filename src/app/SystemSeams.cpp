@@ -123,7 +123,8 @@ Seams SystemSeams() {
   static SystemLauncher launcher;
   static SystemClock clock;
   static SystemHelpDesk help;
-  static PulseSources sound;
+  // The sound server's volume control lists the recording under this name.
+  static PulseSources sound(QStringLiteral("録音"));
   return Seams{&prompter, &launcher, &clock, &help, &sound};
 }
 

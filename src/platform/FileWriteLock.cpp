@@ -28,32 +28,32 @@ namespace {
 // network mount that reports nothing) the short timeout keeps polling.
 class LockFileWatch {
  public:
-  explicit LockFileWatch(const QString& folder) : m_fd(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK)) {
-    if (m_fd >= 0 && ::inotify_add_watch(m_fd, QFile::encodeName(folder).constData(), IN_DELETE) < 0) {
-      ::close(m_fd);
-      m_fd = -1;
+  explicit LockFileWatch(const QString& folder) : fd_(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK)) {
+    if (fd_ >= 0 && ::inotify_add_watch(fd_, QFile::encodeName(folder).constData(), IN_DELETE) < 0) {
+      ::close(fd_);
+      fd_ = -1;
     }
   }
   ~LockFileWatch() {
-    if (m_fd >= 0) ::close(m_fd);
+    if (fd_ >= 0) ::close(fd_);
   }
   LockFileWatch(const LockFileWatch&) = delete;
   LockFileWatch& operator=(const LockFileWatch&) = delete;
 
   void wait(std::chrono::milliseconds atMost) {
-    if (m_fd < 0) {
+    if (fd_ < 0) {
       std::this_thread::sleep_for(atMost);
       return;
     }
-    pollfd ready{m_fd, POLLIN, 0};
+    pollfd ready{fd_, POLLIN, 0};
     if (::poll(&ready, 1, int(atMost.count())) <= 0) return;
     alignas(inotify_event) char events[4096];
-    while (::read(m_fd, events, sizeof events) > 0) {
+    while (::read(fd_, events, sizeof events) > 0) {
     }
   }
 
  private:
-  int m_fd;
+  int fd_;
 };
 
 bool sameFile(int fd, const char* path) {
@@ -67,20 +67,20 @@ bool sameFile(int fd, const char* path) {
 FileWriteLock::FileWriteLock(const QString& filePath, std::chrono::milliseconds wait) {
   using Clock = std::chrono::steady_clock;
   const QString& target = filePath;
-  m_lockPath = QFile::encodeName(target + QStringLiteral(".lock"));
+  lockPath_ = QFile::encodeName(target + QStringLiteral(".lock"));
   const Clock::time_point deadline = Clock::now() + wait;
   std::optional<LockFileWatch> watch;
   for (;;) {
     // O_NOFOLLOW: a link planted in the lock file's place is not followed. Read access is
     // all flock needs, so another user's lock file serves too.
-    const int fd = ::open(m_lockPath.constData(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    const int fd = ::open(lockPath_.constData(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) return;
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
       // The previous holder may have removed the file between our open and our lock:
       // a lock on a removed file keeps nobody out, so take the one now at the path.
-      if (sameFile(fd, m_lockPath.constData())) {
-        m_fd = fd;
-        m_held = true;
+      if (sameFile(fd, lockPath_.constData())) {
+        fd_ = fd;
+        held_ = true;
         return;
       }
       ::close(fd);
@@ -90,7 +90,7 @@ FileWriteLock::FileWriteLock(const QString& filePath, std::chrono::milliseconds 
       if (err == ENOLCK || err == EOPNOTSUPP || err == ENOSYS) {
         // A file system without locks (a network mount without its lock service): writes
         // go on unguarded, as they always did there, rather than never being kept.
-        m_held = true;
+        held_ = true;
         return;
       }
       if (err != EWOULDBLOCK && err != EINTR) return;
@@ -109,11 +109,11 @@ FileWriteLock::FileWriteLock(const QString& filePath, std::chrono::milliseconds 
 }
 
 FileWriteLock::~FileWriteLock() {
-  if (m_fd < 0) return;
+  if (fd_ < 0) return;
   // Removed while still held: a writer waiting on this file then finds it gone and takes
   // a new one, instead of two writers each holding one.
-  ::unlink(m_lockPath.constData());
-  ::close(m_fd);
+  ::unlink(lockPath_.constData());
+  ::close(fd_);
 }
 
 }  // namespace tallowen

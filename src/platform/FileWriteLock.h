@@ -17,12 +17,12 @@ class FileWriteLock {
   FileWriteLock(const FileWriteLock&) = delete;
   FileWriteLock& operator=(const FileWriteLock&) = delete;
 
-  bool held() const { return m_held; }
+  bool held() const { return held_; }
 
  private:
-  QByteArray m_lockPath;
-  int m_fd = -1;
-  bool m_held = false;
+  QByteArray lockPath_;
+  int fd_ = -1;
+  bool held_ = false;
 };
 
 }  // namespace tallowen

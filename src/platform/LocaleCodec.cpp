@@ -19,14 +19,14 @@ constexpr char kReplacementUtf8[] = "\xEF\xBF\xBD";  // U+FFFD
 
 class Iconv {
  public:
-  Iconv(const char* to, const char* from) : m_cd(iconv_open(to, from)) {}
+  Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
   ~Iconv() {
-    if (ok()) iconv_close(m_cd);
+    if (ok()) iconv_close(cd_);
   }
   Iconv(const Iconv&) = delete;
   Iconv& operator=(const Iconv&) = delete;
 
-  bool ok() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
+  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
 
   // Converts `in` from `pos` on, appending to `out`. Returns 0 when all
   // input was taken, else the errno that stopped it with `pos` at the
@@ -39,7 +39,7 @@ class Iconv {
       char buf[4096];
       char* op = buf;
       size_t ol = sizeof buf;
-      const size_t r = iconv(m_cd, &ip, &il, &op, &ol);
+      const size_t r = iconv(cd_, &ip, &il, &op, &ol);
       const int err = errno;
       out.append(buf, op - buf);
       pos = ip - in.constData();
@@ -53,12 +53,12 @@ class Iconv {
     char buf[64];
     char* op = buf;
     size_t ol = sizeof buf;
-    iconv(m_cd, nullptr, nullptr, &op, &ol);
+    iconv(cd_, nullptr, nullptr, &op, &ol);
     out.append(buf, op - buf);
   }
 
  private:
-  iconv_t m_cd;
+  iconv_t cd_;
 };
 
 qsizetype utf8CharLength(const QByteArray& s, qsizetype pos) {
@@ -91,10 +91,10 @@ QByteArray decode(const QByteArray& codeset, const QByteArray& in, qsizetype* co
 
 }  // namespace
 
-LocaleCodec::LocaleCodec(QByteArray codeset) : m_codeset(std::move(codeset)) {
+LocaleCodec::LocaleCodec(QByteArray codeset) : codeset_(std::move(codeset)) {
   // An unknown name would make every conversion fail; UTF-8 is the least
   // surprising stand-in. (iconv reads "" as "the locale's", so rule it out.)
-  if (m_codeset.isEmpty() || !Iconv(kUtf8, m_codeset.constData()).ok()) m_codeset = kUtf8;
+  if (codeset_.isEmpty() || !Iconv(kUtf8, codeset_.constData()).ok()) codeset_ = kUtf8;
 }
 
 LocaleCodec LocaleCodec::system() {
@@ -112,7 +112,7 @@ LocaleCodec LocaleCodec::system() {
 
 QByteArray LocaleCodec::fromUnicode(const QString& text) const {
   const QByteArray utf8 = text.toUtf8();
-  Iconv cv(m_codeset.constData(), kUtf8);
+  Iconv cv(codeset_.constData(), kUtf8);
   if (!cv.ok()) return utf8;
   QByteArray out;
   out.reserve(utf8.size());
@@ -133,7 +133,7 @@ QByteArray LocaleCodec::fromUnicode(const QString& text) const {
 
 QString LocaleCodec::toUnicode(const QByteArray& bytes) const {
   qsizetype completeEnd = 0;
-  return QString::fromUtf8(decode(m_codeset, bytes, &completeEnd));
+  return QString::fromUtf8(decode(codeset_, bytes, &completeEnd));
 }
 
 QByteArray LocaleCodec::truncateBytes(const QByteArray& bytes, int maxBytes) const {
@@ -143,7 +143,7 @@ QByteArray LocaleCodec::truncateBytes(const QByteArray& bytes, int maxBytes) con
   // boundaries: Shift-JIS trail bytes look like lead bytes or ASCII.
   const QByteArray head = bytes.left(maxBytes);
   qsizetype completeEnd = 0;
-  decode(m_codeset, head, &completeEnd);
+  decode(codeset_, head, &completeEnd);
   return head.left(completeEnd);
 }
 

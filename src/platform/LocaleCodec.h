@@ -18,7 +18,7 @@ class LocaleCodec {
   // is taken as UTF-8, as Qt does.
   static LocaleCodec system();
 
-  const QByteArray& codeset() const { return m_codeset; }
+  const QByteArray& codeset() const { return codeset_; }
 
   QByteArray fromUnicode(const QString& text) const;
   QString toUnicode(const QByteArray& bytes) const;
@@ -28,7 +28,7 @@ class LocaleCodec {
   QByteArray truncateBytes(const QByteArray& bytes, int maxBytes) const;
 
  private:
-  QByteArray m_codeset;
+  QByteArray codeset_;
 };
 
 }  // namespace tallowen

@@ -439,13 +439,16 @@ AsfRepairOutcome RepairAsfDescriptor(int fd, const QString& name, int64_t keepAt
   return out;
 }
 
-AsfRepairOutcome RepairAsfFile(const QString& path) {
+int OpenRecordingToMend(const QString& path) {
   const QByteArray name = QFile::encodeName(path);
   constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-  int fd = ::open(name.constData(), O_RDWR | kFlags);
-  // A file we may not write can still be found sound.
-  if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM || errno == EISDIR))
-    fd = ::open(name.constData(), O_RDONLY | kFlags);
+  const int fd = ::open(name.constData(), O_RDWR | kFlags);
+  if (fd >= 0 || (errno != EACCES && errno != EROFS && errno != EPERM && errno != EISDIR)) return fd;
+  return ::open(name.constData(), O_RDONLY | kFlags);
+}
+
+AsfRepairOutcome RepairAsfFile(const QString& path) {
+  const int fd = OpenRecordingToMend(path);
   if (fd < 0) return failed(path, AsfRepairOutcome::Problem::Io, qt_error_string(errno));
   const AsfRepairOutcome out = RepairAsfDescriptor(fd, path);
   ::close(fd);

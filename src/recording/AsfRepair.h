@@ -48,4 +48,9 @@ AsfRepairOutcome RepairAsfDescriptor(int fd, const QString& name, int64_t keepAt
 // a FIFO and does not follow a symbolic link at the last step of the path.
 AsfRepairOutcome RepairAsfFile(const QString& path);
 
+// Opens a recording to be mended as RepairAsfFile does: for reading and writing, or for
+// reading alone where it may not be written (it can still be found sound); never following
+// a link at the last step, never waiting on a pipe. -1 with errno set when it cannot be.
+int OpenRecordingToMend(const QString& path);
+
 }  // namespace tallowen

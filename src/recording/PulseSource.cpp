@@ -37,7 +37,7 @@ QString pulseError(pa_context* context) {
 }  // namespace
 
 std::unique_ptr<SoundSource> PulseSources::open(const AudioInput& input, const SoundFormat& format) {
-  return std::make_unique<PulseSource>(input, format);
+  return std::make_unique<PulseSource>(input, format, streamName_);
 }
 
 PulseSources::DefaultInput PulseSources::defaultInput(int waitMs) {
@@ -109,8 +109,8 @@ void PulseSource::StreamDeleter::operator()(pa_stream* s) const {
   pa_stream_unref(s);
 }
 
-PulseSource::PulseSource(const AudioInput& input, const SoundFormat& format)
-    : input_(input), format_(format), loop_(std::make_unique<PulseLoop>()) {}
+PulseSource::PulseSource(const AudioInput& input, const SoundFormat& format, const QString& streamName)
+    : input_(input), format_(format), streamName_(streamName.toUtf8()), loop_(std::make_unique<PulseLoop>()) {}
 
 PulseSource::~PulseSource() = default;
 
@@ -137,7 +137,7 @@ void PulseSource::contextChanged() {
       pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, uint32_t(format_.sampleRate), uint8_t(format_.channels)};
       pa_channel_map map;
       pa_channel_map_init_auto(&map, unsigned(format_.channels), PA_CHANNEL_MAP_DEFAULT);
-      stream_.reset(pa_stream_new(context_.get(), "録音", &spec, &map));
+      stream_.reset(pa_stream_new(context_.get(), streamName_.constData(), &spec, &map));
       if (!stream_) {
         report(SourceLoss::NoInput, pulseError(context_.get()));
         return;

@@ -15,6 +15,8 @@ namespace tallowen {
 // The sound server's inputs (PulseAudio, or PipeWire's PulseAudio service).
 class PulseSources : public SoundSources {
  public:
+  // `streamName` is what the sound server's volume control calls a recording.
+  explicit PulseSources(QString streamName = QStringLiteral("Tallowen")) : streamName_(std::move(streamName)) {}
   std::unique_ptr<SoundSource> open(const AudioInput& input, const SoundFormat& format) override;
 
   // The default input's name for people, asked of the sound server and waited for (at most
@@ -24,6 +26,9 @@ class PulseSources : public SoundSources {
     QString problem;
   };
   static DefaultInput defaultInput(int waitMs = 3000);
+
+ private:
+  QString streamName_;
 };
 
 // One input through libpulse, on a connection of its own: after the sound server restarts,
@@ -31,7 +36,7 @@ class PulseSources : public SoundSources {
 // recording's format and gathers it into blocks of the size asked for.
 class PulseSource final : public SoundSource {
  public:
-  PulseSource(const AudioInput& input, const SoundFormat& format);
+  PulseSource(const AudioInput& input, const SoundFormat& format, const QString& streamName);
   ~PulseSource() override;
 
   void start(Events events) override;
@@ -55,6 +60,7 @@ class PulseSource final : public SoundSource {
 
   AudioInput input_;
   SoundFormat format_;
+  QByteArray streamName_;
   Events events_;
   std::chrono::milliseconds block_{20};
   bool ready_ = false;

@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "recording/AsfRepair.h"
+#include "recording/RecordingLog.h"
 
 namespace tallowen {
 
@@ -242,6 +243,7 @@ RecordingJournalEntry::RecordingJournalEntry(const QString& recordingPath, int f
     entryPath_ = base + kEntrySuffix;
     return;
   }
+  qCWarning(lcRepair) << "the journal cannot note" << note_.path << "in" << folder;
   lock_.reset();
 }
 
@@ -250,13 +252,15 @@ RecordingJournalEntry::~RecordingJournalEntry() = default;  // an unfinished ent
 void RecordingJournalEntry::noteSynced(int64_t size) {
   if (entryPath_.isEmpty() || size == note_.syncedSize) return;
   note_.syncedSize = size;
-  writeNote(entryPath_, note_);  // when this fails, the older size still holds
+  // When this fails, the older size still holds.
+  if (!writeNote(entryPath_, note_)) qCWarning(lcRepair) << "the journal did not take the synced size of" << note_.path;
 }
 
 void RecordingJournalEntry::noteMarks(const QList<asf::Mark>& marks) {
   if (entryPath_.isEmpty() || marks == note_.marks) return;
   note_.marks = marks;
-  writeNote(entryPath_, note_);  // when this fails, the marks noted before still hold
+  // When this fails, the marks noted before still hold.
+  if (!writeNote(entryPath_, note_)) qCWarning(lcRepair) << "the journal did not take the marks of" << note_.path;
 }
 
 void RecordingJournalEntry::markCompleted() {
@@ -285,15 +289,20 @@ class Descriptor {
   int fd_;
 };
 
+// What a failure to look at or open the recording says of it.
+void noteOpenFailure(int error, InterruptedRecording& found) {
+  found.state = error == ENOENT || error == ENOTDIR                   ? State::Missing
+                : error == ELOOP || error == EISDIR || error == ENXIO ? State::NotRegularFile
+                                                                      : State::Unreadable;
+  found.detail = qt_error_string(error);
+}
+
 // Opens the recording only if it is still the file the note names, without following a
 // link or waiting on a pipe. On failure `found` tells why not.
 int openRecording(const JournalNote& note, InterruptedRecording& found) {
-  const QByteArray name = QFile::encodeName(note.path);
   struct stat st;
-  if (::lstat(name.constData(), &st) != 0) {
-    const int e = errno;
-    found.state = e == ENOENT || e == ENOTDIR ? State::Missing : State::Unreadable;
-    found.detail = qt_error_string(e);
+  if (::lstat(QFile::encodeName(note.path).constData(), &st) != 0) {
+    noteOpenFailure(errno, found);
     return -1;
   }
   // A pipe or a device is not even opened.
@@ -301,17 +310,9 @@ int openRecording(const JournalNote& note, InterruptedRecording& found) {
     found.state = State::NotRegularFile;
     return -1;
   }
-  constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-  int fd = ::open(name.constData(), O_RDWR | kFlags);
-  // A file we may not write can still be found sound.
-  if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM))
-    fd = ::open(name.constData(), O_RDONLY | kFlags);
+  const int fd = OpenRecordingToMend(note.path);
   if (fd < 0) {
-    const int e = errno;
-    found.state = e == ENOENT || e == ENOTDIR               ? State::Missing
-                  : e == ELOOP || e == EISDIR || e == ENXIO ? State::NotRegularFile
-                                                            : State::Unreadable;
-    found.detail = qt_error_string(e);
+    noteOpenFailure(errno, found);
     return -1;
   }
   // What was opened decides, not what the name showed a moment before.
@@ -373,6 +374,7 @@ InterruptedRecording lookAt(const QString& entryPath,
   found.attempts = note->attempts;
   if (beforeEachTry) beforeEachTry(note->path);
   const AsfRepairOutcome outcome = RepairAsfDescriptor(fd.get(), note->path, note->syncedSize, note->marks);
+  qCInfo(lcRepair) << note->path << "mended:" << int(outcome.result) << outcome.error;
   found.detail = outcome.error;
   found.durationMs = outcome.durationMs;
   switch (outcome.result) {

@@ -98,9 +98,13 @@ void RecordingSession::onBegun(const QString& path) {
   setPhase(Phase::Recording);
 }
 
-void RecordingSession::onEnded(const RecordingResult& result) {
+void RecordingSession::stopClock() {
   if (runningSince_) recordedMs_ += clock_.steadyMs() - *runningSince_;
   runningSince_.reset();
+}
+
+void RecordingSession::onEnded(const RecordingResult& result) {
+  stopClock();
   inputLost_ = false;
   if (result.started) {
     path_ = result.path;
@@ -113,8 +117,7 @@ void RecordingSession::onEnded(const RecordingResult& result) {
 
 void RecordingSession::pause() {
   if (phase_ != Phase::Recording) return;
-  if (runningSince_) recordedMs_ += clock_.steadyMs() - *runningSince_;
-  runningSince_.reset();
+  stopClock();
   onCapture([](Capture& c) { c.setPaused(true); });
   setPhase(Phase::Paused);
 }
@@ -131,8 +134,7 @@ void RecordingSession::stop() {
     case Phase::Starting:
     case Phase::Recording:
     case Phase::Paused:
-      if (runningSince_) recordedMs_ += clock_.steadyMs() - *runningSince_;
-      runningSince_.reset();
+      stopClock();
       onCapture([](Capture& c) { c.stop(); });
       setPhase(Phase::Stopping);
       break;

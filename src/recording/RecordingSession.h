@@ -69,6 +69,8 @@ class RecordingSession : public QObject {
 
  private:
   void setPhase(Phase phase);
+  // The recorded time stops running: what ran since it last started is added up.
+  void stopClock();
   void onBegun(const QString& path);
   void onEnded(const RecordingResult& result);
   void noteLatestRecording(const QString& path);
