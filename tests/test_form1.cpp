@@ -912,12 +912,11 @@ TEST_F(Form1Live, AStalledInputIsWarnedOfAndTheFileKeepsTheClocksTime) {
   button(*form, "Command2")->click();
   ASSERT_TRUE(reaches(*form, Phase::Recording));
   wall.start();
-  runFor(5000);
+  runFor(1000);
   sys_.sound.stalled = true;
   ASSERT_TRUE(waitUntil([&] { return timeBox(*form)->text() == QStringLiteral("入力なし"); }, 7000));
-  runFor(4500);
   sys_.sound.stalled = false;
-  runFor(2000);
+  runFor(1500);
   const double recorded = wall.elapsed() / 1000.0;
   button(*form, "Command3")->click();
   ASSERT_TRUE(reaches(*form, Phase::Idle));

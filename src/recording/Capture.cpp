@@ -35,6 +35,8 @@ constexpr auto kReconnectStep = 1000ms;
 // After a stall the input may hand over what it held back; more than this ahead of the
 // clock is left out, so that the file keeps the clock's time.
 constexpr auto kAheadAllowed = 250ms;
+// A stop waits at most this long for the sound that came before it.
+constexpr auto kDrainWait = 150ms;
 
 int64_t framesFor(std::chrono::milliseconds d, int rate) { return int64_t(d.count()) * rate / 1000; }
 
@@ -48,6 +50,11 @@ Capture::Capture(RecordingSetup setup, SoundSources& sources, Reports reports)
   connect(&stallWatch_, &QTimer::timeout, this, &Capture::onStall);
   reconnect_.setInterval(kReconnectStep);
   connect(&reconnect_, &QTimer::timeout, this, &Capture::onReconnectTick);
+  drain_.setSingleShot(true);
+  drain_.setInterval(kDrainWait);
+  connect(&drain_, &QTimer::timeout, this, [this] {
+    if (state_ != State::Ended) finish();
+  });
 }
 
 Capture::~Capture() {
@@ -124,7 +131,11 @@ void Capture::report(const RecordingResult& result) {
 }
 
 RecordingResult Capture::end() {
-  if (!result_) stop();
+  // The program is ending: what the file holds now is completed, without waiting.
+  if (!result_) {
+    if (state_ == State::Opening) state_ = State::Running;
+    finish();
+  }
   return result_.value_or(RecordingResult());
 }
 
@@ -144,6 +155,7 @@ void Capture::onReady() {
     reconnect_.stop();
     fillToClock(framesFor(kFirstBlock, format_.sampleRate));
     const int64_t gap = lostFor_.elapsed();
+    TraceMoment("input-back");
     qCInfo(lcRecording) << "the sound server came back after" << gap << "ms";
     stallWatch_.start(kFirstBlock + kStallGrace);
     if (reports_.inputBack) reports_.inputBack(gap);
@@ -174,6 +186,11 @@ void Capture::onAudio(const float* samples, int frames) {
     }
   }
   consume(samples, frames);
+  if (drainTo_ >= 0 && frames_ >= drainTo_) {
+    drain_.stop();
+    finishLater();
+    return;
+  }
   syncIfDue();
 }
 
@@ -235,6 +252,7 @@ void Capture::onLost(SourceLoss why, const QString& detail) {
       endLater(RecordingFailure{FailureCause::InputLost, device, detail});
       return;
     case SourceLoss::ServerGone:
+      TraceMoment("input-lost");
       qCInfo(lcRecording) << "the sound server went away:" << detail;
       state_ = State::Reconnecting;
       stallWatch_.stop();
@@ -331,6 +349,10 @@ void Capture::endLater(const std::optional<RecordingFailure>& why) {
   // The first reason is the one that counts.
   if (!reason_) reason_ = why;
   endedByItself_ = true;
+  finishLater();
+}
+
+void Capture::finishLater() {
   // Not from inside the input's own callback: finishing destroys the input.
   QMetaObject::invokeMethod(
       this,
@@ -341,10 +363,20 @@ void Capture::endLater(const std::optional<RecordingFailure>& why) {
 }
 
 void Capture::stop() {
-  if (state_ == State::Ended) return;
+  if (state_ == State::Ended || drainTo_ >= 0) return;
   if (state_ == State::Opening) {
     // Stopped before the input opened: the file is completed all the same.
     state_ = State::Running;
+    finish();
+    return;
+  }
+  // What was sounded before the click may still wait in the server's block: asked for in a
+  // small one, it comes at once.
+  if (state_ == State::Running && !paused_ && !writeFailed_ && source_ && frames_ < clockFrames()) {
+    drainTo_ = clockFrames();
+    source_->setBlock(kFirstBlock);
+    drain_.start();
+    return;
   }
   finish();
 }
@@ -354,6 +386,7 @@ void Capture::finish() {
   state_ = State::Ended;
   stallWatch_.stop();
   reconnect_.stop();
+  drain_.stop();
   source_.reset();
   RecordingResult result;
   result.started = running && file_ != nullptr;

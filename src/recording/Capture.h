@@ -55,7 +55,8 @@ class Capture : public QObject {
   // blocks; otherwise in large ones, and the capture wakes seldom.
   void setWatched(bool watched);
   void addMark(const QString& name);
-  // Stops the input and completes the file; `ended` follows.
+  // Stops the input and completes the file; `ended` follows. The sound up to this moment,
+  // which the sound server may still hold in a large block, is taken first.
   void stop();
   // The same, for the end of the program: the result at once, whether the recording ended
   // just now or earlier.
@@ -76,6 +77,7 @@ class Capture : public QObject {
   int64_t clockFrames() const;
   void syncIfDue(bool now = false);
   void endLater(const std::optional<RecordingFailure>& why);
+  void finishLater();
   void finish();
   void report(const RecordingResult& result);
   bool completeByRepair();
@@ -117,6 +119,8 @@ class Capture : public QObject {
   QTimer stallWatch_{this};  // fires when the input is overdue; a child, to move with the capture
 
   QTimer reconnect_{this};
+  QTimer drain_{this};       // how long a stop waits for the sound the server still holds
+  int64_t drainTo_ = -1;     // the clock's frames at the stop; -1 while not stopping
   QElapsedTimer lostFor_;
   std::vector<float> silence_;
   int marks_ = 0;

@@ -57,7 +57,9 @@ void MicFeeder::run() {
   std::vector<int16_t> chunk(2 * kChunk);
   while (!stop_) {
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    const auto due = int64_t(elapsed * kRate);
+    // A little ahead of the clock, as a sound card's buffer is: a server that reads a
+    // period at a time (PipeWire) never finds the pipe short of one.
+    const auto due = int64_t(elapsed * kRate) + 3 * kChunk;
     while (frames_ + kChunk <= due && !stop_) {
       const double amplitude = amplitude_;
       for (int i = 0; i < kChunk; ++i) {
@@ -68,9 +70,10 @@ void MicFeeder::run() {
       const auto bytes = ssize_t(chunk.size() * sizeof(int16_t));
       // The sound server reads the pipe only while something records. A microphone nobody
       // listens to keeps nothing: what would pile up in the pipe is dropped instead, so a
-      // recording starts with the present, not with a backlog.
+      // recording starts with the present, not with a backlog. PipeWire reads a period of
+      // its graph at a time (some 20 ms), so up to 50 ms may wait.
       int waiting = 0;
-      if (::ioctl(fd_, FIONREAD, &waiting) == 0 && waiting < 2 * bytes) {
+      if (::ioctl(fd_, FIONREAD, &waiting) == 0 && waiting < 5 * bytes) {
         const ssize_t written = ::write(fd_, chunk.data(), size_t(bytes));
         (void)written;  // a pipe that filled meanwhile drops the chunk, as above
       }
