@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake g++ pkg-config
   qt6-base-dev qt6-multimedia-dev libqt6multimedia6 qt6-translations-l10n
-  libavcodec-dev libavformat-dev libswresample-dev libavutil-dev
+  libavcodec-dev libavformat-dev libswresample-dev libavutil-dev libpulse-dev
   libchm-dev fp-utils
   gstreamer1.0-libav gstreamer1.0-plugins-ugly gstreamer1.0-plugins-good gstreamer1.0-pulseaudio
   pulseaudio pavucontrol fonts-noto-cjk fonts-liberation2
@@ -17,6 +17,8 @@ if [[ "${1:-}" == test ]]; then
     pulseaudio-utils ffmpeg xvfb xauth x11-utils xdotool imagemagick
     dpkg-dev desktop-file-utils libchm-bin strace
     lintian appstream groff-base
+    pipewire pipewire-pulse wireplumber dbus
+    python3-pyatspi at-spi2-core
   )
 fi
 

@@ -1,13 +1,47 @@
 #include "app/LevelMeter.h"
 
+#include <QAccessibleValueInterface>
+#include <QAccessibleWidget>
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
 
 namespace tallowen {
 
+namespace {
+
+// What a screen reader learns of the bar: a level in decibels, from -60 to 0.
+class AccessibleMeter : public QAccessibleWidget, public QAccessibleValueInterface {
+ public:
+  explicit AccessibleMeter(LevelMeter* meter) : QAccessibleWidget(meter, QAccessible::ProgressBar) {}
+  void* interface_cast(QAccessible::InterfaceType type) override {
+    return type == QAccessible::ValueInterface ? static_cast<QAccessibleValueInterface*>(this)
+                                               : QAccessibleWidget::interface_cast(type);
+  }
+  QVariant currentValue() const override { return std::round(meter()->levelDb()); }
+  void setCurrentValue(const QVariant&) override {}
+  QVariant maximumValue() const override { return 0.0; }
+  QVariant minimumValue() const override { return LevelMeter::kFloorDb; }
+  QVariant minimumStepSize() const override { return 1.0; }
+
+ private:
+  LevelMeter* meter() const { return static_cast<LevelMeter*>(widget()); }
+};
+
+QAccessibleInterface* accessibleMeter(const QString& className, QObject* object) {
+  if (className == QLatin1String("tallowen::LevelMeter") && object->isWidgetType())
+    return new AccessibleMeter(static_cast<LevelMeter*>(object));
+  return nullptr;
+}
+
+}  // namespace
+
 LevelMeter::LevelMeter(QWidget* parent) : QWidget(parent) {
+  static const bool installed = (QAccessible::installFactory(accessibleMeter), true);
+  Q_UNUSED(installed);
   setObjectName(QStringLiteral("LevelMeter"));
+  setAccessibleName(QStringLiteral("入力レベル"));
+  setAccessibleDescription(QStringLiteral("入力の音の大きさ (dB、0 が最大)"));
   // The time box's tooltip stays reachable through the bar.
   setAttribute(Qt::WA_TransparentForMouseEvents);
   // It paints its whole area: the time box behind it need not be drawn again.
@@ -18,6 +52,11 @@ double LevelMeter::fraction(double db) { return std::clamp((db - kFloorDb) / -kF
 
 void LevelMeter::showPeak(float peak) {
   const double db = peak > 0 ? std::max(20.0 * std::log10(double(peak)), kFloorDb) : kFloorDb;
+  // A screen reader hears of the level a step of 3 dB at a time, not twenty times a second.
+  if (std::lround(db / 3) != std::lround(level_ / 3)) {
+    QAccessibleValueChangeEvent event(this, std::round(db));
+    QAccessible::updateAccessibility(&event);
+  }
   level_ = db;
   if (db >= hold_ || holdLeft_ == 0) {
     hold_ = db;

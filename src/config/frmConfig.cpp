@@ -62,6 +62,7 @@ frmConfig::frmConfig(const Seams& seams, QWidget* parent) : QDialog(parent), sea
   qualityBox_->setEditable(true);
   qualityBox_->setInsertPolicy(QComboBox::NoInsert);  // typed text is taken as it is, not listed
   qualityBox_->setAccessibleName(QStringLiteral("録音品質"));
+  qualityBox_->lineEdit()->setAccessibleName(QStringLiteral("録音品質"));
   qualityLabel_->setBuddy(qualityBox_);
   okButton_ = new QPushButton(QStringLiteral("OK"), this);
   okButton_->setGeometry(place(120, 1320, 975, 375));
