@@ -9,7 +9,9 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cctype>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -76,6 +78,56 @@ long Child::peakKiB() const {
   while (std::getline(f, line))
     if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
   return -1;
+}
+
+ThreadTable Child::threads() const {
+  ThreadTable table;
+  const std::string tasks = "/proc/" + std::to_string(pid_) + "/task";
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(tasks, error)) {
+    ThreadFigures f;
+    std::ifstream comm(entry.path() / "comm");
+    std::getline(comm, f.name);
+    unsigned long long ns = 0;
+    if (!(std::ifstream(entry.path() / "schedstat") >> ns)) continue;
+    f.cpu = double(ns) / 1e9;
+    std::ifstream status(entry.path() / "status");
+    std::string line;
+    while (std::getline(status, line))
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+        f.wakeUps += std::atoll(line.c_str() + line.find(':') + 1);
+    table[std::atoi(entry.path().filename().c_str())] = f;
+  }
+  return table;
+}
+
+std::map<std::string, long> Child::residentByMapping() const {
+  std::map<std::string, long> kib;
+  std::ifstream smaps("/proc/" + std::to_string(pid_) + "/smaps");
+  std::string line, mapping = "[anon]";
+  while (std::getline(smaps, line)) {
+    // A mapping's first line: "start-end perms offset dev inode [path]".
+    if (line.find('-') < line.find(' ') && std::isxdigit(static_cast<unsigned char>(line[0]))) {
+      std::istringstream fields(line);
+      std::string range, perms, offset, dev, inode, path;
+      fields >> range >> perms >> offset >> dev >> inode;
+      std::getline(fields >> std::ws, path);
+      mapping = path.empty() || path[0] == '[' ? "[anon]" : path;
+    } else if (line.rfind("Rss:", 0) == 0) {
+      kib[mapping] += std::atol(line.c_str() + 4);
+    }
+  }
+  return kib;
+}
+
+ThreadTable Between(const ThreadTable& before, const ThreadTable& after) {
+  ThreadTable d;
+  for (const auto& [tid, a] : after) {
+    const auto b = before.find(tid);
+    if (b == before.end()) continue;
+    d[tid] = ThreadFigures{a.name, a.cpu - b->second.cpu, a.wakeUps - b->second.wakeUps};
+  }
+  return d;
 }
 
 double Child::wait() {

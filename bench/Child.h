@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,6 +12,18 @@ namespace tallowen::bench {
 
 // The steady clock in seconds; the program's trace uses the same clock.
 double now();
+
+// One thread's figures so far: its CPU time to the nanosecond (schedstat), and its
+// context switches, voluntary and not: the times it was woken or set aside.
+struct ThreadFigures {
+  std::string name;
+  double cpu = 0;
+  long long wakeUps = 0;
+};
+using ThreadTable = std::map<int, ThreadFigures>;  // by thread id
+
+// What each thread did between two looks; threads that came or went meanwhile are left out.
+ThreadTable Between(const ThreadTable& before, const ThreadTable& after);
 
 class Child {
  public:
@@ -30,6 +43,10 @@ class Child {
   double cpuSeconds() const;
   // Peak resident size so far in KiB (VmHWM).
   long peakKiB() const;
+  // Every thread's figures so far.
+  ThreadTable threads() const;
+  // Resident KiB by mapped file ("[anon]" for the rest), from /proc/<pid>/smaps.
+  std::map<std::string, long> residentByMapping() const;
 
   // Waits for the end; the CPU seconds the whole process used, or -1.
   double wait();

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include "recording/Profiles.h"
+
 namespace tallowen::bench {
 
 struct EncodeTimes {
@@ -12,8 +14,13 @@ struct EncodeTimes {
 };
 
 // Encodes the same ten-minute WAV (made in `folder` unless it is there) to 64 kb/s WMA
-// through the encoder's file source, as fast as it goes, and through the ffmpeg command a
-// user would type. Needs a running QCoreApplication.
+// through the recorder's encoder and file writer, as fast as it goes, and through the
+// ffmpeg command a user would type.
 EncodeTimes MeasureEncodeSpeed(const QString& folder);
+
+// The floor of recording: the CPU seconds that encoding and writing `seconds` of a tone
+// take at `profile`, the sound already at the profile's rate (the median of three runs);
+// NAN when the encoder cannot be loaded.
+double EncodingFloorCpu(const Profile& profile, double seconds, const QString& folder);
 
 }  // namespace tallowen::bench

@@ -1,5 +1,6 @@
-// An hour through the encoder's file source, as fast as it goes: the decoded sample count
-// against the input's, and the resident size at 10 minutes and at the end.
+// An hour recorded from a sound file as fast as the encoder goes, through the same session
+// and capture as a recording of the input: the decoded sample count against the input's,
+// and the resident size at 10 minutes and at the end.
 //   long_recording [MINUTES] [WORK_FOLDER]
 #include <QCoreApplication>
 #include <QDir>
@@ -11,7 +12,9 @@
 #include <QThread>
 #include <cstdio>
 
-#include "recording/Encoder.h"
+#include "platform/Seams.h"
+#include "recording/RecordingSession.h"
+#include "support/FileSources.h"
 
 using namespace tallowen;
 
@@ -54,6 +57,19 @@ int64_t decodedSamples(const QString& path) {
   return bytes / 2;
 }
 
+class SteadyClock : public Clock {
+ public:
+  QDateTime now() const override { return QDateTime::currentDateTime(); }
+  qint64 steadyMs() const override { return started_.elapsed(); }
+
+ private:
+  QElapsedTimer started_ = [] {
+    QElapsedTimer t;
+    t.start();
+    return t;
+  }();
+};
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -85,42 +101,37 @@ int main(int argc, char* argv[]) {
   std::printf("input: %lld samples (%.1f min) of 44.1 kHz stereo FLAC, made in %.1f s\n", (long long)samples,
               double(samples) / rate / 60, clock.elapsed() / 1000.0);
 
-  // Set up as a recording of the main window's, on the file source instead of the input.
-  Encoder encoder;
-  SourceGroup& group = encoder.sourceGroupCollection().add(QStringLiteral("SG_1"));
-  group.addSource(SourceType::Audio).setInput(input);
-  group.source(0).setPace(Source::Pace::AsFastAsPossible);
-  group.setProfile(encoder.profileCollection().item(3));
-  encoder.displayInfo().setAuthor(QStringLiteral("Tallowen"));
-  encoder.file().setLocalFileName(output);
-  encoder.setSyncToDisk(true);
-  encoder.setFlushPackets(true);
+  // A recording as the main window makes it, with the file in place of the input.
+  test::FileSources sound(input, test::FileSources::Pace::AsFastAsPossible, false);
+  SteadyClock steady;
+  RecordingSession session(sound, steady);
+  RecordingResult result;
+  bool ended = false;
+  QObject::connect(&session, &RecordingSession::finished, [&](const RecordingResult& r) {
+    result = r;
+    ended = true;
+  });
 
   const Resident before = resident();
   Resident atTen;
   clock.restart();
-  try {
-    encoder.start();
-  } catch (const EncoderError& e) {
-    std::fprintf(stderr, "%s\n", qPrintable(e.reason()));
-    return 1;
-  }
+  session.start(RecordingSetup{output, ProfileCollection().item(3), AudioInput{}});
   const int64_t tenMinutes = int64_t(10) * 60 * rate;
-  while (encoder.state() != Encoder::Stopped) {
+  while (!ended) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     QThread::msleep(5);
-    if (atTen.now == 0 && encoder.samplesEncoded() >= tenMinutes) atTen = resident();
+    if (atTen.now == 0 && sound.framesDelivered >= tenMinutes) atTen = resident();
   }
   const double seconds = clock.elapsed() / 1000.0;
   const Resident atEnd = resident();
-  if (!encoder.lastError().isEmpty()) {
-    std::fprintf(stderr, "%s\n", qPrintable(encoder.lastError()));
+  if (result.failure) {
+    std::fprintf(stderr, "%s\n", qPrintable(result.failure->detail));
     return 1;
   }
 
   const int64_t decoded = decodedSamples(output);
   std::printf("encoded: %lld samples in %.1f s (%.0fx real time), file %.1f MB\n",
-              (long long)encoder.samplesEncoded(), seconds, double(samples) / rate / seconds,
+              (long long)sound.framesDelivered.load(), seconds, double(samples) / rate / seconds,
               QFileInfo(output).size() / 1e6);
   std::printf("decoded by ffmpeg: %lld samples, %lld from the input's %lld\n", (long long)decoded,
               (long long)(decoded - samples), (long long)samples);

@@ -75,7 +75,8 @@ std::string capture(const std::string& command) {
 struct Options {
   std::string program, bare, work;
   bool quick = false;
-  bool startupOnly = false;  // just the start-up row, for trying changes to it
+  bool startupOnly = false;    // just the start-up row, for trying changes to it
+  bool recordingOnly = false;  // just the rows of the 30 s recordings
 };
 
 // One run of the recorder from its own application folder, with its settings and trace.
@@ -139,15 +140,36 @@ class Recorder {
   double traced(const std::string& moment, double since, double timeout = 10) {
     const double deadline = now() + timeout;
     do {
-      std::ifstream f(trace_);
-      long long ns;
-      std::string name;
-      while (f >> ns >> name)
-        if (name == moment && double(ns) / 1e9 > since) return double(ns) / 1e9;
+      for (const Traced& t : tracedAll(moment, since)) return t.at;
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     } while (now() < deadline);
     return NAN;
   }
+
+  // Every `moment` traced after `since` and before `until`, with its figure if it has one.
+  struct Traced {
+    double at;
+    long long value;
+  };
+  std::vector<Traced> tracedAll(const std::string& moment, double since, double until = INFINITY) const {
+    std::vector<Traced> found;
+    std::ifstream f(trace_);
+    std::string line;
+    while (std::getline(f, line)) {
+      std::istringstream fields(line);
+      long long ns = 0, value = 0;
+      std::string name;
+      if (!(fields >> ns >> name) || name != moment) continue;
+      fields >> value;
+      const double at = double(ns) / 1e9;
+      if (at > since && at < until) found.push_back({at, value});
+    }
+    return found;
+  }
+
+  // Takes the main window off the screen, as a minimized window is, and puts it back.
+  void hide() { run({"xdotool", "windowunmap", "--sync", std::to_string(window_.id)}); }
+  void show() { run({"xdotool", "windowmap", "--sync", std::to_string(window_.id)}); }
 
   Child& process() { return child_; }
   const MappedWindow& window() const { return window_; }
@@ -160,47 +182,9 @@ class Recorder {
   const LocaleCodec utf8_{"UTF-8"};
 };
 
+const QString kProfileFirst = QStringLiteral("音声 低音質");  // 24 kb/s, 16 kHz mono
 const QString kProfile64 = QStringLiteral("FM ラジオ");  // 64 kb/s, 44.1 kHz stereo
 const QString kProfileTop = QStringLiteral("最高音質");  // 192 kb/s, 48 kHz stereo
-
-// The whole program's CPU seconds from just before the record click to the file being
-// complete after the stop click, `seconds` apart; NAN if the file did not complete.
-double recordingCpu(Recorder& r, double seconds) {
-  const double cpu0 = r.process().cpuSeconds();
-  const double clicked = r.click(24);
-  sleepUntil(clicked + seconds);
-  const double stopped = r.click(56);
-  if (std::isnan(r.traced("file-closed", stopped))) return NAN;
-  return r.process().cpuSeconds() - cpu0;
-}
-
-double peerRecordingCpu(const Options& o, int rate, const std::string& bitRate, double seconds) {
-  const std::string out = o.work + "/peer-" + bitRate + ".wma";
-  Child ffmpeg;
-  if (!ffmpeg.start({"ffmpeg",
-                     "-nostdin",
-                     "-v",
-                     "error",
-                     "-y",
-                     "-f",
-                     "pulse",
-                     "-sample_rate",
-                     std::to_string(rate),
-                     "-channels",
-                     "2",
-                     "-i",
-                     "default",
-                     "-t",
-                     format("%.0f", seconds),
-                     "-c:a",
-                     "wmav2",
-                     "-b:a",
-                     bitRate,
-                     out}))
-    return NAN;
-  const double cpu = ffmpeg.wait();
-  return test::probe(QString::fromStdString(out)).duration > seconds - 1 ? cpu : NAN;
-}
 
 // The file is complete (its header carries a duration) and holds the recording: about the
 // wall-clock time between the clicks, give or take what the sound server held when they
@@ -208,6 +192,91 @@ double peerRecordingCpu(const Options& o, int rate, const std::string& bitRate, 
 bool completeWithDuration(const QString& path, double seconds) {
   const double d = test::probe(path).duration;
   return d > seconds - 0.5 && d < seconds + 3;
+}
+
+struct Quality {
+  const QString& name;
+  int rate, channels;
+  std::string bitRate;  // as ffmpeg is told it
+};
+
+// The figures of one recording of `seconds`, clicked on and off as a user does.
+struct RecordingRun {
+  bool complete = false;
+  double cpu = NAN;             // the whole program, click to file complete
+  ThreadTable steady;           // each thread over the steady middle of the recording
+  double steadySeconds = 0;
+  double worstUnsynced = NAN;   // the most sound a power cut would have taken, s
+  long peakKiB = 0;
+  std::map<std::string, long> mappings;  // resident KiB by mapping, while recording
+};
+
+double wakeUpsPerSecond(const RecordingRun& run) {
+  long long all = 0;
+  for (const auto& [tid, t] : run.steady) all += t.wakeUps;
+  return double(all) / run.steadySeconds;
+}
+
+// `hidden`: the window is taken off the screen a second into the recording and put back
+// for the stop.
+RecordingRun record(Recorder& r, double seconds, bool hidden) {
+  RecordingRun run;
+  const double cpu0 = r.process().cpuSeconds();
+  const double clicked = r.click(24);
+  const double first = r.traced("first-sample", clicked);
+  if (hidden) {
+    sleepUntil(clicked + 1);
+    r.hide();
+  }
+  // The steady part: after the start has settled, before the stop.
+  sleepUntil(clicked + 5);
+  const ThreadTable before = r.process().threads();
+  const double from = now();
+  sleepUntil(clicked + seconds - 5);
+  run.steady = Between(before, r.process().threads());
+  run.steadySeconds = now() - from;
+  run.mappings = r.process().residentByMapping();
+  if (hidden) r.show();
+  sleepUntil(clicked + seconds);
+  const double stopped = r.click(56);
+  const double closed = r.traced("file-closed", stopped);
+  run.cpu = r.process().cpuSeconds() - cpu0;
+  run.peakKiB = r.process().peakKiB();
+  run.complete = !std::isnan(closed) && completeWithDuration(r.lastRecorded(), seconds);
+  // A power cut just before a sync takes what came since the one before it: the time since
+  // the first sample, less the sound that sync had put on the disk.
+  const std::vector<Recorder::Traced> syncs = r.tracedAll("synced", first, stopped);
+  for (size_t i = 0; i + 1 < syncs.size(); ++i)
+    run.worstUnsynced = std::fmax(std::isnan(run.worstUnsynced) ? 0 : run.worstUnsynced,
+                                  syncs[i + 1].at - first - double(syncs[i].value) / 1000);
+  return run;
+}
+
+struct PeerRun {
+  double cpu = NAN;
+  double wakeUps = NAN;  // per second, over the steady middle
+};
+
+// ffmpeg recording the same input live for `seconds` into WMA at the same quality.
+PeerRun peerRecording(const std::string& work, const Quality& q, double seconds) {
+  PeerRun run;
+  const std::string out = work + "/peer-" + q.bitRate + ".wma";
+  Child ffmpeg;
+  if (!ffmpeg.start({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "pulse", "-sample_rate", std::to_string(q.rate),
+                     "-channels", std::to_string(q.channels), "-i", "default", "-t", format("%.0f", seconds), "-c:a",
+                     "wmav2", "-b:a", q.bitRate, out}))
+    return run;
+  const double started = now();
+  sleepUntil(started + 5);
+  const ThreadTable before = ffmpeg.threads();
+  const double from = now();
+  sleepUntil(started + seconds - 5);
+  long long all = 0;
+  for (const auto& [tid, t] : Between(before, ffmpeg.threads())) all += t.wakeUps;
+  run.wakeUps = double(all) / (now() - from);
+  const double cpu = ffmpeg.wait();
+  if (test::probe(QString::fromStdString(out)).duration > seconds - 1) run.cpu = cpu;
+  return run;
 }
 
 void printTable(const std::vector<Row>& rows) {
@@ -232,6 +301,38 @@ void printTable(const std::vector<Row>& rows) {
   for (const Row& r : rows) line(r);
 }
 
+// Each thread's CPU and wake-ups over the steady middle of a recording.
+void printThreads(const std::vector<std::pair<std::string, ThreadTable>>& tables, double seconds) {
+  for (const auto& [title, table] : tables) {
+    std::printf("\nthreads, recording %s, over %.0f s:\n", title.c_str(), seconds);
+    std::printf("| thread           | CPU ms/s | wake-ups/s |\n|------------------|----------|------------|\n");
+    double cpu = 0, wakeUps = 0;
+    for (const auto& [tid, t] : table) {
+      std::printf("| %-16s | %8.2f | %10.1f |\n", t.name.c_str(), t.cpu * 1000 / seconds, double(t.wakeUps) / seconds);
+      cpu += t.cpu, wakeUps += double(t.wakeUps);
+    }
+    std::printf("| %-16s | %8.2f | %10.1f |\n", "all", cpu * 1000 / seconds, wakeUps / seconds);
+  }
+}
+
+// What the recording holds in memory beyond the idle program, by mapping: the rest of
+// the peak is there.
+void printMappings(const std::map<std::string, long>& idle, const std::map<std::string, long>& recording) {
+  std::vector<std::pair<long, std::string>> grown;
+  long total = 0;
+  for (const auto& [mapping, kib] : recording) {
+    const auto before = idle.find(mapping);
+    const long more = kib - (before == idle.end() ? 0 : before->second);
+    total += more;
+    if (more >= 256) grown.emplace_back(more, mapping);
+  }
+  std::sort(grown.rbegin(), grown.rend());
+  std::printf("\nresident memory recording adds to the idle program, by mapping (256 KiB or more):\n");
+  std::printf("| KiB    | mapping |\n|--------|---------|\n");
+  for (const auto& [kib, mapping] : grown) std::printf("| %6ld | %s |\n", kib, mapping.c_str());
+  std::printf("| %6ld | all |\n", total);
+}
+
 void note(const char* text) { std::fprintf(stderr, "bench: %s\n", text); }
 
 // Each row is said as soon as it is measured, so that a long run shows its progress.
@@ -252,6 +353,8 @@ int main(int argc, char* argv[]) {
       o.quick = true;
     else if (a == "--startup")
       o.startupOnly = true;
+    else if (a == "--recording")
+      o.recordingOnly = true;
     else if (a == "--program" && i + 1 < argc)
       o.program = argv[++i];
     else if (a == "--bare" && i + 1 < argc)
@@ -274,9 +377,8 @@ int main(int argc, char* argv[]) {
     return 2;
   }
   std::vector<Row> rows;
-  const double recordSeconds = 60;
 
-  if (!o.startupOnly) {
+  if (!o.startupOnly && !o.recordingOnly) {
     note("encoding speed");
     const EncodeTimes t = MeasureEncodeSpeed(QString::fromStdString(o.work));
     const double ratio = t.oursCpu / t.peerCpu;
@@ -285,10 +387,10 @@ int main(int argc, char* argv[]) {
                t.ok ? verdict(ratio <= 1.10) : "FAIL (" + t.error.toStdString() + ")"});
   }
 
-  note("start-up");
   double bareKiB = 0, japaneseKiB = 0;
   std::vector<double> idleKiB;
-  {
+  if (!o.recordingOnly) {
+    note("start-up");
     std::vector<double> ours, bare, japanese;
     const int runs = 7;
     for (int i = 0; i <= runs; ++i) {  // the first round warms the file cache and is left out
@@ -332,15 +434,16 @@ int main(int argc, char* argv[]) {
     return 0;
   }
 
-  // A continuous tone in the microphone for every recording from here on but the last,
-  // written at a microphone's pace in 10 ms chunks, as the tests' microphone is.
+  // A tone in the microphone for every recording from here on but the last, written at a
+  // microphone's pace in 10 ms chunks, as the tests' microphone is; its loudness swells as
+  // speech does, so that the level meter redraws as it would for a voice.
   std::optional<test::MicFeeder> feeder;
   feeder.emplace();
+  feeder->setSwell(1.3);
   sleepFor(1);
 
-  note("click latencies and CPU while recording at 64 kb/s");
-  double recordingKiB = NAN;
-  {
+  if (!o.recordingOnly) {
+    note("click latencies at 64 kb/s");
     std::vector<double> toFirst, toClosed;
     Recorder r(o, "record64");
     r.setProfile(kProfile64);
@@ -367,39 +470,72 @@ int main(int argc, char* argv[]) {
     add(rows, {"click stop to file complete, ms (worst of 5)",
                format("%.0f", closed * 1000) + " (median " + format("%.0f", median(toClosed) * 1000) + ")",
                "-", "-", "< 200 ms", complete ? verdict(closed < 0.200) : "FAIL (file)"});
-
-    sleepFor(1);
-    const double ours = recordingCpu(r, recordSeconds);
-    const bool ok = completeWithDuration(r.lastRecorded(), recordSeconds);
-    recordingKiB = double(r.process().peakKiB());
     r.process().stop();
-    const double peer = peerRecordingCpu(o, 44100, "64k", recordSeconds);
-    add(rows, {"CPU while recording 60 s at 64 kb/s 44.1 kHz (meter, sync every second), s", format("%.2f", ours),
-               format("%.2f", peer), format("%.2f", ours / peer), "<= 0.50 x",
-               ok ? verdict(ours / peer <= 0.5) : "FAIL (file)"});
   }
 
-  note("CPU while recording at the highest profile");
-  {
-    Recorder r(o, "recordtop");
-    r.setProfile(kProfileTop);
+  // The cost of recording against the encoder's own: 30 s at the first and at the highest
+  // quality, the window on screen with its meter; then 30 s with the window off the screen.
+  const double seconds = 30;
+  const Quality first{kProfileFirst, 16000, 1, "24k"}, top{kProfileTop, 48000, 2, "192k"};
+  std::vector<std::pair<std::string, ThreadTable>> threadTables;
+  std::map<std::string, long> idleMappings, recordingMappings;
+  double idleKiBBeforeRecording = NAN, recordingKiB = NAN;
+  for (const Quality* q : {&first, &top}) {
+    note(("recording 30 s at " + q->bitRate + "b/s").c_str());
+    const ProfileCollection profiles;
+    const double floor = EncodingFloorCpu(*profiles.matching(q->name), seconds, QString::fromStdString(o.work));
+    Recorder r(o, "record" + q->bitRate);
+    r.setProfile(q->name);
     if (r.start(watch) < 0) note("the main window did not come up");
-    sleepFor(1);
-    const double ours = recordingCpu(r, recordSeconds);
-    const bool ok = completeWithDuration(r.lastRecorded(), recordSeconds);
+    sleepFor(2);
+    if (q == &first) {
+      idleKiBBeforeRecording = double(r.process().peakKiB());
+      idleMappings = r.process().residentByMapping();
+    }
+    const RecordingRun seen = record(r, seconds, false);
+    const std::string what = q->bitRate + "b/s " + std::to_string(q->rate / 1000) + " kHz";
+    add(rows, {"CPU recording 30 s at " + what + ", window on screen with the meter, s", format("%.3f", seen.cpu),
+               format("%.3f", floor), format("%.1f", seen.cpu / floor), "<= 5 x the encoding floor",
+               seen.complete ? verdict(seen.cpu / floor <= 5) : "FAIL (file)"});
+    threadTables.emplace_back("on screen, " + what, seen.steady);
+    const PeerRun peer = peerRecording(o.work, *q, seconds);
+    add(rows, {"  the same recorded live by ffmpeg, CPU s / wake-ups a second",
+               format("%.3f", peer.cpu) + " / " + format("%.0f", peer.wakeUps), "-", "-", "recorded", "-"});
+    add(rows, {"wake-ups a second recording at " + what + ", window on screen", format("%.1f", wakeUpsPerSecond(seen)),
+               format("%.0f", peer.wakeUps), format("%.2f", wakeUpsPerSecond(seen) / peer.wakeUps), "<= 30",
+               verdict(wakeUpsPerSecond(seen) <= 30)});
+    add(rows, {"sound a power cut could take, worst over 30 s at " + what + ", window on screen, s",
+               format("%.2f", seen.worstUnsynced), "-", "-", "<= 1.0", verdict(seen.worstUnsynced <= 1.0)});
+    if (q == &first) {
+      recordingKiB = double(seen.peakKiB);
+      recordingMappings = seen.mappings;
+      sleepFor(1);
+      const RecordingRun hidden = record(r, seconds, true);
+      add(rows, {"wake-ups a second recording at " + what + ", window off the screen",
+                 format("%.1f", wakeUpsPerSecond(hidden)), "-", "-", "<= 5", verdict(wakeUpsPerSecond(hidden) <= 5)});
+      add(rows, {"sound a power cut could take, worst over 30 s at " + what + ", window off the screen, s",
+                 format("%.2f", hidden.worstUnsynced), "-", "-", "<= 1.0", verdict(hidden.worstUnsynced <= 1.0)});
+      threadTables.emplace_back("off the screen, " + what, hidden.steady);
+    }
     r.process().stop();
-    const double peer = peerRecordingCpu(o, 48000, "192k", recordSeconds);
-    add(rows, {"CPU while recording 60 s at 192 kb/s 48 kHz (meter, sync every second), s", format("%.2f", ours),
-               format("%.2f", peer), format("%.2f", ours / peer), "<= 0.50 x",
-               ok ? verdict(ours / peer <= 0.5) : "FAIL (file)"});
+  }
+  auto printAll = [&] {
+    std::puts("");
+    printTable(rows);
+    printThreads(threadTables, seconds - 10);
+    printMappings(idleMappings, recordingMappings);
+  };
+  if (o.recordingOnly) {
+    printAll();
+    return 0;
   }
 
   note("memory while playing");
   double playingKiB = NAN;
   bool playing = false;
   {
-    // The latest recording of the 64 kb/s run, one minute long.
-    Recorder r(o, "record64");
+    // The latest recording of the 24 kb/s runs, 30 s long.
+    Recorder r(o, "record24k");
     if (r.start(watch) < 0) note("the main window did not come up");
     sleepFor(1);
     r.click(88);
@@ -416,8 +552,9 @@ int main(int argc, char* argv[]) {
              mib(japaneseKiB), format("%.2f", idle / japaneseKiB), "<= 1.30 x", verdict(idle / japaneseKiB <= 1.3)});
   add(rows, {"peak RSS idle (VmHWM) vs the bare window, MiB", mib(idle), mib(bareKiB),
              format("%.2f", idle / bareKiB), "recorded", "-"});
-  add(rows, {"peak RSS after 60 s recording at 64 kb/s, MiB", mib(recordingKiB), mib(bareKiB),
-             format("%.2f", recordingKiB / bareKiB), "recorded", "-"});
+  add(rows, {"peak RSS recording 30 s at 24 kb/s vs the same program idle, MiB", mib(recordingKiB),
+             mib(idleKiBBeforeRecording), format("%.2f", recordingKiB / idleKiBBeforeRecording), "<= 1.30 x",
+             verdict(recordingKiB / idleKiBBeforeRecording <= 1.3)});
   add(rows, {"peak RSS playing a recording 5 s, MiB", mib(playingKiB), mib(bareKiB),
              format("%.2f", playingKiB / bareKiB), "recorded", playing ? "-" : "FAIL (not playing)"});
 
@@ -458,7 +595,6 @@ int main(int argc, char* argv[]) {
                ours, "-", "-", "0", verdict(ok)});
   }
 
-  std::puts("");
-  printTable(rows);
+  printAll();
   return 0;
 }

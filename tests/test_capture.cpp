@@ -13,9 +13,11 @@
 #include <limits>
 
 #include "recording/AsfReader.h"
+#include "recording/AsfWriter.h"
 #include "recording/AsfRepair.h"
 #include "recording/Codec.h"
 #include "recording/InputLevel.h"
+#include "recording/OutputFile.h"
 #include "recording/PulseSource.h"
 #include "recording/RecordingJournal.h"
 #include "recording/RecordingSession.h"
@@ -83,6 +85,47 @@ TEST_F(CaptureTest, EveryProfileRecordsTheToneAtItsSettings) {
     EXPECT_NEAR(dominantFrequency(sound, 16000), 1000, 10);
     EXPECT_LT(longestSilenceSeconds(sound, 16000, 0.1, 1.4), 0.005) << "a gap inside the recording";
   }
+}
+
+// What a sync takes to the disk is all a power cut leaves: the packet still filling goes
+// with it, and is written over, not after, once it is full.
+TEST_F(CaptureTest, ASyncTakesThePacketBeingFilledAndTheFullPacketReplacesIt) {
+  ProfileCollection profiles;
+  const Profile& profile = profiles.item(0);
+  std::unique_ptr<WmaEncoder> encoder = LoadedCodec().createEncoder(profile);
+  const QString path = out(QStringLiteral("synced.wma"));
+  std::unique_ptr<OutputFile> file = OutputFile::create(path);
+  AsfWriter writer(*file, encoder->format(), {QStringLiteral("synced"), QStringLiteral("Tallowen")});
+  const int rate = profile.sampleRate;
+  std::vector<float> tone(size_t(rate / 10));
+  for (size_t i = 0; i < tone.size(); ++i) tone[i] = 0.5f * float(std::sin(2 * M_PI * 1000 * double(i) / rate));
+  const BlockSink sink = [&](const EncodedBlock& b) { writer.write(b); };
+  auto feed = [&](double seconds) {
+    for (int n = 0; n < int(seconds * 10 + 0.5); ++n) encoder->encode(tone.data(), int(tone.size()), sink);
+  };
+
+  feed(2.2);
+  writer.writeOpenPacket();
+  file->syncToDisk();
+  const int64_t onDisk = writer.soundMs();
+  QFile::copy(path, out(QStringLiteral("cut.wma")));  // the disk as a power cut leaves it
+  feed(2.0);
+  encoder->finish(sink);
+  writer.finish();
+  file.reset();
+
+  const QString cut = out(QStringLiteral("cut.wma"));
+  ASSERT_EQ(RepairAsfFile(cut).result, AsfRepairOutcome::Result::Repaired);
+  // A block is 128 ms: one missing shows.
+  EXPECT_NEAR(probe(cut).duration, onDisk / 1000.0, 0.05);
+  EXPECT_NEAR(double(decodeMono(cut, 16000).size()) / 16000, onDisk / 1000.0, 0.05);
+  EXPECT_GT(onDisk, 2000) << "the sound of the open packet is there too";
+
+  EXPECT_EQ(RepairAsfFile(path).result, AsfRepairOutcome::Result::Sound) << "counts and sizes agree";
+  const std::vector<float> sound = decodeMono(path, 16000);
+  EXPECT_NEAR(double(sound.size()) / 16000, 4.2, 0.15) << "no packet twice, none lost";
+  EXPECT_LT(longestSilenceSeconds(sound, 16000, 0.1, 4.0), 0.005);
+  EXPECT_NEAR(dominantFrequency(sound, 16000), 1000, 10);
 }
 
 TEST_F(CaptureTest, AStartThatCannotRecordSaysWhyAndLeavesNothingBehind) {

@@ -890,6 +890,14 @@ TEST_F(Form1Live, TheMeterShowsTheInputAndASilentInputIsWarnedOf) {
   EXPECT_EQ(timeBox(form)->palette().color(QPalette::Window), normal);
   EXPECT_FALSE(timeBox(form)->toolTip().contains(QStringLiteral("入力の音がありません")));
 
+  // Out of sight nothing is drawn: the looks at the level stop until the window is back.
+  auto* tick = form.findChild<QTimer*>(QStringLiteral("Timer1"));
+  ASSERT_TRUE(tick && tick->isActive());
+  form.showMinimized();
+  EXPECT_TRUE(waitUntil([&] { return !tick->isActive(); }, 1000));
+  form.showNormal();
+  EXPECT_TRUE(waitUntil([&] { return tick->isActive(); }, 1000));
+
   // Paused, the meter stands still.
   button(form, "Command11")->click();
   const double still = meter->levelDb();
@@ -1074,6 +1082,9 @@ TEST_F(Form1Test, TheProgramEndsWithItsLastWindowWhicheverThatIs) {
     QPointer<QWidget> other = open(*form);
     ASSERT_TRUE(other && other->isVisible());
     ASSERT_EQ(onlyOpen({form.get(), other}), QStringList());
+    // On the screen, in front, and where the keys go.
+    EXPECT_TRUE(other->screen()->availableGeometry().contains(other->frameGeometry()));
+    EXPECT_TRUE(waitUntil([&] { return QApplication::activeWindow() == other; }, 2000));
     QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
     int lastClosedWithMain = -1;
     bool otherStillOpen = false;

@@ -113,3 +113,22 @@ TEST_F(WindowText, EveryWindowShowsItsTextsWhole) {
 }
 
 }  // namespace
+
+// A window that would stand out of the screen, or is larger than it, comes inside.
+TEST(WindowPlace, AWindowStandingOutOfTheScreenComesInside) {
+  const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+  QWidget tall;
+  tall.resize(300, room.height() + 200);
+  tall.move(room.right() - 100, room.top() + 50);
+  FitOnScreen(&tall);
+  tall.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&tall));
+  EXPECT_TRUE(room.contains(tall.frameGeometry())) << "shrunk and moved in";
+  EXPECT_EQ(tall.width(), 300);
+
+  QWidget small;
+  small.resize(200, 100);
+  small.move(room.left() + 40, room.top() + 60);
+  FitOnScreen(&small);
+  EXPECT_EQ(small.pos(), QPoint(room.left() + 40, room.top() + 60)) << "a window that fits stays where it was put";
+}

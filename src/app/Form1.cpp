@@ -10,6 +10,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTimer>
+#include <QWindow>
 #include <map>
 
 #include "app/FailureText.h"
@@ -420,7 +421,10 @@ void Form1::showPhase(Phase phase) {
     flash_.clear();
   }
   updateWatched();
-  if (running) showTime();
+  if (running) {
+    showTime();
+    showTimeBoxHint();
+  }
   // The focus stays where the hand is: on the button that now stands for the one that went.
   // While starting or stopping nothing acts; the focus waits out of sight until something
   // does.
@@ -445,7 +449,9 @@ void Form1::focusActingButton() {
 }
 
 void Form1::updateWatched() {
-  const bool watched = isVisible() && !isMinimized();
+  // Shown is not seen: a window unmapped or covered by the desktop is not exposed.
+  const QWindow* window = windowHandle();
+  const bool watched = isVisible() && !isMinimized() && window && window->isExposed();
   if (watched != watched_) {
     watched_ = watched;
     session_->setWatched(watched);
@@ -460,6 +466,8 @@ void Form1::updateWatched() {
 
 void Form1::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
+  // Exposure comes to the window's QWindow only; installing twice keeps one filter.
+  if (QWindow* window = windowHandle()) window->installEventFilter(this);
   updateWatched();
   if (session_->phase() == Phase::Recording) showTime();
 }
@@ -467,6 +475,11 @@ void Form1::showEvent(QShowEvent* event) {
 void Form1::hideEvent(QHideEvent* event) {
   QMainWindow::hideEvent(event);
   updateWatched();
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == windowHandle() && event->type() == QEvent::Expose) updateWatched();
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void Form1::changeEvent(QEvent* event) {
@@ -504,10 +517,10 @@ void Form1::showTime() {
     // The warning at once, then alternating with the time, a second each.
     text = warnedFor_.elapsed() / 1000 % 2 == 0 ? QStringLiteral("入力なし") : time;
   }
-  // The text changes once a second: drawn again only then.
+  // The text changes once a second: drawn again only then; the disk's room once a minute.
   if (timeBox_->text() != text) {
     timeBox_->setText(text);
-    if (text.endsWith(QLatin1String(":00")) || text == time) showTimeBoxHint();
+    if (text == time && text.endsWith(QLatin1String(":00"))) showTimeBoxHint();
   }
 }
 
@@ -537,8 +550,9 @@ void Form1::showTimeBoxHint() {
     hint << (hours > 0 ? QStringLiteral("保存先の空き容量で、あと約 %1 時間 %2 分録音できます。").arg(hours).arg(minutes)
                        : QStringLiteral("保存先の空き容量で、あと約 %1 分録音できます。").arg(minutes));
   }
+  // The tooltip only: the box's description is what a screen reader is told as it happens,
+  // and the warnings are told there when they come.
   timeBox_->setToolTip(hint.isEmpty() ? QString() : wrappedTip(hint));
-  timeBox_->setAccessibleDescription(hint.join(QLatin1Char(' ')));
 }
 
 void Form1::inputLostChanged(bool lost, qint64 gapMs) {

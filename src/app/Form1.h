@@ -49,6 +49,7 @@ class Form1 : public QMainWindow {
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
   void changeEvent(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void createControls();

@@ -3,6 +3,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include "platform/ToolWindow.h"
+
 namespace tallowen {
 
 // A window that exists at most once: created at its first opening, destroyed when closed,
@@ -23,7 +25,11 @@ class SingleWindow {
     window_ = make();
     if (window_) {
       window_->setAttribute(Qt::WA_DeleteOnClose);
+      // On the screen, in front, and where the keys go.
+      FitOnScreen(window_);
       window_->show();
+      window_->raise();
+      window_->activateWindow();
     }
     return window_;
   }

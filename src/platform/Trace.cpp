@@ -17,16 +17,25 @@ std::FILE* traceFile() {
   return file;
 }
 
+long long nowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
 }  // namespace
 
 void TraceMoment(const char* moment) {
   std::FILE* file = traceFile();
   if (!file) return;
-  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                      std::chrono::steady_clock::now().time_since_epoch())
-                      .count();
   // stdio locks the stream: the capture thread and the window may both write.
-  std::fprintf(file, "%lld %s\n", static_cast<long long>(ns), moment);
+  std::fprintf(file, "%lld %s\n", nowNs(), moment);
+  std::fflush(file);
+}
+
+void TraceMoment(const char* moment, long long value) {
+  std::FILE* file = traceFile();
+  if (!file) return;
+  std::fprintf(file, "%lld %s %lld\n", nowNs(), moment, value);
   std::fflush(file);
 }
 

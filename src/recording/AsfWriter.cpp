@@ -31,8 +31,8 @@ uint64_t fileTime(const QDateTime& t) { return uint64_t(t.toMSecsSinceEpoch()) *
 }  // namespace
 
 int AsfWriter::PacketSizeFor(int bitRate) {
-  // At most half a second of sound (FFmpeg's 3200 bytes at the higher bit rates) bounds
-  // what a crash takes beyond the last sync.
+  // At most half a second of sound (FFmpeg's 3200 bytes at the higher bit rates): a
+  // packet that is not full is written again at every sync, and a smaller one wastes less.
   return std::clamp(bitRate / 16, 500, 3200);
 }
 
@@ -160,8 +160,7 @@ void AsfWriter::write(const EncodedBlock& block) {
   ++payloadCount_;
 }
 
-void AsfWriter::flushPacket() {
-  if (payloadCount_ == 0) return;
+QByteArray AsfWriter::openPacket() const {
   int padding = packetSize_ - kPacketHeaderMin - int(payloads_.size());
   uint8_t lengthTypes = kMultiplePayloads;
   int paddingField = 0;
@@ -181,10 +180,23 @@ void AsfWriter::flushPacket() {
       .u8(kPayloadLengthWord | uint64_t(payloadCount_))
       .raw(payloads_)
       .zeros(padding);
-  file_.append(packet.data());
+  return packet.data();
+}
+
+void AsfWriter::flushPacket() {
+  if (payloadCount_ == 0) return;
+  // Appended where writeOpenPacket() may have put the same packet with fewer blocks.
+  file_.append(openPacket());
   ++packets_;
   payloads_.clear();
   payloadCount_ = 0;
+}
+
+void AsfWriter::writeOpenPacket() {
+  if (payloadCount_ == 0) return;
+  // In the place the packet will have when full: the file's end does not move, so the
+  // full packet is appended over it.
+  file_.writeAt(file_.size(), openPacket());
 }
 
 bool AsfWriter::addMark(int64_t ms, const QString& name) {

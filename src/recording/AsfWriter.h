@@ -35,17 +35,21 @@ class AsfWriter {
   // marks is full. Throws RecordingError when the header cannot be written.
   bool addMark(int64_t ms, const QString& name);
   const QList<asf::Mark>& marks() const { return marks_; }
+  // Writes the packet being filled as it stands, padded, so that a sync takes its sound
+  // to the disk too; the packet is written again, whole, when it fills. Throws.
+  void writeOpenPacket();
   // The packet being filled, then the header's sizes, counts and durations; throws.
   void finish();
 
   // Sound written so far, in milliseconds.
   int64_t soundMs() const;
-  // How much sound a packet holds at most: what a crash can take on top of the last sync.
+  // The packets' size for a bit rate.
   static int PacketSizeFor(int bitRate);
 
  private:
   QByteArray header();
   QByteArray markRoom() const;
+  QByteArray openPacket() const;
   void flushPacket();
 
   OutputFile& file_;

@@ -22,12 +22,14 @@ namespace {
 using namespace std::chrono_literals;
 
 // The first sound comes in a small block, so that the recording shows at once; then
-// blocks as large as what watches them allows.
+// blocks as large as what watches them allows: each block is a wake-up, and a laptop
+// recording for hours wants few. The meter shows its 50 ms peaks a block late.
 constexpr auto kFirstBlock = 20ms;
-constexpr auto kWatchedBlock = 200ms;
-constexpr auto kUnwatchedBlock = 500ms;
-// What the disk holds is at most about a second behind: a power cut loses no more.
-constexpr auto kSyncInterval = 1000ms;
+constexpr auto kWatchedBlock = 250ms;
+constexpr auto kUnwatchedBlock = 1000ms;
+// Sound is at most this old when it reaches the disk for sure: the time it waits in the
+// server for its block, and then for the next sync. A power cut loses no more than that.
+constexpr auto kMostUnsynced = 1000ms;
 // An input this late beyond its block has stalled: silence goes in for the time it is away.
 constexpr auto kStallGrace = 1000ms;
 constexpr auto kStallStep = 500ms;
@@ -283,10 +285,15 @@ void Capture::onReconnectTick() {
 
 void Capture::syncIfDue(bool now) {
   if (!file_ || writeFailed_) return;
-  if (!now && sinceSync_.isValid() && sinceSync_.elapsed() < kSyncInterval.count()) return;
+  // Synced as a block comes, so that the sync costs no wake-up of its own: with 1 s blocks,
+  // every block; with 250 ms blocks, every third.
+  const auto interval = std::max(kMostUnsynced - block(), block() / 2);
+  if (!now && sinceSync_.isValid() && sinceSync_.elapsed() < interval.count()) return;
   sinceSync_.start();
   try {
+    if (writer_) writer_->writeOpenPacket();
     file_->syncToDisk();
+    if (writer_) TraceMoment("synced", writer_->soundMs());
   } catch (const RecordingError& e) {
     writeFailed_ = true;
     endLater(e.failure());

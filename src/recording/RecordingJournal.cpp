@@ -13,6 +13,7 @@
 #include <QUuid>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <string_view>
 #include <type_traits>
 #include <utility>
@@ -28,6 +29,7 @@ const QString kEntrySuffix = QStringLiteral(".entry");
 const QString kLockSuffix = QStringLiteral(".lock");
 constexpr std::string_view kMagic = "Tallowen recording journal 2\n";
 constexpr qint64 kMaxEntryBytes = 64 * 1024;
+constexpr std::chrono::milliseconds kSyncNoteInterval{30'000};
 
 QString entriesFolder() { return RecordingJournalFolder() + QStringLiteral("/recordings"); }
 
@@ -251,6 +253,8 @@ RecordingJournalEntry::~RecordingJournalEntry() = default;  // an unfinished ent
 
 void RecordingJournalEntry::noteSynced(int64_t size) {
   if (entryPath_.isEmpty() || size == note_.syncedSize) return;
+  if (sinceSyncNoted_.isValid() && sinceSyncNoted_.elapsed() < kSyncNoteInterval.count()) return;
+  sinceSyncNoted_.start();
   note_.syncedSize = size;
   // When this fails, the older size still holds.
   if (!writeNote(entryPath_, note_)) qCWarning(lcRepair) << "the journal did not take the synced size of" << note_.path;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArrayView>
+#include <QElapsedTimer>
 #include <QList>
 #include <QString>
 #include <cstdint>
@@ -60,8 +61,10 @@ class RecordingJournalEntry {
   RecordingJournalEntry(const RecordingJournalEntry&) = delete;
   RecordingJournalEntry& operator=(const RecordingJournalEntry&) = delete;
 
-  // After each sync of the file to the disk, with the file's size then: a mending never
-  // cuts the file below it. Replaces the entry whole, so a crash leaves the old or the new.
+  // After a sync of the file to the disk, with the file's size then: a mending never cuts
+  // the file below it. Replaces the entry whole, so a crash leaves the old or the new.
+  // Taken every few seconds only: the size is a floor, and an older one is still true,
+  // while rewriting the entry each second would double the disk's wake-ups.
   void noteSynced(int64_t size);
   int64_t syncedSize() const { return note_.syncedSize; }
   // After each index mark: a recording mended after a crash keeps every mark set before it.
@@ -73,6 +76,7 @@ class RecordingJournalEntry {
  private:
   QString entryPath_;
   JournalNote note_;
+  QElapsedTimer sinceSyncNoted_;
   std::unique_ptr<QLockFile> lock_;
 };
 

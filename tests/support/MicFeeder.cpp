@@ -61,10 +61,12 @@ void MicFeeder::run() {
     // period at a time (PipeWire) never finds the pipe short of one.
     const auto due = int64_t(elapsed * kRate) + 3 * kChunk;
     while (frames_ + kChunk <= due && !stop_) {
-      const double amplitude = amplitude_;
+      const double amplitude = amplitude_, swell = swell_;
       for (int i = 0; i < kChunk; ++i) {
         const double t = double(frames_ + i) / kRate;
-        const double v = std::clamp(amplitude * std::sin(2 * std::numbers::pi * frequency_ * t), -1.0, 1.0);
+        const double loudness = swell > 0 ? 0.55 + 0.45 * std::sin(2 * std::numbers::pi * swell * t) : 1.0;
+        const double v =
+            std::clamp(amplitude * loudness * std::sin(2 * std::numbers::pi * frequency_ * t), -1.0, 1.0);
         chunk[2 * i] = chunk[2 * i + 1] = int16_t(std::lround(v * 32767));
       }
       const auto bytes = ssize_t(chunk.size() * sizeof(int16_t));

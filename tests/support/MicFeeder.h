@@ -24,6 +24,9 @@ class MicFeeder {
 
   // Of full scale: 0 is digital silence, 1 and more clip.
   void setAmplitude(double amplitude) { amplitude_ = amplitude; }
+  // Loudness that swells and fades `perSecond` times a second, as speech does, so that a
+  // level meter has something to show; 0 keeps the tone steady.
+  void setSwell(double perSecond) { swell_ = perSecond; }
   // Frames written so far.
   int64_t frames() const { return frames_; }
 
@@ -33,6 +36,7 @@ class MicFeeder {
   int fd_ = -1;
   double frequency_;
   std::atomic<double> amplitude_;
+  std::atomic<double> swell_{0};
   std::atomic<int64_t> frames_{0};
   std::atomic<bool> stop_{false};
   std::thread thread_;
