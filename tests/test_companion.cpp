@@ -183,7 +183,7 @@ TEST_F(CheckWindowTest, EachCheckShowsAsItRunsThenWhatItFoundAndWhatToDoWithTheK
       {Check::SaveFolder,
        [] { return failed(Check::SaveFolder, "保存先フォルダー「/x」に書き込めません。", "別のフォルダーを選んでください。"); }},
   });
-  QSignalSpy done(&window, &CheckWindow::done);
+  QSignalSpy allChecked(&window, &CheckWindow::allChecked);
   window.show();
   window.start();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&window)) << "it takes the keyboard when it opens";
@@ -202,7 +202,7 @@ TEST_F(CheckWindowTest, EachCheckShowsAsItRunsThenWhatItFoundAndWhatToDoWithTheK
 
   held_.release();
   ASSERT_TRUE(waitUntil([&] { return window.isDone(); }));
-  EXPECT_EQ(done.count(), 1);
+  EXPECT_EQ(allChecked.count(), 1);
   EXPECT_EQ(textOf(&window, "audioInputState"), "OK");
   EXPECT_EQ(textOf(&window, "saveFolderState"), "問題あり");
   EXPECT_EQ(textOf(&window, "summaryLabel"), "録音の前に、次の問題を解決してください (1 件)。");

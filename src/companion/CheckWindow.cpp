@@ -143,6 +143,17 @@ void CheckWindow::showEvent(QShowEvent* event) {
   raise();
 }
 
+void CheckWindow::closeEvent(QCloseEvent* event) {
+  // Whoever closes the window wants no more checks: the one running is the last.
+  stop_ = true;
+  QDialog::closeEvent(event);
+}
+
+void CheckWindow::done(int result) {
+  stop_ = true;  // Esc
+  QDialog::done(result);
+}
+
 void CheckWindow::fitToScreen() {
   const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
   if (!s) return;
@@ -218,7 +229,7 @@ void CheckWindow::stepFinished(std::size_t index, const Finding& finding) {
   fitToScreen();
   if (const QScreen* s = screen(); s && !s->availableGeometry().contains(frameGeometry())) placeOnScreen();
   closeButton_->setFocus();
-  emit done();
+  emit allChecked();
 }
 
 }  // namespace tallowen

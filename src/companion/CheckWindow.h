@@ -32,10 +32,12 @@ class CheckWindow : public QDialog {
 
  signals:
   void checked(const tallowen::Finding& finding);
-  void done();
+  void allChecked();
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void done(int result) override;
 
  private:
   struct Row {
