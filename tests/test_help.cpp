@@ -22,6 +22,7 @@
 #include <QTreeWidget>
 #include <QtEndian>
 #include <functional>
+#include <tuple>
 
 #include "platform/ToolWindow.h"
 #include "help/BuiltHelpFile.h"
@@ -173,8 +174,33 @@ TEST(HelpFile, EveryLinkAndPictureInItsPagesResolvesAndEveryPageIsInTheContents)
           << file.toStdString() << " -> " << target.toStdString();
     }
   }
-  EXPECT_EQ(pages, 9);
-  EXPECT_GE(links, 40);
+  EXPECT_EQ(pages, 13);
+  EXPECT_GE(links, 60);
+}
+
+TEST(HelpFile, KeywordsLeadToThePagesOnKeysMarksThePlayerAndTheRecordingsWindow) {
+  auto book = openBuiltBook();
+  ASSERT_TRUE(book);
+  // keyword (and sub-keyword) -> page, and what that page must say.
+  const std::tuple<const char*, const char*, const char*, std::vector<const char*>> wanted[] = {
+      {"キー操作", "メイン画面", "/keys.html", {"録音を始めます", "Esc", "右クリック", "Tab", "スペース"}},
+      {"マーク", nullptr, "/marks.html", {"マーク 1", "Marker Object", "チャプター", "一時停止した位置", "修復"}},
+      {"キー操作", "再生画面", "/player_keys.html", {"3 秒戻ります", "10 秒進みます", "Page Down", "3.0 倍", "A-B"}},
+      {"録音一覧", nullptr, "/recordings.html", {"録音一覧(R)", "F2", "ごみ箱", "フォルダーを開く", "新しいもの"}},
+      {"サウンドサーバー", "止まったとき", "/no_sound.html", {"60 秒", "同じファイル", "こはく色", "5 秒"}},
+  };
+  for (const auto& [keyword, sub, page, phrases] : wanted) {
+    QString found;
+    for (const SitemapEntry& e : book->index()) {
+      if (e.name != QString::fromUtf8(keyword)) continue;
+      if (!sub) found = book->find(e.locals.value(0));
+      for (const SitemapEntry& c : e.children)
+        if (sub && c.name == QString::fromUtf8(sub)) found = book->find(c.locals.value(0));
+    }
+    ASSERT_EQ(found, QString::fromLatin1(page)) << keyword << " " << (sub ? sub : "");
+    const QString text = pageText(*book, found);
+    for (const char* phrase : phrases) EXPECT_TRUE(text.contains(QString::fromUtf8(phrase))) << page << ": " << phrase;
+  }
 }
 
 TEST(HelpFile, ChmlibsOwnToolListsItAsValid) {
