@@ -9,8 +9,8 @@
 #include <QScreen>
 #include <QTest>
 
-#include "help/frmAbout.h"
 #include "app/Form1.h"
+#include "help/frmAbout.h"
 #include "platform/Pictures.h"
 #include "platform/ToolWindow.h"
 #include "support/FakeSeams.h"
@@ -26,9 +26,7 @@ const QColor kRed(255, 0, 0);
 
 class AboutTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    DeleteWindowsLeftOpen();
-  }
+  void TearDown() override { DeleteWindowsLeftOpen(); }
   // Opened as the main window opens it: modeless, destroyed when closed.
   frmAbout* shownBox() {
     auto* box = new frmAbout(&launcher_);
@@ -155,7 +153,7 @@ TEST_F(AboutTest, TheMainWindowsBoxOpensThePageThroughItsLauncher) {
 
 // ---- The program's pictures ------------------------------------------------------------
 
-const char* const kPictures[] = {"icon",       "record", "record_grey", "stop",     "stop_grey", "play",
+const char* const kPictures[] = {"icon",      "record", "record_grey", "stop",     "stop_grey", "play",
                                  "play_grey", "pause",  "pause_grey",  "settings", "volume"};
 
 // The 16 VGA colours the pictures are drawn in, or the transparent background.
@@ -208,7 +206,8 @@ TEST(Pictures, RoundAndSlantedEdgesAreDrawnAgainAtEachScaleNotBlownUp) {
   for (const char* name : {"icon", "record", "play", "settings"}) {
     const QImage once = Picture(name, 1).toImage().convertToFormat(QImage::Format_ARGB32);
     for (int scale : {2, 3}) {
-      const QImage blownUp = once.scaled(32 * scale, 32 * scale, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+      const QImage blownUp =
+          once.scaled(32 * scale, 32 * scale, Qt::IgnoreAspectRatio, Qt::FastTransformation);
       QImage drawn = Picture(name, scale).toImage().convertToFormat(QImage::Format_ARGB32);
       drawn.setDevicePixelRatio(1);
       EXPECT_NE(drawn, blownUp) << name << " at " << scale << " is the 32-pixel picture enlarged";

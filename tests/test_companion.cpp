@@ -128,7 +128,8 @@ TEST(Report, TheOffersSwitchesChangeNothingAndTheReportGoesWhereSomeoneSeesIt) {
   CheckInputs noInput = allFine();
   noInput.hasAudioInput = false;
   EXPECT_EQ(Summary(CheckRecording(noInput)), "録音の前に、次の問題を解決してください (1 件)。");
-  EXPECT_TRUE(FindingLine(CheckRecording(noInput)[1]).startsWith("[問題] 録音デバイスが見つかりません。 マイクを"));
+  EXPECT_TRUE(
+      FindingLine(CheckRecording(noInput)[1]).startsWith("[問題] 録音デバイスが見つかりません。 マイクを"));
 }
 
 // ---- The window -------------------------------------------------------------------------
@@ -181,7 +182,10 @@ TEST_F(CheckWindowTest, EachCheckShowsAsItRunsThenWhatItFoundAndWhatToDoWithTheK
       {Check::Encoder, [] { return passed(Check::Encoder, "WMA エンコーダーを使えます。"); }},
       held_.step(Check::AudioInput, passed(Check::AudioInput, "録音デバイス: 内蔵マイク")),
       {Check::SaveFolder,
-       [] { return failed(Check::SaveFolder, "保存先フォルダー「/x」に書き込めません。", "別のフォルダーを選んでください。"); }},
+       [] {
+         return failed(Check::SaveFolder, "保存先フォルダー「/x」に書き込めません。",
+                       "別のフォルダーを選んでください。");
+       }},
   });
   QSignalSpy allChecked(&window, &CheckWindow::allChecked);
   window.show();
@@ -231,14 +235,16 @@ TEST_F(CheckWindowTest, AllWellIsSaidAndNoFixIsShown) {
   window.start();
   ASSERT_TRUE(waitUntil([&] { return window.isDone(); }));
   EXPECT_EQ(textOf(&window, "summaryLabel"), "この環境で録音できます。");
-  for (const char* fix : {"encoderFix", "audioInputFix"}) EXPECT_FALSE(find(&window, fix)->isVisible()) << fix;
+  for (const char* fix : {"encoderFix", "audioInputFix"})
+    EXPECT_FALSE(find(&window, fix)->isVisible()) << fix;
 }
 
 TEST_F(CheckWindowTest, ClosedWhileACheckRunsItGoesAtOnceAndRunsNoMoreChecks) {
   std::atomic<bool> secondRan{false};
   auto window = std::make_unique<CheckWindow>(std::vector<CheckStep>{
       held_.step(Check::AudioInput, passed(Check::AudioInput, "b")),
-      {Check::SaveFolder, [&] {
+      {Check::SaveFolder,
+       [&] {
          secondRan = true;
          return passed(Check::SaveFolder, "c");
        }},
@@ -329,7 +335,8 @@ class WMEDistLive : public WMEDistRun {
     QString window;
     waitUntil(
         [&] {
-          window = xdotool({"search", "--onlyvisible", "--name", "^Tallowen 録音の確認$"}).section('\n', 0, 0);
+          window =
+              xdotool({"search", "--onlyvisible", "--name", "^Tallowen 録音の確認$"}).section('\n', 0, 0);
           return !window.isEmpty() && xdotool({"getwindowfocus"}) == window;
         },
         15000);
@@ -360,7 +367,8 @@ TEST_F(WMEDistLive, FromATerminalOnTheDesktopItPrintsTheLinesAndShowsTheWindow) 
       15000))
       << printed.toStdString();
   // (The copy has no recording module beside it: the encoder's line may be a problem.)
-  EXPECT_TRUE(QString::fromUtf8(printed).contains("[OK] 保存先フォルダー: " + dir_.path())) << printed.toStdString();
+  EXPECT_TRUE(QString::fromUtf8(printed).contains("[OK] 保存先フォルダー: " + dir_.path()))
+      << printed.toStdString();
   EXPECT_FALSE(focusedWindow().isEmpty()) << "no window of the check has the keyboard";
   xdotool({"key", "Escape"});
   EXPECT_TRUE(p.waitForFinished(10000)) << "Esc did not close it";

@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QScreen>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
@@ -14,6 +13,7 @@
 #include <QListWidget>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -24,13 +24,13 @@
 #include <functional>
 #include <tuple>
 
-#include "platform/ToolWindow.h"
 #include "help/BuiltHelpFile.h"
 #include "help/HTMLHelp.h"
 #include "help/HelpBook.h"
 #include "help/HelpPage.h"
 #include "help/HelpViewer.h"
 #include "help/Sitemap.h"
+#include "platform/ToolWindow.h"
 #include "support/Wait.h"
 #include "support/Widgets.h"
 
@@ -184,9 +184,18 @@ TEST(HelpFile, KeywordsLeadToThePagesOnKeysMarksThePlayerAndTheRecordingsWindow)
   // keyword (and sub-keyword) -> page, and what that page must say.
   const std::tuple<const char*, const char*, const char*, std::vector<const char*>> wanted[] = {
       {"キー操作", "メイン画面", "/keys.html", {"録音を始めます", "Esc", "右クリック", "Tab", "スペース"}},
-      {"マーク", nullptr, "/marks.html", {"マーク 1", "Marker Object", "チャプター", "一時停止した位置", "修復"}},
-      {"キー操作", "再生画面", "/player_keys.html", {"3 秒戻ります", "10 秒進みます", "Page Down", "3.0 倍", "A-B"}},
-      {"録音一覧", nullptr, "/recordings.html", {"録音一覧(R)", "F2", "ごみ箱", "フォルダーを開く", "新しいもの"}},
+      {"マーク",
+       nullptr,
+       "/marks.html",
+       {"マーク 1", "Marker Object", "チャプター", "一時停止した位置", "修復"}},
+      {"キー操作",
+       "再生画面",
+       "/player_keys.html",
+       {"3 秒戻ります", "10 秒進みます", "Page Down", "3.0 倍", "A-B"}},
+      {"録音一覧",
+       nullptr,
+       "/recordings.html",
+       {"録音一覧(R)", "F2", "ごみ箱", "フォルダーを開く", "新しいもの"}},
       {"サウンドサーバー", "止まったとき", "/no_sound.html", {"60 秒", "同じファイル", "こはく色", "5 秒"}},
   };
   for (const auto& [keyword, sub, page, phrases] : wanted) {
@@ -199,7 +208,8 @@ TEST(HelpFile, KeywordsLeadToThePagesOnKeysMarksThePlayerAndTheRecordingsWindow)
     }
     ASSERT_EQ(found, QString::fromLatin1(page)) << keyword << " " << (sub ? sub : "");
     const QString text = pageText(*book, found);
-    for (const char* phrase : phrases) EXPECT_TRUE(text.contains(QString::fromUtf8(phrase))) << page << ": " << phrase;
+    for (const char* phrase : phrases)
+      EXPECT_TRUE(text.contains(QString::fromUtf8(phrase))) << page << ": " << phrase;
   }
 }
 
@@ -315,9 +325,7 @@ TEST(HelpBook, MissingFilesAndFilesNotAsBuiltAreSaidInWordsBeforeChmlibReadsThem
 
 class HelpViewerTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    DeleteWindowsLeftOpen();
-  }
+  void TearDown() override { DeleteWindowsLeftOpen(); }
   static std::vector<HelpViewer*> viewers() {
     std::vector<HelpViewer*> found;
     for (QWidget* w : QApplication::topLevelWidgets())
@@ -403,7 +411,9 @@ TEST_F(HelpViewerTest, EveryControlHasAJapaneseNameForScreenReaders) {
   for (QWidget* w : viewer->findChildren<QWidget*>()) {
     // What the keyboard reaches; the tab bar and the splitter handle speak through Qt's own names.
     if (w->focusPolicy() == Qt::NoFocus || w->inherits("QTabBar") || !w->isVisibleTo(viewer)) continue;
-    if (w->parentWidget() && w->parentWidget()->inherits("QAbstractScrollArea") && w->objectName().startsWith(QLatin1String("qt_"))) continue;
+    if (w->parentWidget() && w->parentWidget()->inherits("QAbstractScrollArea") &&
+        w->objectName().startsWith(QLatin1String("qt_")))
+      continue;
     ++controls;
     EXPECT_TRUE(w->accessibleName().contains(japanese))
         << w->metaObject()->className() << " " << w->objectName().toStdString() << ": "

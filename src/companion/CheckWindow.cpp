@@ -46,7 +46,8 @@ const QColor kFailed(0xC0, 0x00, 0x00);
 }  // namespace
 
 CheckWindow::CheckWindow(std::vector<CheckStep> steps, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+    : QDialog(parent,
+              Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       steps_(std::move(steps)) {
   setObjectName(QStringLiteral("checkWindow"));
   setWindowTitle(QStringLiteral("Tallowen 録音の確認"));
@@ -126,10 +127,12 @@ void CheckWindow::start() {
         qCDebug(lcCompanion) << "window closed: checks left unrun from" << CheckName(steps_[i].check);
         return;
       }
-      QMetaObject::invokeMethod(this, [this, i] { stepStarted(i); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          this, [this, i] { stepStarted(i); }, Qt::QueuedConnection);
       const Finding finding = steps_[i].run();
       // Queued to this window: dropped with it if it goes first.
-      QMetaObject::invokeMethod(this, [this, i, finding] { stepFinished(i, finding); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          this, [this, i, finding] { stepFinished(i, finding); }, Qt::QueuedConnection);
     }
   });
 }
@@ -160,7 +163,8 @@ void CheckWindow::fitToScreen() {
   const QRect area = s->availableGeometry();
   // The frame is the window manager's once it has framed the window; before, a guess.
   QMargins frame(geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
-                 frameGeometry().right() - geometry().right(), frameGeometry().bottom() - geometry().bottom());
+                 frameGeometry().right() - geometry().right(),
+                 frameGeometry().bottom() - geometry().bottom());
   if (frame.isNull()) frame = QMargins(4, 32, 4, 4);
   // Wide enough for a line of each finding, narrow enough for any screen.
   const int width = qMin(kWidth, area.width() - frame.left() - frame.right());
@@ -204,7 +208,8 @@ void CheckWindow::stepStarted(std::size_t index) {
 void CheckWindow::stepFinished(std::size_t index, const Finding& finding) {
   const Row& row = rows_[index];
   const QString name = CheckName(steps_[index].check);
-  setState(index, finding.ok ? QStringLiteral("OK") : QStringLiteral("問題あり"), finding.ok ? kPassed : kFailed);
+  setState(index, finding.ok ? QStringLiteral("OK") : QStringLiteral("問題あり"),
+           finding.ok ? kPassed : kFailed);
   row.result->setText(finding.text);
   row.result->setAccessibleName(QStringLiteral("%1の結果: %2").arg(name, finding.text));
   if (!finding.ok && !finding.fix.isEmpty()) {

@@ -24,8 +24,7 @@ bool canCreateFileIn(const QString& folder) {
 
 Finding EncoderFinding(const QString& missing) {
   if (missing.isEmpty())
-    return {
-        Check::Encoder, true, QStringLiteral("WMA エンコーダー (FFmpeg の wmav2) を使えます。"), {}};
+    return {Check::Encoder, true, QStringLiteral("WMA エンコーダー (FFmpeg の wmav2) を使えます。"), {}};
   return {Check::Encoder, false, QStringLiteral("FFmpeg に録音に必要な部品がありません: %1").arg(missing),
           QStringLiteral("Debian の libavcodec59 パッケージをインストールしてください"
                          " (sudo apt install libavcodec59)。")};
@@ -68,7 +67,8 @@ Finding SaveFolderFinding(const FolderState& f) {
 }
 
 std::vector<Finding> CheckRecording(const CheckInputs& inputs) {
-  return {EncoderFinding(inputs.ffmpegMissing), AudioInputFinding(inputs.hasAudioInput, inputs.audioInputName),
+  return {EncoderFinding(inputs.ffmpegMissing),
+          AudioInputFinding(inputs.hasAudioInput, inputs.audioInputName),
           SaveFolderFinding(inputs.saveFolder)};
 }
 

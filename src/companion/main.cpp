@@ -67,7 +67,8 @@ int run(int argc, char* argv[]) {
   }
 
   CheckWindow window(RecordingChecks());
-  if (ways.print) QObject::connect(&window, &CheckWindow::checked, [&out](const Finding& f) { print(out, f); });
+  if (ways.print)
+    QObject::connect(&window, &CheckWindow::checked, [&out](const Finding& f) { print(out, f); });
   window.show();
   window.start();
   app.exec();

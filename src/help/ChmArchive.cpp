@@ -46,8 +46,8 @@ std::optional<QByteArray> sha256Of(const QString& path, const std::atomic<bool>*
 
 }  // namespace
 
-std::unique_ptr<ChmArchive> ChmArchive::open(const QString& path, const ExpectedFile& expected, QString* error,
-                                             const std::atomic<bool>* stop) {
+std::unique_ptr<ChmArchive> ChmArchive::open(const QString& path, const ExpectedFile& expected,
+                                             QString* error, const std::atomic<bool>* stop) {
   const QFileInfo info(path);
   const QString shown = info.absoluteFilePath();
   auto fail = [error](const QString& why) {
@@ -62,7 +62,8 @@ std::unique_ptr<ChmArchive> ChmArchive::open(const QString& path, const Expected
   // A folder or a device in its place could not be read to an end.
   if (!info.isFile()) return fail(notHelp);
   const QString damaged =
-      QStringLiteral("ヘルプ ファイル「%1」が壊れています。Tallowen をインストールし直してください。").arg(shown);
+      QStringLiteral("ヘルプ ファイル「%1」が壊れています。Tallowen をインストールし直してください。")
+          .arg(shown);
   // A copy cut short or grown (or any big file of that name) is told by its size alone:
   // reading gigabytes to say so would take half a minute.
   if (info.size() != expected.size) return fail(damaged);

@@ -29,8 +29,8 @@ HelpViewer* openViewer(const QString& helpFile) {
 QMargins frameOf(const QWidget* window) {
   const QRect frame = window->frameGeometry();
   const QRect inside = window->geometry();
-  const QMargins known(inside.left() - frame.left(), inside.top() - frame.top(), frame.right() - inside.right(),
-                       frame.bottom() - inside.bottom());
+  const QMargins known(inside.left() - frame.left(), inside.top() - frame.top(),
+                       frame.right() - inside.right(), frame.bottom() - inside.bottom());
   if (!known.isNull()) return known;
   const int border = window->style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, window);
   const int title = window->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, window);

@@ -67,13 +67,16 @@ HelpViewer::HelpViewer(const QString& helpFile, const ExpectedFile& expected, QW
   toolbar->setMovable(false);
   toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
   QAction* back = toolbar->addAction(style()->standardIcon(QStyle::SP_ArrowBack), QStringLiteral("戻る"));
-  QAction* forward = toolbar->addAction(style()->standardIcon(QStyle::SP_ArrowForward), QStringLiteral("進む"));
+  QAction* forward =
+      toolbar->addAction(style()->standardIcon(QStyle::SP_ArrowForward), QStringLiteral("進む"));
   back->setObjectName(QStringLiteral("backAction"));
   forward->setObjectName(QStringLiteral("forwardAction"));
   back->setShortcut(QKeySequence::Back);
   forward->setShortcut(QKeySequence::Forward);
-  back->setToolTip(QStringLiteral("前に表示したページに戻ります (%1)").arg(back->shortcut().toString(QKeySequence::NativeText)));
-  forward->setToolTip(QStringLiteral("戻る前のページに進みます (%1)").arg(forward->shortcut().toString(QKeySequence::NativeText)));
+  back->setToolTip(QStringLiteral("前に表示したページに戻ります (%1)")
+                       .arg(back->shortcut().toString(QKeySequence::NativeText)));
+  forward->setToolTip(QStringLiteral("戻る前のページに進みます (%1)")
+                          .arg(forward->shortcut().toString(QKeySequence::NativeText)));
   for (QAction* action : {back, forward}) {
     action->setEnabled(false);
     QWidget* button = toolbar->widgetForAction(action);
@@ -89,7 +92,8 @@ HelpViewer::HelpViewer(const QString& helpFile, const ExpectedFile& expected, QW
   contentsTree_->setObjectName(QStringLiteral("contentsTree"));
   contentsTree_->setHeaderHidden(true);
   contentsTree_->setAccessibleName(QStringLiteral("目次"));
-  contentsTree_->setAccessibleDescription(QStringLiteral("ヘルプのページの一覧です。Enter キーで選んだページを表示します。"));
+  contentsTree_->setAccessibleDescription(
+      QStringLiteral("ヘルプのページの一覧です。Enter キーで選んだページを表示します。"));
   navigation_->addTab(contentsTree_, QStringLiteral("目次(&C)"));
 
   auto* indexTab = new QWidget;
@@ -98,13 +102,14 @@ HelpViewer::HelpViewer(const QString& helpFile, const ExpectedFile& expected, QW
   keywordField_ = new QLineEdit(indexTab);
   keywordField_->setObjectName(QStringLiteral("keywordField"));
   keywordField_->setAccessibleName(QStringLiteral("キーワードの検索"));
-  keywordField_->setAccessibleDescription(
-      QStringLiteral("入力した文字で始まるキーワードを一覧から選びます。Enter キーでそのページを表示します。"));
+  keywordField_->setAccessibleDescription(QStringLiteral(
+      "入力した文字で始まるキーワードを一覧から選びます。Enter キーでそのページを表示します。"));
   prompt->setBuddy(keywordField_);
   keywordList_ = new QListWidget(indexTab);
   keywordList_->setObjectName(QStringLiteral("keywordList"));
   keywordList_->setAccessibleName(QStringLiteral("キーワードの一覧"));
-  keywordList_->setAccessibleDescription(QStringLiteral("Enter キーで選んだキーワードのページを表示します。"));
+  keywordList_->setAccessibleDescription(
+      QStringLiteral("Enter キーで選んだキーワードのページを表示します。"));
   auto* display = new QPushButton(QStringLiteral("表示(&D)"), indexTab);
   display->setObjectName(QStringLiteral("displayButton"));
   display->setAccessibleName(QStringLiteral("表示"));
@@ -178,7 +183,6 @@ void HelpViewer::bookLoaded(std::unique_ptr<HelpBook> book, const QString& error
     qCDebug(lcHelp) << "help file refused:" << error;
     setWindowTitle(QStringLiteral("ヘルプ - %1").arg(QFileInfo(helpFile_).fileName()));
     page_->showNotice(QStringLiteral("ヘルプを表示できません"), error);
-    emit loaded();
     return;
   }
   book_ = std::move(book);
@@ -188,7 +192,6 @@ void HelpViewer::bookLoaded(std::unique_ptr<HelpBook> book, const QString& error
   buildContents();
   buildIndex();
   if (pending) pending();
-  emit loaded();
 }
 
 void HelpViewer::whenLoaded(std::function<void()> show) {

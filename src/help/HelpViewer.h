@@ -47,10 +47,6 @@ class HelpViewer : public QMainWindow {
   // The archive path of the page shown, empty when a notice is shown instead.
   QString currentPage() const;
 
- signals:
-  // The file has been read, or refused.
-  void loaded();
-
  private:
   void startLoading(const ExpectedFile& expected);
   void bookLoaded(std::unique_ptr<HelpBook> book, const QString& error);

@@ -7,10 +7,10 @@
 #include <QScreen>
 
 #include "help/HelpLog.h"
-#include "platform/Seams.h"
-#include "platform/Twips.h"
 #include "platform/Pictures.h"
+#include "platform/Seams.h"
 #include "platform/TextFit.h"
+#include "platform/Twips.h"
 
 namespace tallowen {
 
@@ -62,7 +62,8 @@ frmAbout::frmAbout(Launcher* launcher, QWidget* parent)
   okButton_->setGeometry(px(4200), px(1800), px(1380), px(345));
   okButton_->setDefault(true);
   okButton_->setAccessibleName(QStringLiteral("OK (閉じる)"));
-  okButton_->setAccessibleDescription(QStringLiteral("バージョン情報を閉じます (Enter キーまたは Esc キー)。"));
+  okButton_->setAccessibleDescription(
+      QStringLiteral("バージョン情報を閉じます (Enter キーまたは Esc キー)。"));
   connect(okButton_, &QPushButton::clicked, this, &QWidget::close);
 
   iconPicture_ = new QLabel(this);
@@ -111,7 +112,8 @@ frmAbout::frmAbout(Launcher* launcher, QWidget* parent)
   };
   for (const auto& [text, what] : said)
     text->setAccessibleName(QStringLiteral("%1: %2").arg(what, text->text().simplified()));
-  linkLabel_->setAccessibleName(QStringLiteral("Tallowen のウェブページを開くリンク: %1").arg(linkLabel_->text()));
+  linkLabel_->setAccessibleName(
+      QStringLiteral("Tallowen のウェブページを開くリンク: %1").arg(linkLabel_->text()));
   linkLabel_->setAccessibleDescription(
       QStringLiteral("クリックすると、ブラウザーで %1 を開きます。").arg(webPage()));
   setLinkColour(kLinkBlue);

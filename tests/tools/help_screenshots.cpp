@@ -6,12 +6,12 @@
 #include <QTest>
 #include <cstdio>
 
-#include "platform/ToolWindow.h"
 #include "help/HTMLHelp.h"
 #include "help/HelpViewer.h"
 #include "help/frmAbout.h"
 #include "platform/ApplicationFolder.h"
 #include "platform/Seams.h"
+#include "platform/ToolWindow.h"
 
 namespace {
 
