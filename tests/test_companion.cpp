@@ -226,19 +226,6 @@ TEST_F(CheckWindowTest, EachCheckShowsAsItRunsThenWhatItFoundAndWhatToDoWithTheK
   EXPECT_FALSE(window.isVisible());
 }
 
-TEST_F(CheckWindowTest, AllWellIsSaidAndNoFixIsShown) {
-  CheckWindow window({
-      {Check::Encoder, [] { return passed(Check::Encoder, "a"); }},
-      {Check::AudioInput, [] { return passed(Check::AudioInput, "b"); }},
-  });
-  window.show();
-  window.start();
-  ASSERT_TRUE(waitUntil([&] { return window.isDone(); }));
-  EXPECT_EQ(textOf(&window, "summaryLabel"), "この環境で録音できます。");
-  for (const char* fix : {"encoderFix", "audioInputFix"})
-    EXPECT_FALSE(find(&window, fix)->isVisible()) << fix;
-}
-
 TEST_F(CheckWindowTest, ClosedWhileACheckRunsItGoesAtOnceAndRunsNoMoreChecks) {
   std::atomic<bool> secondRan{false};
   auto window = std::make_unique<CheckWindow>(std::vector<CheckStep>{
