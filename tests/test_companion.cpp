@@ -154,6 +154,7 @@ class HeldCheck {
     released_.notify_all();
   }
   bool running() const { return running_; }
+  // Once running() holds.
   std::thread::id thread() const { return thread_; }
 
  private:
@@ -201,6 +202,7 @@ TEST_F(CheckWindowTest, EachCheckShowsAsItRunsThenWhatItFoundAndWhatToDoWithTheK
   EXPECT_EQ(textOf(&window, "saveFolderState"), "待機中");
   EXPECT_TRUE(textOf(&window, "summaryLabel").contains("確かめています"));
   EXPECT_FALSE(window.isDone());
+  ASSERT_TRUE(waitUntil([&] { return held_.running(); }));
   EXPECT_NE(held_.thread(), std::this_thread::get_id()) << "the checks run off the window's thread";
   EXPECT_EQ(find(&window, "audioInputState")->accessibleName(), "既定の録音デバイス: 確認中…");
 
@@ -317,24 +319,35 @@ class WMEDistLive : public WMEDistRun {
     p.start(program, arguments);
     ASSERT_TRUE(p.waitForStarted());
   }
-  // The check's window, once it is on the screen and has the keyboard.
-  QString focusedWindow() {
-    QString window;
-    waitUntil(
+  // The check's window, once it is on the screen, with the keyboard. The program asks for
+  // it; with no window manager on the test screen that is not always enough under the
+  // sanitizers' pace, so it is given by hand as the end-to-end tests do. That the window
+  // takes the keyboard on a desktop is CheckWindowTest's.
+  QString windowWithTheKeyboard() {
+    // xdotool waits for it itself: a connection to the screen each few milliseconds can
+    // fill the screen's queue of new connections and turn the program's own away.
+    QProcess search;
+    search.start("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Tallowen 録音の確認$"});
+    if (!search.waitForFinished(15000)) search.kill();
+    const QString window = QString::fromUtf8(search.readAllStandardOutput()).section('\n', 0, 0).trimmed();
+    if (window.isEmpty()) return {};
+    const bool taken = waitUntil(
         [&] {
-          window =
-              xdotool({"search", "--onlyvisible", "--name", "^Tallowen 録音の確認$"}).section('\n', 0, 0);
-          return !window.isEmpty() && xdotool({"getwindowfocus"}) == window;
+          runFor(100);
+          return xdotool({"getwindowfocus"}) == window;
         },
-        15000);
+        3000);
+    if (!taken) xdotool({"windowfocus", "--sync", window});
     return window;
   }
 };
 
-TEST_F(WMEDistLive, TheOffersSwitchesShowTheCheckInAWindowThatTakesTheKeyboard) {
+TEST_F(WMEDistLive, TheOffersSwitchesShowTheCheckInAWindowThatEnterCloses) {
   QProcess p;
   start(p, dir_.filePath("WMEDist"), {"/Q:A", "/R:N"});
-  EXPECT_FALSE(focusedWindow().isEmpty()) << "no window of the check has the keyboard";
+  ASSERT_FALSE(windowWithTheKeyboard().isEmpty())
+      << "no window of the check; the program " << (p.state() == QProcess::Running ? "runs" : "ended")
+      << ", saying: " << p.readAllStandardError().toStdString();
   xdotool({"key", "Return"});
   ASSERT_TRUE(p.waitForFinished(10000)) << "Enter did not close it";
   EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
@@ -356,7 +369,7 @@ TEST_F(WMEDistLive, FromATerminalOnTheDesktopItPrintsTheLinesAndShowsTheWindow) 
   // (The copy has no recording module beside it: the encoder's line may be a problem.)
   EXPECT_TRUE(QString::fromUtf8(printed).contains("[OK] 保存先フォルダー: " + dir_.path()))
       << printed.toStdString();
-  EXPECT_FALSE(focusedWindow().isEmpty()) << "no window of the check has the keyboard";
+  ASSERT_FALSE(windowWithTheKeyboard().isEmpty()) << "no window of the check";
   xdotool({"key", "Escape"});
   EXPECT_TRUE(p.waitForFinished(10000)) << "Esc did not close it";
 }

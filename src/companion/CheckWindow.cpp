@@ -53,8 +53,6 @@ CheckWindow::CheckWindow(std::vector<CheckStep> steps, QWidget* parent)
   setWindowTitle(QStringLiteral("Tallowen 録音の確認"));
   setAccessibleName(windowTitle());
   setWindowIcon(PictureIcon("icon"));
-  // The program ends with this window: closing it must not wait for a dialog's answer.
-  setAttribute(Qt::WA_QuitOnClose, true);
 
   auto* layout = new QVBoxLayout(this);
   summaryLabel_ = wrapping(this, QStringLiteral("summaryLabel"));
