@@ -1,17 +1,27 @@
 #!/usr/bin/env python3
-"""Draw Tallowen's button pictures and program icon as 32x32 XPM files.
+"""Draw Tallowen's button pictures and program icon as XPM files, and the
+help pages' pictures as PNG files.
 
-Standard library only. Run from anywhere; files are written next to this
-script, and the program compiles them in (src/platform/Pictures.cpp).  Shapes are tested at pixel centres, so
-there is no anti-aliasing and every pixel is one of the 16 VGA colours (or
+Standard library only. Run from anywhere: the XPM files are written next to
+this script, and the program compiles them in (src/platform/Pictures.cpp);
+the PNG files go to the help pages (src/help/chm/images).
+
+Every picture is designed on a 32x32 grid and drawn at 1x (32x32), 2x (64x64,
+"name@2x.xpm") and 3x (96x96, "name@3x.xpm"), so that screens scaled by 1.5,
+2 or 3 get pixels of their own rather than blown-up ones. Shapes are tested at
+the centres of the pixels of the grid they are drawn on, so there is no
+anti-aliasing at any size and every pixel is one of the 16 VGA colours (or
 transparent).
 """
 
 import os
 import re
+import struct
 import sys
+import zlib
 
-SIZE = 32
+DESIGN = 32  # the grid every shape is given in
+SCALES = (1, 2, 3)
 
 # Classic 16-colour VGA palette; one XPM character per colour.
 PALETTE = {
@@ -36,24 +46,90 @@ NONE = None  # XPM transparent colour
 NONE_CHAR = " "
 
 
+class Grid:
+    """The pixels of one drawing size. Shapes are given in design units (the
+    32x32 grid); a pixel belongs to a shape when its centre lies inside it. A
+    line one design unit wide is `scale` pixels wide."""
+
+    def __init__(self, scale):
+        self.scale = scale
+        self.size = DESIGN * scale
+        # The disc whose ring makes outlines and borders one design unit thick;
+        # at 1x it is the four neighbours.
+        self.ring = [(dx, dy) for dy in range(-scale, scale + 1)
+                     for dx in range(-scale, scale + 1)
+                     if 0 < dx * dx + dy * dy <= scale * scale]
+
+    def pixels(self, test, box=(0, 0, DESIGN, DESIGN)):
+        """Pixels whose centres pass `test` (in design units), looked for
+        inside `box` (x0, y0, x1, y1 in design units) only."""
+        s = self.scale
+        x0, y0, x1, y1 = box
+        xs = range(max(0, int(x0 * s) - 1), min(self.size, int(x1 * s) + 2))
+        ys = range(max(0, int(y0 * s) - 1), min(self.size, int(y1 * s) + 2))
+        return {(x, y) for y in ys for x in xs
+                if test((x + 0.5) / s, (y + 0.5) / s)}
+
+    def rect(self, x0, y0, x1, y1):
+        """The design pixels x0..x1, y0..y1, inclusive."""
+        return self.pixels(lambda u, v: x0 <= u < x1 + 1 and y0 <= v < y1 + 1,
+                           (x0, y0, x1 + 1, y1 + 1))
+
+    def circle(self, cx, cy, r):
+        return self.pixels(lambda u, v: (u - cx) ** 2 + (v - cy) ** 2 <= r * r,
+                           (cx - r, cy - r, cx + r, cy + r))
+
+    def polygon(self, points):
+        def inside(px, py):
+            hit = False
+            n = len(points)
+            for i in range(n):
+                (x0, y0), (x1, y1) = points[i], points[(i + 1) % n]
+                if (y0 > py) != (y1 > py):
+                    xc = x0 + (py - y0) * (x1 - x0) / (y1 - y0)
+                    if px < xc:
+                        hit = not hit
+            return hit
+        return self.pixels(inside)
+
+    def diag_rect(self, s0, s1, d0, d1):
+        """The design pixels with s0 <= x+y <= s1 and d0 <= x-y <= d1 (a
+        45-degree box)."""
+        return self.pixels(lambda u, v: s0 + 0.5 <= u + v < s1 + 1.5
+                           and d0 - 0.5 <= u - v < d1 + 0.5)
+
+    def outline(self, mask):
+        """The ring just outside the shape, one design unit thick."""
+        return {(x + dx, y + dy) for x, y in mask
+                for dx, dy in self.ring} - mask
+
+    def border(self, mask):
+        """The shape's own edge, one design unit thick."""
+        return {(x, y) for x, y in mask
+                if any((x + dx, y + dy) not in mask for dx, dy in self.ring)}
+
+
 class Canvas:
-    def __init__(self, background=NONE):
-        self.px = [[background] * SIZE for _ in range(SIZE)]
+    def __init__(self, grid, background=NONE):
+        self.grid = grid
+        self.size = grid.size
+        self.px = [[background] * self.size for _ in range(self.size)]
 
     def put(self, x, y, colour):
-        if 0 <= x < SIZE and 0 <= y < SIZE:
+        if 0 <= x < self.size and 0 <= y < self.size:
             self.px[y][x] = colour
 
     def centre(self):
         """Move the drawing so its bounding box sits in the middle."""
-        pts = [(x, y) for y in range(SIZE) for x in range(SIZE)
+        n = self.size
+        pts = [(x, y) for y in range(n) for x in range(n)
                if self.px[y][x] is not NONE]
         xs = [p[0] for p in pts]
         ys = [p[1] for p in pts]
-        dx = (SIZE - 1 - max(xs) - min(xs)) // 2
-        dy = (SIZE - 1 - max(ys) - min(ys)) // 2
+        dx = (n - 1 - max(xs) - min(xs)) // 2
+        dy = (n - 1 - max(ys) - min(ys)) // 2
         old = self.px
-        self.px = [[NONE] * SIZE for _ in range(SIZE)]
+        self.px = [[NONE] * n for _ in range(n)]
         for x, y in pts:
             self.put(x + dx, y + dy, old[y][x])
 
@@ -62,199 +138,161 @@ class Canvas:
             self.put(x, y, colour)
 
     def paint_outlined(self, mask, fill, edge):
-        """Fill a shape, then draw its 4-connected border in the edge colour."""
+        """Fill a shape, then draw its border in the edge colour."""
         self.paint(mask, fill)
-        self.paint(border(mask), edge)
-
-
-# --- shape masks: sets of (x, y) pixels whose centres lie inside ---------
-
-def _pixels(test):
-    return {(x, y) for y in range(SIZE) for x in range(SIZE)
-            if test(x + 0.5, y + 0.5)}
-
-
-def rect(x0, y0, x1, y1):
-    """Inclusive pixel rectangle."""
-    return {(x, y) for y in range(y0, y1 + 1) for x in range(x0, x1 + 1)}
-
-
-def circle(cx, cy, r):
-    return _pixels(lambda x, y: (x - cx) ** 2 + (y - cy) ** 2 <= r * r)
-
-
-def polygon(points):
-    def inside(px, py):
-        hit = False
-        n = len(points)
-        for i in range(n):
-            (x0, y0), (x1, y1) = points[i], points[(i + 1) % n]
-            if (y0 > py) != (y1 > py):
-                xc = x0 + (py - y0) * (x1 - x0) / (y1 - y0)
-                if px < xc:
-                    hit = not hit
-        return hit
-    return _pixels(inside)
-
-
-def diag_rect(s0, s1, d0, d1):
-    """Pixels with s0 <= x+y <= s1 and d0 <= x-y <= d1 (a 45-degree box)."""
-    return {(x, y) for y in range(SIZE) for x in range(SIZE)
-            if s0 <= x + y <= s1 and d0 <= x - y <= d1}
-
-
-def outline(mask):
-    """Pixels just outside the shape (4-neighbour ring)."""
-    return {(x + dx, y + dy) for x, y in mask
-            for dx, dy in ((1, 0), (-1, 0), (0, 1), (0, -1))} - mask
-
-
-def border(mask):
-    return {(x, y) for x, y in mask
-            if any((x + dx, y + dy) not in mask
-                   for dx, dy in ((1, 0), (-1, 0), (0, 1), (0, -1)))}
+        self.paint(self.grid.border(mask), edge)
 
 
 # --- pictures ------------------------------------------------------------
 
-# Glyph centre sits between pixels 15 and 16 so shapes are symmetric.
+# Glyph centre sits between design pixels 15 and 16 so shapes are symmetric.
 C = 16.0
 
 
-def draw_record(body, edge):
-    c = Canvas()
-    c.paint_outlined(circle(C, C, 8.0), body, edge)
+def draw_record(g, body, edge):
+    c = Canvas(g)
+    c.paint_outlined(g.circle(C, C, 8.0), body, edge)
     return c
 
 
-def draw_stop(colour):
-    c = Canvas()
-    c.paint(rect(9, 9, 22, 22), colour)
+def draw_stop(g, colour):
+    c = Canvas(g)
+    c.paint(g.rect(9, 9, 22, 22), colour)
     return c
 
 
-def draw_play(colour):
-    c = Canvas()
+def draw_play(g, colour):
+    c = Canvas(g)
     # Slope of 2 px per row gives an even staircase (15 wide, 16 tall); it
     # sits half a pixel right, where a triangle looks optically centred.
-    c.paint(polygon([(9, 8), (9, 24), (25, 16)]), colour)
+    c.paint(g.polygon([(9, 8), (9, 24), (25, 16)]), colour)
     return c
 
 
-def draw_pause(colour):
-    c = Canvas()
+def draw_pause(g, colour):
+    c = Canvas(g)
     # Two 2-px bars with a 2-px gap: 6 px overall for the 9 px wide button.
-    c.paint(rect(13, 9, 14, 22), colour)
-    c.paint(rect(17, 9, 18, 22), colour)
+    c.paint(g.rect(13, 9, 14, 22), colour)
+    c.paint(g.rect(17, 9, 18, 22), colour)
     return c
 
 
-def draw_settings():
-    c = Canvas()
+def draw_settings(g):
+    c = Canvas(g)
     # Both tools run along 45-degree axes built from x+y / x-y pixel bands,
     # which keeps the diagonal edges clean staircases.
     # Wrench, lower left to upper right, drawn first so the hammer lies on it.
-    wrench = diag_rect(30, 32, -11, 8) | diag_rect(31, 31, -12, -12)
-    wrench |= circle(20.5, 11.5, 4.3)
+    wrench = g.diag_rect(30, 32, -11, 8) | g.diag_rect(31, 31, -12, -12)
+    wrench |= g.circle(20.5, 11.5, 4.3)
     # Open jaw facing outwards; wide enough that the outline leaves a gap.
-    wrench -= diag_rect(28, 34, 9, 60)
-    c.paint(outline(wrench), "black")
+    wrench -= g.diag_rect(28, 34, 9, 60)
+    c.paint(g.outline(wrench), "black")
     c.paint(wrench, "silver")
-    c.paint(diag_rect(30, 30, -10, 3), "white")
-    c.paint(diag_rect(32, 32, -10, 3), "grey")
+    c.paint(g.diag_rect(30, 30, -10, 3), "white")
+    c.paint(g.diag_rect(32, 32, -10, 3), "grey")
 
     # Hammer: wooden handle from lower right up to a steel head at upper left.
-    handle = diag_rect(21, 44, -1, 1)
-    c.paint(outline(handle), "maroon")
+    handle = g.diag_rect(21, 44, -1, 1)
+    c.paint(g.outline(handle), "maroon")
     c.paint(handle, "olive")
-    head = diag_rect(16, 20, -5, 5)
-    c.paint(outline(head), "black")
+    head = g.diag_rect(16, 20, -5, 5)
+    c.paint(g.outline(head), "black")
     c.paint(head, "grey")
-    c.paint(diag_rect(16, 16, -4, 4), "silver")
+    c.paint(g.diag_rect(16, 16, -4, 4), "silver")
     c.centre()
     return c
 
 
-def draw_volume():
-    c = Canvas()
+def draw_volume(g):
+    c = Canvas(g)
     # Raised panel: white top/left, grey then black bottom/right.
-    c.paint(rect(6, 6, 25, 25), "black")
-    c.paint(rect(6, 6, 24, 24), "white")
-    c.paint(rect(7, 7, 24, 24), "grey")
-    c.paint(rect(7, 7, 23, 23), "silver")
+    c.paint(g.rect(6, 6, 25, 25), "black")
+    c.paint(g.rect(6, 6, 24, 24), "white")
+    c.paint(g.rect(7, 7, 24, 24), "grey")
+    c.paint(g.rect(7, 7, 23, 23), "silver")
     # Ticks on both sides, clear of the knob so they stay visible.
     for y in range(9, 23, 2):
         long = y in (9, 15, 21)
-        c.paint(rect(9 if long else 10, y, 11, y), "grey")
-        c.paint(rect(20, y, 22 if long else 21, y), "grey")
+        c.paint(g.rect(9 if long else 10, y, 11, y), "grey")
+        c.paint(g.rect(20, y, 22 if long else 21, y), "grey")
     # Sunken slot.
-    c.paint(rect(15, 8, 16, 22), "black")
-    c.paint(rect(17, 8, 17, 22), "white")
+    c.paint(g.rect(15, 8, 16, 22), "black")
+    c.paint(g.rect(17, 8, 17, 22), "white")
     # Knob: small raised horizontal block across the slot.
-    c.paint(rect(12, 12, 19, 16), "black")
-    c.paint(rect(12, 12, 18, 15), "white")
-    c.paint(rect(13, 13, 18, 15), "grey")
-    c.paint(rect(13, 13, 17, 14), "silver")
-    c.paint(rect(13, 14, 17, 14), "black")  # grip line across the knob
+    c.paint(g.rect(12, 12, 19, 16), "black")
+    c.paint(g.rect(12, 12, 18, 15), "white")
+    c.paint(g.rect(13, 13, 18, 15), "grey")
+    c.paint(g.rect(13, 13, 17, 14), "silver")
+    c.paint(g.rect(13, 14, 17, 14), "black")  # grip line across the knob
     return c
 
 
-def draw_icon():
-    c = Canvas("navy")
+def draw_icon(g):
+    c = Canvas(g, "navy")
     # Frame so the square reads as a tile on any desktop.
-    c.paint(border(rect(0, 0, 31, 31)), "blue")
+    c.paint(g.border(g.rect(0, 0, 31, 31)), "blue")
     # Base and stem.
-    c.paint(rect(8, 25, 23, 28), "black")
-    c.paint(rect(9, 26, 22, 27), "grey")
-    c.paint(rect(9, 26, 22, 26), "silver")
-    c.paint(rect(14, 19, 17, 25), "black")
-    c.paint(rect(15, 19, 16, 25), "grey")
+    c.paint(g.rect(8, 25, 23, 28), "black")
+    c.paint(g.rect(9, 26, 22, 27), "grey")
+    c.paint(g.rect(9, 26, 22, 26), "silver")
+    c.paint(g.rect(14, 19, 17, 25), "black")
+    c.paint(g.rect(15, 19, 16, 25), "grey")
     # U-shaped holder cradling the lower half of the head.
-    holder = (circle(C, 13.0, 7.8) - circle(C, 13.0, 5.6)) - rect(0, 0, 31, 12)
-    c.paint(outline(holder), "black")
+    holder = ((g.circle(C, 13.0, 7.8) - g.circle(C, 13.0, 5.6))
+              - g.rect(0, 0, 31, 12))
+    c.paint(g.outline(holder), "black")
     c.paint(holder, "grey")
-    c.paint(holder - circle(C, 13.0, 7.0), "silver")
+    c.paint(holder - g.circle(C, 13.0, 7.0), "silver")
     # Capsule head: round top and bottom.
-    head = circle(C, 8.0, 5.0) | circle(C, 13.0, 5.0) | rect(11, 8, 20, 13)
-    inner = head - border(head)
-    c.paint(border(head), "black")
+    head = g.circle(C, 8.0, 5.0) | g.circle(C, 13.0, 5.0) | g.rect(11, 8, 20, 13)
+    inner = head - g.border(head)
+    c.paint(g.border(head), "black")
     c.paint(inner, "silver")
     # Grille: symmetric about the centre line between columns 15 and 16.
     for y in (6, 9, 12, 15):
-        c.paint({(x, y) for x in range(SIZE)} & inner, "grey")
+        c.paint(g.rect(0, y, 31, y) & inner, "grey")
     for x in (14, 17):
-        c.paint({(x, y) for y in range(SIZE)} & inner, "grey")
-    c.paint({(12, y) for y in (7, 8, 10, 11, 13, 14)} & inner, "white")
+        c.paint(g.rect(x, 0, x, 31) & inner, "grey")
+    for y in (7, 8, 10, 11, 13, 14):
+        c.paint(g.rect(12, y, 12, y) & inner, "white")
     return c
 
 
 PICTURES = [
     ("icon", draw_icon),
-    ("record", lambda: draw_record("red", "maroon")),
-    ("record_grey", lambda: draw_record("grey", "grey")),
-    ("stop", lambda: draw_stop("black")),
-    ("stop_grey", lambda: draw_stop("grey")),
-    ("play", lambda: draw_play("black")),
-    ("play_grey", lambda: draw_play("grey")),
-    ("pause", lambda: draw_pause("black")),
-    ("pause_grey", lambda: draw_pause("grey")),
+    ("record", lambda g: draw_record(g, "red", "maroon")),
+    ("record_grey", lambda g: draw_record(g, "grey", "grey")),
+    ("stop", lambda g: draw_stop(g, "black")),
+    ("stop_grey", lambda g: draw_stop(g, "grey")),
+    ("play", lambda g: draw_play(g, "black")),
+    ("play_grey", lambda g: draw_play(g, "grey")),
+    ("pause", lambda g: draw_pause(g, "black")),
+    ("pause_grey", lambda g: draw_pause(g, "grey")),
     ("settings", draw_settings),
     ("volume", draw_volume),
 ]
 
+# The main window's buttons as the help pages show them, at 1x and 2x.
+HELP_PICTURES = ["record", "stop", "pause", "play", "settings", "volume"]
+HELP_SCALES = (1, 2)
+
 
 # --- output ----------------------------------------------------------------
 
-def to_xpm(name, canvas):
-    used = []
-    for row in canvas.px:
-        for colour in row:
-            if colour not in used:
-                used.append(colour)
+def suffix(scale):
+    return "" if scale == 1 else "@%dx" % scale
+
+
+def used_colours(canvas):
+    used = {colour for row in canvas.px for colour in row}
     # Stable colour order keeps regenerated files diff-free.
-    used.sort(key=lambda col: (col is not NONE, col or ""))
+    return sorted(used, key=lambda col: (col is not NONE, col or ""))
+
+
+def to_xpm(name, canvas):
+    used = used_colours(canvas)
     chars = {NONE: NONE_CHAR}
-    lines = ['"%d %d %d 1",' % (SIZE, SIZE, len(used))]
+    lines = ['"%d %d %d 1",' % (canvas.size, canvas.size, len(used))]
     for colour in used:
         if colour is NONE:
             lines.append('"%s c None",' % NONE_CHAR)
@@ -268,18 +306,43 @@ def to_xpm(name, canvas):
             % (name, "\n".join(lines)))
 
 
+def to_png(canvas):
+    """An 8-bit palette PNG with the transparent colour first in tRNS."""
+    used = used_colours(canvas)
+    index = {colour: i for i, colour in enumerate(used)}
+    plte = b"".join(bytes.fromhex((PALETTE[c][0] if c else "#000000")[1:])
+                    for c in used)
+    raw = b"".join(b"\0" + bytes(index[col] for col in row)
+                   for row in canvas.px)
+
+    def chunk(kind, data):
+        body = kind + data
+        return (struct.pack(">I", len(data)) + body
+                + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF))
+
+    png = b"\x89PNG\r\n\x1a\n"
+    png += chunk(b"IHDR", struct.pack(">IIBBBBB", canvas.size, canvas.size,
+                                      8, 3, 0, 0, 0))
+    png += chunk(b"PLTE", plte)
+    if NONE in index:
+        png += chunk(b"tRNS", b"\0")
+    png += chunk(b"IDAT", zlib.compress(raw, 9))
+    png += chunk(b"IEND", b"")
+    return png
+
+
 def require(ok, what):
     # Explicit raise so the check still runs under "python -O".
     if not ok:
         raise ValueError("bad picture: %s" % (what,))
 
 
-def check_xpm(path):
-    """Re-read a written file: 32x32, one char per pixel, VGA colours only."""
+def check_xpm(path, size):
+    """Re-read a written file: its size, one char per pixel, VGA colours only."""
     text = open(path).read()
     strings = re.findall(r'"([^"]*)"', text)
     w, h, ncol, cpp = map(int, strings[0].split())
-    require((w, h, cpp) == (SIZE, SIZE, 1), path)
+    require((w, h, cpp) == (size, size, 1), path)
     allowed = {v[0] for v in PALETTE.values()}
     real = 0
     for entry in strings[1:1 + ncol]:
@@ -290,17 +353,26 @@ def check_xpm(path):
     require(real <= 16, path)
     keys = {e[:cpp] for e in strings[1:1 + ncol]}
     rows = strings[1 + ncol:]
-    require(len(rows) == SIZE, path)
-    require(all(len(r) == SIZE and set(r) <= keys for r in rows), path)
+    require(len(rows) == size, path)
+    require(all(len(r) == size and set(r) <= keys for r in rows), path)
 
 
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
-    for name, draw in PICTURES:
-        path = os.path.join(here, name + ".xpm")
-        with open(path, "w") as f:
-            f.write(to_xpm(name, draw()))
-        check_xpm(path)
+    help_images = os.path.join(here, os.pardir, "src", "help", "chm", "images")
+    for scale in SCALES:
+        grid = Grid(scale)
+        for name, draw in PICTURES:
+            canvas = draw(grid)
+            path = os.path.join(here, name + suffix(scale) + ".xpm")
+            symbol = name if scale == 1 else "%s_%dx" % (name, scale)
+            with open(path, "w") as f:
+                f.write(to_xpm(symbol, canvas))
+            check_xpm(path, grid.size)
+            if name in HELP_PICTURES and scale in HELP_SCALES:
+                png = os.path.join(help_images, name + suffix(scale) + ".png")
+                with open(png, "wb") as f:
+                    f.write(to_png(canvas))
     return 0
 
 

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -12,22 +13,29 @@
 #include <QListWidget>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QToolBar>
 #include <QTreeWidget>
 #include <QtEndian>
 #include <functional>
+#include <tuple>
 
-#include "platform/ToolWindow.h"
 #include "help/BuiltHelpFile.h"
 #include "help/HTMLHelp.h"
 #include "help/HelpBook.h"
 #include "help/HelpPage.h"
 #include "help/HelpViewer.h"
 #include "help/Sitemap.h"
+#include "platform/ToolWindow.h"
+#include "support/Wait.h"
+#include "support/Widgets.h"
 
 using namespace tallowen;
+using namespace tallowen::test;
 
 QT_BEGIN_NAMESPACE
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
@@ -47,7 +55,7 @@ void forEachEntry(const std::vector<SitemapEntry>& entries,
 
 std::unique_ptr<HelpBook> openBuiltBook() {
   QString error;
-  auto book = HelpBook::open(kHelpFile, BuiltHelpFileSha256(), &error);
+  auto book = HelpBook::open(kHelpFile, BuiltHelpFile(), &error);
   EXPECT_TRUE(book) << error.toStdString();
   return book;
 }
@@ -166,8 +174,43 @@ TEST(HelpFile, EveryLinkAndPictureInItsPagesResolvesAndEveryPageIsInTheContents)
           << file.toStdString() << " -> " << target.toStdString();
     }
   }
-  EXPECT_EQ(pages, 9);
-  EXPECT_GE(links, 40);
+  EXPECT_EQ(pages, 13);
+  EXPECT_GE(links, 60);
+}
+
+TEST(HelpFile, KeywordsLeadToThePagesOnKeysMarksThePlayerAndTheRecordingsWindow) {
+  auto book = openBuiltBook();
+  ASSERT_TRUE(book);
+  // keyword (and sub-keyword) -> page, and what that page must say.
+  const std::tuple<const char*, const char*, const char*, std::vector<const char*>> wanted[] = {
+      {"キー操作", "メイン画面", "/keys.html", {"録音を始めます", "Esc", "右クリック", "Tab", "スペース"}},
+      {"マーク",
+       nullptr,
+       "/marks.html",
+       {"マーク 1", "Marker Object", "チャプター", "一時停止した位置", "修復"}},
+      {"キー操作",
+       "再生画面",
+       "/player_keys.html",
+       {"3 秒戻ります", "10 秒進みます", "Page Down", "3.0 倍", "A-B"}},
+      {"録音一覧",
+       nullptr,
+       "/recordings.html",
+       {"録音一覧(R)", "F2", "ごみ箱", "フォルダーを開く", "新しいもの"}},
+      {"サウンドサーバー", "止まったとき", "/no_sound.html", {"60 秒", "同じファイル", "こはく色", "5 秒"}},
+  };
+  for (const auto& [keyword, sub, page, phrases] : wanted) {
+    QString found;
+    for (const SitemapEntry& e : book->index()) {
+      if (e.name != QString::fromUtf8(keyword)) continue;
+      if (!sub) found = book->find(e.locals.value(0));
+      for (const SitemapEntry& c : e.children)
+        if (sub && c.name == QString::fromUtf8(sub)) found = book->find(c.locals.value(0));
+    }
+    ASSERT_EQ(found, QString::fromLatin1(page)) << keyword << " " << (sub ? sub : "");
+    const QString text = pageText(*book, found);
+    for (const char* phrase : phrases)
+      EXPECT_TRUE(text.contains(QString::fromUtf8(phrase))) << page << ": " << phrase;
+  }
 }
 
 TEST(HelpFile, ChmlibsOwnToolListsItAsValid) {
@@ -240,7 +283,7 @@ TEST(HelpBook, LinksBecomeArchivePaths) {
 TEST(HelpBook, MissingFilesAndFilesNotAsBuiltAreSaidInWordsBeforeChmlibReadsThem) {
   QTemporaryDir dir;
   QString error;
-  EXPECT_FALSE(HelpBook::open(dir.filePath(QStringLiteral("none.chm")), BuiltHelpFileSha256(), &error));
+  EXPECT_FALSE(HelpBook::open(dir.filePath(QStringLiteral("none.chm")), BuiltHelpFile(), &error));
   EXPECT_TRUE(error.contains(QStringLiteral("見つかりません"))) << error.toStdString();
 
   const QByteArray built = builtBytes();
@@ -255,42 +298,59 @@ TEST(HelpBook, MissingFilesAndFilesNotAsBuiltAreSaidInWordsBeforeChmlibReadsThem
   for (const auto& [name, bytes] : damaged) {
     const QString path = writeFile(dir.filePath(QString::fromLatin1(name)), bytes);
     error.clear();
-    EXPECT_FALSE(HelpBook::open(path, BuiltHelpFileSha256(), &error)) << name;
+    EXPECT_FALSE(HelpBook::open(path, BuiltHelpFile(), &error)) << name;
     // Said by the check, not by chmlib, which says "開けません" or "読めません".
     EXPECT_TRUE(error.contains(QStringLiteral("が壊れています。Tallowen をインストールし直して")))
         << name << ": " << error.toStdString();
     EXPECT_TRUE(error.contains(path)) << error.toStdString();
   }
 
-  // The intact file too, against a digest that is not its own; none is no pass.
-  for (const QByteArray& other : {QByteArray(), QCryptographicHash::hash("x", QCryptographicHash::Sha256)}) {
+  // The intact file too, against a digest or a size that is not its own; none is no pass.
+  const ExpectedFile asBuilt = BuiltHelpFile();
+  const ExpectedFile others[] = {
+      {asBuilt.size, QByteArray()},
+      {asBuilt.size, QCryptographicHash::hash("x", QCryptographicHash::Sha256)},
+      {asBuilt.size + 1, asBuilt.sha256},
+      {-1, asBuilt.sha256},
+  };
+  for (const ExpectedFile& other : others) {
     error.clear();
     EXPECT_FALSE(HelpBook::open(kHelpFile, other, &error));
     EXPECT_TRUE(error.contains(QStringLiteral("壊れています"))) << error.toStdString();
   }
+  EXPECT_TRUE(HelpBook::open(kHelpFile, asBuilt, &error)) << error.toStdString();
 }
 
 // ---- The viewer, through HTMLHelp -------------------------------------------------------
 
 class HelpViewerTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    DeleteWindowsLeftOpen();
-  }
+  void TearDown() override { DeleteWindowsLeftOpen(); }
   static std::vector<HelpViewer*> viewers() {
     std::vector<HelpViewer*> found;
     for (QWidget* w : QApplication::topLevelWidgets())
       if (auto* v = qobject_cast<HelpViewer*>(w)) found.push_back(v);
     return found;
   }
+  // The one viewer open, once it has read (or refused) its file.
   static HelpViewer* onlyViewer() {
     const auto all = viewers();
     EXPECT_EQ(all.size(), 1u);
-    return all.empty() ? nullptr : all.front();
+    if (all.empty()) return nullptr;
+    EXPECT_TRUE(waitUntil([&] { return !all.front()->isLoading(); }));
+    return all.front();
   }
+  static void waitForAll() {
+    for (HelpViewer* v : viewers()) EXPECT_TRUE(waitUntil([&] { return !v->isLoading(); }));
+  }
+  static HelpPage* page(const HelpViewer* viewer) { return find<HelpPage>(viewer, "helpPage"); }
+  static QString pageText(const HelpViewer* viewer) { return page(viewer)->toPlainText(); }
+  static QAction* action(const HelpViewer* viewer, const char* name) { return find<QAction>(viewer, name); }
+  static QTreeWidget* tree(const HelpViewer* viewer) { return find<QTreeWidget>(viewer, "contentsTree"); }
+  static QListWidget* keywords(const HelpViewer* viewer) { return find<QListWidget>(viewer, "keywordList"); }
 };
 
-TEST_F(HelpViewerTest, ContentsOpenAtTheDefaultPageWithTreeIndexAndPictures) {
+TEST_F(HelpViewerTest, ContentsOpenAtTheDefaultPageWithTreeIndexAndPicturesForTheScreensScale) {
   const quintptr handle = ShowHelpContents(nullptr, kHelpFile);
   EXPECT_NE(handle, 0u);
   HelpViewer* viewer = onlyViewer();
@@ -299,14 +359,78 @@ TEST_F(HelpViewerTest, ContentsOpenAtTheDefaultPageWithTreeIndexAndPictures) {
   EXPECT_EQ(static_cast<quintptr>(viewer->winId()), handle);
   EXPECT_EQ(viewer->windowTitle(), QStringLiteral("Tallowen ヘルプ"));
   EXPECT_EQ(viewer->currentPage(), QStringLiteral("/index.html"));
-  EXPECT_TRUE(viewer->page()->toPlainText().contains(QStringLiteral("メイン画面のボタン")));
-  EXPECT_EQ(viewer->contentsTree()->topLevelItemCount(), 3);
-  EXPECT_GE(viewer->keywordList()->count(), 20);
+  EXPECT_TRUE(pageText(viewer).contains(QStringLiteral("メイン画面のボタン")));
+  EXPECT_EQ(tree(viewer)->topLevelItemCount(), 3);
+  EXPECT_GE(keywords(viewer)->count(), 20);
 
-  // The pictures of the page come out of the same file.
-  const QImage picture = qvariant_cast<QImage>(viewer->page()->document()->resource(
-      QTextDocument::ImageResource, QUrl(QStringLiteral("images/record.png"))));
-  EXPECT_EQ(picture.size(), QSize(32, 32));
+  // The pictures of the page come out of the same file, drawn for the screen's scale and
+  // laid out at the page's size whatever it is.
+  const qreal scale = page(viewer)->devicePixelRatio();
+  for (const char* name : {"images/record.png", "images/settings.png"}) {
+    const QImage picture = qvariant_cast<QImage>(
+        page(viewer)->document()->resource(QTextDocument::ImageResource, QUrl(QString::fromLatin1(name))));
+    EXPECT_EQ(picture.deviceIndependentSize(), QSizeF(32, 32)) << name;
+    EXPECT_EQ(picture.size(), scale > 1 ? QSize(64, 64) : QSize(32, 32)) << name << " at scale " << scale;
+  }
+}
+
+TEST_F(HelpViewerTest, ItOpensInsideTheScreenShrinkingToFitAndTakesTheKeyboard) {
+  const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+  // The main window in the screen's bottom right corner, where 40 pixels on would run off.
+  QWidget owner;
+  owner.setGeometry(area.right() - 180, area.bottom() - 60, 175, 47);
+  owner.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&owner));
+  ShowHelpContents(&owner, kHelpFile);
+  HelpViewer* viewer = onlyViewer();
+  ASSERT_TRUE(viewer);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(viewer));
+  EXPECT_TRUE(area.contains(viewer->frameGeometry()))
+      << "screen " << area.width() << "x" << area.height() << ", window " << viewer->frameGeometry().width()
+      << "x" << viewer->frameGeometry().height() << " at " << viewer->frameGeometry().x() << ","
+      << viewer->frameGeometry().y();
+  // As large as it was drawn where there is room, else about as large as the room (the
+  // frame is guessed before the window has one).
+  EXPECT_LE(viewer->width(), 800);
+  EXPECT_LE(viewer->height(), 560);
+  EXPECT_GE(viewer->frameGeometry().width(), qMin(800, area.width() * 9 / 10));
+  EXPECT_GE(viewer->frameGeometry().height(), qMin(560, area.height() * 9 / 10));
+  EXPECT_EQ(QApplication::focusWidget(), tree(viewer)) << "the contents take the keyboard";
+
+  // A topic puts the keyboard on the page, so that the arrow keys scroll it.
+  ShowHelpTopic(&owner, kHelpFile, 1);
+  EXPECT_EQ(QApplication::focusWidget(), page(viewer));
+}
+
+TEST_F(HelpViewerTest, EveryControlHasAJapaneseNameForScreenReaders) {
+  ShowHelpContents(nullptr, kHelpFile);
+  HelpViewer* viewer = onlyViewer();
+  ASSERT_TRUE(viewer);
+  static const QRegularExpression japanese(QStringLiteral("[\\x{3040}-\\x{30ff}\\x{4e00}-\\x{9fff}]"));
+  int controls = 0;
+  for (QWidget* w : viewer->findChildren<QWidget*>()) {
+    // What the keyboard reaches; the tab bar and the splitter handle speak through Qt's own names.
+    if (w->focusPolicy() == Qt::NoFocus || w->inherits("QTabBar") || !w->isVisibleTo(viewer)) continue;
+    if (w->parentWidget() && w->parentWidget()->inherits("QAbstractScrollArea") &&
+        w->objectName().startsWith(QLatin1String("qt_")))
+      continue;
+    ++controls;
+    EXPECT_TRUE(w->accessibleName().contains(japanese))
+        << w->metaObject()->className() << " " << w->objectName().toStdString() << ": "
+        << w->accessibleName().toStdString();
+  }
+  EXPECT_GE(controls, 3);  // the tabs, the tree and the page
+  // The keyword tab's, and the tool bar's buttons, which Alt+Left and Alt+Right press.
+  for (const char* name : {"keywordField", "keywordList", "displayButton"})
+    EXPECT_TRUE(find(viewer, name)->accessibleName().contains(japanese)) << name;
+  auto* bar = find<QToolBar>(viewer, "navigationBar");
+  for (const char* name : {"backAction", "forwardAction"}) {
+    QWidget* button = bar->widgetForAction(action(viewer, name));
+    ASSERT_TRUE(button) << name;
+    EXPECT_TRUE(button->accessibleName().contains(japanese)) << name;
+    EXPECT_TRUE(button->accessibleDescription().contains(japanese)) << name;
+  }
+  EXPECT_FALSE(find(viewer, "keywordField")->accessibleDescription().isEmpty());
 }
 
 TEST_F(HelpViewerTest, TopicOneOpensItsPageAndAskingAgainBringsTheSameWindowForward) {
@@ -322,9 +446,9 @@ TEST_F(HelpViewerTest, TopicOneOpensItsPageAndAskingAgainBringsTheSameWindowForw
   ASSERT_EQ(onlyViewer(), viewer);
   EXPECT_FALSE(viewer->isMinimized());
   EXPECT_EQ(viewer->currentPage(), QStringLiteral("/cannot_record.html"));
-  EXPECT_TRUE(viewer->page()->toPlainText().contains(QStringLiteral("録音を開始できないとき")));
-  ASSERT_TRUE(viewer->contentsTree()->currentItem());
-  EXPECT_EQ(viewer->contentsTree()->currentItem()->text(0), QStringLiteral("録音を開始できないとき"));
+  EXPECT_TRUE(pageText(viewer).contains(QStringLiteral("録音を開始できないとき")));
+  ASSERT_TRUE(tree(viewer)->currentItem());
+  EXPECT_EQ(tree(viewer)->currentItem()->text(0), QStringLiteral("録音を開始できないとき"));
 
   // The window that asked may go; the help stays.
   owner.reset();
@@ -332,12 +456,22 @@ TEST_F(HelpViewerTest, TopicOneOpensItsPageAndAskingAgainBringsTheSameWindowForw
   EXPECT_TRUE(viewer->isVisible());
 }
 
+TEST_F(HelpViewerTest, WhatIsAskedForWhileTheFileIsReadIsShownOnceItIs) {
+  // Asked before the file is read: the last request wins.
+  ShowHelpContents(nullptr, kHelpFile);
+  ShowHelpTopic(nullptr, kHelpFile, 1);
+  HelpViewer* viewer = onlyViewer();
+  ASSERT_TRUE(viewer);
+  EXPECT_EQ(viewer->currentPage(), QStringLiteral("/cannot_record.html"));
+  EXPECT_FALSE(action(viewer, "backAction")->isEnabled()) << "the contents were never shown";
+}
+
 TEST_F(HelpViewerTest, AnUnknownTopicNumberIsSaidInTheViewer) {
   EXPECT_NE(ShowHelpTopic(nullptr, kHelpFile, 4242), 0u);
   HelpViewer* viewer = onlyViewer();
   ASSERT_TRUE(viewer);
   EXPECT_TRUE(viewer->currentPage().isEmpty());
-  const QString text = viewer->page()->toPlainText();
+  const QString text = pageText(viewer);
   EXPECT_TRUE(text.contains(QStringLiteral("4242"))) << text.toStdString();
   EXPECT_TRUE(text.contains(QStringLiteral("ありません")));
 
@@ -357,8 +491,8 @@ TEST_F(HelpViewerTest, AMissingFileIsSaidInItsOwnViewerAndTheCallerGoesOn) {
   HelpViewer* viewer = onlyViewer();
   ASSERT_TRUE(viewer);
   EXPECT_FALSE(viewer->hasBook());
-  EXPECT_FALSE(viewer->navigation()->isEnabled());
-  const QString text = viewer->page()->toPlainText();
+  EXPECT_FALSE(find(viewer, "navigation")->isEnabled());
+  const QString text = pageText(viewer);
   EXPECT_TRUE(text.contains(QStringLiteral("見つかりません"))) << text.toStdString();
   EXPECT_TRUE(text.contains(missing));
 
@@ -383,11 +517,12 @@ TEST_F(HelpViewerTest, ADamagedOrCutCopyIsSaidDamagedInItsViewerAndNeverOpened) 
     EXPECT_NE(ShowHelpTopic(nullptr, copy, 1), 0u);
   }
   ASSERT_EQ(viewers().size(), 2u);
+  waitForAll();
   for (HelpViewer* viewer : viewers()) {
     EXPECT_FALSE(viewer->hasBook());
-    EXPECT_FALSE(viewer->navigation()->isEnabled());
+    EXPECT_FALSE(find(viewer, "navigation")->isEnabled());
     EXPECT_TRUE(viewer->currentPage().isEmpty());
-    const QString text = viewer->page()->toPlainText();
+    const QString text = pageText(viewer);
     EXPECT_TRUE(text.contains(QStringLiteral("ヘルプ ファイル「%1」が壊れています").arg(viewer->helpFile())))
         << text.toStdString();
   }
@@ -395,6 +530,7 @@ TEST_F(HelpViewerTest, ADamagedOrCutCopyIsSaidDamagedInItsViewerAndNeverOpened) 
   // The file as built still opens beside them.
   ShowHelpTopic(nullptr, kHelpFile, 1);
   ASSERT_EQ(viewers().size(), 3u);
+  waitForAll();
   for (HelpViewer* viewer : viewers()) {
     if (viewer->helpFile() == kHelpFile) {
       EXPECT_EQ(viewer->currentPage(), QStringLiteral("/cannot_record.html"));
@@ -402,17 +538,88 @@ TEST_F(HelpViewerTest, ADamagedOrCutCopyIsSaidDamagedInItsViewerAndNeverOpened) 
   }
 }
 
+// A file of `size` bytes that takes no room: a hole up to its end.
+QString sparseFile(const QString& path, qint64 size) {
+  QFile file(path);
+  EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+  EXPECT_TRUE(file.resize(size)) << file.errorString().toStdString();
+  return path;
+}
+
+TEST_F(HelpViewerTest, AHugeFileOfAnotherSizeIsRefusedAtOnceWithoutBeingRead) {
+  QTemporaryDir dir;
+  const QString huge = sparseFile(dir.filePath(QStringLiteral("TallowenHelp.chm")), 4LL << 30);
+  QElapsedTimer clock;
+  clock.start();
+  ShowHelpContents(nullptr, huge);
+  HelpViewer* viewer = onlyViewer();
+  ASSERT_TRUE(viewer);
+  // Reading 4 GB takes many seconds even from a hole.
+  EXPECT_LT(clock.elapsed(), 1500);
+  EXPECT_TRUE(pageText(viewer).contains(QStringLiteral("が壊れています"))) << pageText(viewer).toStdString();
+}
+
+TEST_F(HelpViewerTest, AFileOfTheRightSizeIsCheckedWhileTheWindowThreadGoesOn) {
+  // A help file as big as this one would be, with other bytes in it: its checksum takes
+  // a while, which the window thread spends on its timers.
+  QTemporaryDir dir;
+  const qint64 size = 512LL << 20;
+  const QString copy = sparseFile(dir.filePath(QStringLiteral("TallowenHelp.chm")), size);
+  const ExpectedFile expected{size, QCryptographicHash::hash("other", QCryptographicHash::Sha256)};
+
+  QElapsedTimer clock;
+  clock.start();
+  std::vector<qint64> ticks{0};
+  QTimer timer;
+  timer.setInterval(100);
+  QObject::connect(&timer, &QTimer::timeout, [&] { ticks.push_back(clock.elapsed()); });
+  timer.start();
+  auto* viewer = new HelpViewer(copy, expected);
+  viewer->setAttribute(Qt::WA_DeleteOnClose);
+  viewer->showContents();
+  viewer->show();
+  EXPECT_TRUE(viewer->isLoading());
+  EXPECT_TRUE(pageText(viewer).contains(QStringLiteral("読み込み中…")));
+  EXPECT_TRUE(viewer->windowTitle().contains(QStringLiteral("読み込み中")));
+  ASSERT_TRUE(waitUntil([&] { return !viewer->isLoading(); }, 120000));
+  const qint64 took = clock.elapsed();
+  ticks.push_back(took);
+  timer.stop();
+
+  EXPECT_TRUE(pageText(viewer).contains(QStringLiteral("が壊れています"))) << pageText(viewer).toStdString();
+  qint64 longestGap = 0;
+  for (std::size_t i = 1; i < ticks.size(); ++i) longestGap = qMax(longestGap, ticks[i] - ticks[i - 1]);
+  // Checked on the window thread, the check would have been one gap as long as itself.
+  ASSERT_GE(ticks.size(), 5u) << "the check took " << took << " ms: too short to tell";
+  EXPECT_LT(longestGap, took / 2) << "the timer stopped for " << longestGap << " ms of " << took;
+}
+
+TEST_F(HelpViewerTest, ClosingTheWindowWhileItChecksABigFileEndsTheCheck) {
+  QTemporaryDir dir;
+  const qint64 size = 2LL << 30;
+  const QString copy = sparseFile(dir.filePath(QStringLiteral("TallowenHelp.chm")), size);
+  auto* viewer = new HelpViewer(copy, {size, QByteArray(32, '\0')});
+  viewer->show();
+  runFor(200);
+  ASSERT_TRUE(viewer->isLoading()) << "2 GB are read in less than 200 ms here: the test needs a bigger file";
+  QElapsedTimer clock;
+  clock.start();
+  delete viewer;
+  EXPECT_LT(clock.elapsed(), 1000);
+}
+
 TEST_F(HelpViewerTest, OnlyWebAndMailLinksLeaveTheViewerAndOthersAreRefusedInThePane) {
   ShowHelpContents(nullptr, kHelpFile);
   HelpViewer* viewer = onlyViewer();
   ASSERT_TRUE(viewer);
+  HelpPage* pane = page(viewer);
   QList<QUrl> handedOut;
   bool desktopTakesIt = true;
-  viewer->page()->setLinkOpener([&](const QUrl& url) {
+  pane->setLinkOpener([&](const QUrl& url) {
     handedOut << url;
     return desktopTakesIt;
   });
-  auto click = [&](const char* link) { emit viewer->page()->anchorClicked(QUrl(QString::fromUtf8(link))); };
+  auto click = [&](const char* link) { emit pane->anchorClicked(QUrl(QString::fromUtf8(link))); };
 
   for (const char* allowed : {"http://example.org/a.html", "https://example.org/b?c=d#e",
                               "mailto:someone@example.org", "HTTPS://EXAMPLE.ORG/"}) {
@@ -428,11 +635,11 @@ TEST_F(HelpViewerTest, OnlyWebAndMailLinksLeaveTheViewerAndOthersAreRefusedInThe
        {"file:///etc/passwd", "smb://server/share/file.txt", "javascript:alert(1)", "ftp://example.org/file",
         "tallowen-unknown:whatever", "FILE:///tmp/x", "chm-notice:/1"}) {
     click(refused);
-    EXPECT_TRUE(viewer->page()->showsNotice()) << refused;
-    const QString text = viewer->page()->toPlainText();
+    EXPECT_TRUE(pane->showsNotice()) << refused;
+    const QString text = pane->toPlainText();
     EXPECT_TRUE(text.contains(QStringLiteral("はヘルプから開けません")))
         << refused << ": " << text.toStdString();
-    viewer->backAction()->trigger();
+    action(viewer, "backAction")->trigger();
     EXPECT_EQ(viewer->currentPage(), QStringLiteral("/index.html")) << refused;
   }
   EXPECT_TRUE(handedOut.isEmpty()) << handedOut.first().toString().toStdString();
@@ -446,7 +653,7 @@ TEST_F(HelpViewerTest, OnlyWebAndMailLinksLeaveTheViewerAndOthersAreRefusedInThe
   desktopTakesIt = false;
   click("https://example.org/");
   EXPECT_EQ(handedOut.size(), 1);
-  EXPECT_TRUE(viewer->page()->toPlainText().contains(QStringLiteral("開くアプリケーションが見つかりません")));
+  EXPECT_TRUE(pane->toPlainText().contains(QStringLiteral("開くアプリケーションが見つかりません")));
 }
 
 TEST_F(HelpViewerTest, LinksHistoryContentsAndKeywordsMoveBetweenPages) {
@@ -454,40 +661,45 @@ TEST_F(HelpViewerTest, LinksHistoryContentsAndKeywordsMoveBetweenPages) {
   HelpViewer* viewer = onlyViewer();
   ASSERT_TRUE(viewer);
   ASSERT_TRUE(QTest::qWaitForWindowExposed(viewer));
-  EXPECT_FALSE(viewer->backAction()->isEnabled());
+  HelpPage* pane = page(viewer);
+  QAction* back = action(viewer, "backAction");
+  QAction* forward = action(viewer, "forwardAction");
+  EXPECT_FALSE(back->isEnabled());
 
-  emit viewer->page()->anchorClicked(viewer->page()->source().resolved(QUrl(QStringLiteral("record.html"))));
+  emit pane->anchorClicked(pane->source().resolved(QUrl(QStringLiteral("record.html"))));
   EXPECT_EQ(viewer->currentPage(), QStringLiteral("/record.html"));
-  ASSERT_TRUE(viewer->backAction()->isEnabled());
-  viewer->backAction()->trigger();
+  ASSERT_TRUE(back->isEnabled());
+  back->trigger();
   EXPECT_EQ(viewer->currentPage(), QStringLiteral("/index.html"));
-  ASSERT_TRUE(viewer->forwardAction()->isEnabled());
-  viewer->forwardAction()->trigger();
+  ASSERT_TRUE(forward->isEnabled());
+  forward->trigger();
   EXPECT_EQ(viewer->currentPage(), QStringLiteral("/record.html"));
 
-  QTreeWidget* tree = viewer->contentsTree();
-  const auto found = tree->findItems(QStringLiteral("再生する"), Qt::MatchExactly | Qt::MatchRecursive);
+  QTreeWidget* contents = tree(viewer);
+  const auto found = contents->findItems(QStringLiteral("再生する"), Qt::MatchExactly | Qt::MatchRecursive);
   ASSERT_EQ(found.size(), 1);
-  tree->scrollToItem(found[0]);
-  QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(found[0]).center());
+  contents->scrollToItem(found[0]);
+  QTest::mouseClick(contents->viewport(), Qt::LeftButton, {}, contents->visualItemRect(found[0]).center());
   EXPECT_EQ(viewer->currentPage(), QStringLiteral("/play.html"));
 
-  viewer->navigation()->setCurrentIndex(1);
+  find<QTabWidget>(viewer, "navigation")->setCurrentIndex(1);
+  auto* field = find<QLineEdit>(viewer, "keywordField");
+  QListWidget* list = keywords(viewer);
   // Japanese arrives through the input method.
   QInputMethodEvent typed;
   typed.setCommitString(QStringLiteral("ミュ"));
-  QApplication::sendEvent(viewer->keywordField(), &typed);
-  ASSERT_TRUE(viewer->keywordList()->currentItem());
-  EXPECT_EQ(viewer->keywordList()->currentItem()->text(), QStringLiteral("ミュート"));
-  QTest::keyClick(viewer->keywordField(), Qt::Key_Return);
+  QApplication::sendEvent(field, &typed);
+  ASSERT_TRUE(list->currentItem());
+  EXPECT_EQ(list->currentItem()->text(), QStringLiteral("ミュート"));
+  QTest::keyClick(field, Qt::Key_Return);
   EXPECT_EQ(viewer->currentPage(), QStringLiteral("/cannot_record.html"));
 
   // No keyword starts with it, one contains it.
   viewer->showKeyword(QStringLiteral("サーバー"));
-  EXPECT_EQ(viewer->keywordList()->currentItem()->text(), QStringLiteral("サウンドサーバー"));
+  EXPECT_EQ(list->currentItem()->text(), QStringLiteral("サウンドサーバー"));
   EXPECT_EQ(viewer->currentPage(), QStringLiteral("/cannot_record.html"));
   viewer->showKeyword(QStringLiteral("レベル"));
-  EXPECT_EQ(viewer->keywordList()->currentItem()->text(), QStringLiteral("レベルメーター")) << "one starts with it";
+  EXPECT_EQ(list->currentItem()->text(), QStringLiteral("レベルメーター")) << "one starts with it";
   EXPECT_EQ(viewer->currentPage(), QStringLiteral("/no_sound.html"));
 }
 

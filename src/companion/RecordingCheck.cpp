@@ -15,16 +15,22 @@ namespace tallowen {
 
 namespace {
 
-Finding encoderFinding(const QString& missing) {
+bool canCreateFileIn(const QString& folder) {
+  QTemporaryFile probe(folder + QStringLiteral("/.tallowen-check-XXXXXX"));
+  return probe.open();  // the file goes again with `probe`
+}
+
+}  // namespace
+
+Finding EncoderFinding(const QString& missing) {
   if (missing.isEmpty())
-    return {
-        Check::Encoder, true, QStringLiteral("WMA エンコーダー (FFmpeg の wmav2) を使えます。"), {}};
+    return {Check::Encoder, true, QStringLiteral("WMA エンコーダー (FFmpeg の wmav2) を使えます。"), {}};
   return {Check::Encoder, false, QStringLiteral("FFmpeg に録音に必要な部品がありません: %1").arg(missing),
           QStringLiteral("Debian の libavcodec59 パッケージをインストールしてください"
                          " (sudo apt install libavcodec59)。")};
 }
 
-Finding audioFinding(bool present, const QString& name) {
+Finding AudioInputFinding(bool present, const QString& name) {
   if (present) return {Check::AudioInput, true, QStringLiteral("録音デバイス: %1").arg(name), {}};
   return {Check::AudioInput, false, QStringLiteral("録音デバイスが見つかりません。"),
           QStringLiteral("マイクを接続し、ミュートになっていないか確かめてください。サウンドサーバー"
@@ -32,7 +38,7 @@ Finding audioFinding(bool present, const QString& name) {
                          "「入力デバイス」タブで入力を確認してください。")};
 }
 
-Finding folderFinding(const FolderState& f) {
+Finding SaveFolderFinding(const FolderState& f) {
   const QString parent = QFileInfo(f.path).absolutePath();
   if (f.exists && f.writable)
     return {Check::SaveFolder, true, QStringLiteral("保存先フォルダー: %1").arg(f.path), {}};
@@ -60,16 +66,22 @@ Finding folderFinding(const FolderState& f) {
       QStringLiteral("フォルダーを作成するか、設定ダイアログで別のフォルダーを選んでください。")};
 }
 
-bool canCreateFileIn(const QString& folder) {
-  QTemporaryFile probe(folder + QStringLiteral("/.tallowen-check-XXXXXX"));
-  return probe.open();  // the file goes again with `probe`
+std::vector<Finding> CheckRecording(const CheckInputs& inputs) {
+  return {EncoderFinding(inputs.ffmpegMissing),
+          AudioInputFinding(inputs.hasAudioInput, inputs.audioInputName),
+          SaveFolderFinding(inputs.saveFolder)};
 }
 
-}  // namespace
-
-std::vector<Finding> CheckRecording(const CheckInputs& inputs) {
-  return {encoderFinding(inputs.ffmpegMissing), audioFinding(inputs.hasAudioInput, inputs.audioInputName),
-          folderFinding(inputs.saveFolder)};
+QString CheckName(Check check) {
+  switch (check) {
+    case Check::Encoder:
+      return QStringLiteral("WMA エンコーダー");
+    case Check::AudioInput:
+      return QStringLiteral("既定の録音デバイス");
+    case Check::SaveFolder:
+      return QStringLiteral("保存先フォルダー");
+  }
+  return {};
 }
 
 int CountProblems(const std::vector<Finding>& findings) {
@@ -95,15 +107,27 @@ QString SaveFolderPath() {
   return stored.isEmpty() ? DefaultSaveFolder() : stored;
 }
 
-CheckInputs GatherInputs() {
-  QString codecMissing;
-  try {
-    codecMissing = LoadedCodec().missingComponents();
-  } catch (const RecordingError& e) {
-    codecMissing = e.detail();
-  }
-  const PulseSources::DefaultInput input = PulseSources::defaultInput();
-  return {codecMissing, input.problem.isEmpty(), input.description, ProbeFolder(SaveFolderPath())};
+std::vector<CheckStep> RecordingChecks() {
+  // Read here, on the caller's thread: the settings file is the program's, not the check's.
+  const QString folder = SaveFolderPath();
+  return {
+      {Check::Encoder,
+       [] {
+         QString missing;
+         try {
+           missing = LoadedCodec().missingComponents();
+         } catch (const RecordingError& e) {
+           missing = e.detail();
+         }
+         return EncoderFinding(missing);
+       }},
+      {Check::AudioInput,
+       [] {
+         const PulseSources::DefaultInput input = PulseSources::defaultInput();
+         return AudioInputFinding(input.problem.isEmpty(), input.description);
+       }},
+      {Check::SaveFolder, [folder] { return SaveFolderFinding(ProbeFolder(folder)); }},
+  };
 }
 
 }  // namespace tallowen

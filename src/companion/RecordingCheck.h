@@ -2,6 +2,7 @@
 // Whether this machine can record: the checks WMEDist runs in place of installing the encoder.
 
 #include <QString>
+#include <functional>
 #include <vector>
 
 namespace tallowen {
@@ -29,15 +30,29 @@ struct CheckInputs {
   FolderState saveFolder;
 };
 
+// What each check found, worded.
+Finding EncoderFinding(const QString& ffmpegMissing);
+Finding AudioInputFinding(bool present, const QString& name);
+Finding SaveFolderFinding(const FolderState& folder);
 // One finding per check, in the order encoder, audio input, save folder.
 std::vector<Finding> CheckRecording(const CheckInputs& inputs);
 int CountProblems(const std::vector<Finding>& findings);
+// The check's name as the report heads it ("既定の録音デバイス").
+QString CheckName(Check check);
 
 // Looks at the folder on disk; writability is tried for real, since root ignores permission bits.
 FolderState ProbeFolder(const QString& path);
 // The stored save folder, or the one the settings dialog proposes when none is stored.
 QString SaveFolderPath();
-// The real inputs: the linked FFmpeg, the default audio input and the save folder.
-CheckInputs GatherInputs();
+
+// One check as it is run for real: which it is, and the work, which may take seconds
+// and touches no window.
+struct CheckStep {
+  Check check;
+  std::function<Finding()> run;
+};
+// The real checks, in order: the linked FFmpeg, the default audio input (which may take up
+// to 3 s to answer) and the save folder, as stored now.
+std::vector<CheckStep> RecordingChecks();
 
 }  // namespace tallowen

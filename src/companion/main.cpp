@@ -1,17 +1,39 @@
 // WMEDist: stands where the Windows Media Encoder installer stood. The encoder is built into
 // Tallowen, so instead of installing it this checks that the machine can record.
 #include <QApplication>
-#include <QMessageBox>
 #include <QTextStream>
+#include <cstdio>
 
-#include "platform/ApplicationFolder.h"
-#include "platform/ProcessEnd.h"
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "companion/CheckWindow.h"
+#include "companion/CompanionLog.h"
 #include "companion/RecordingCheck.h"
 #include "companion/Report.h"
+#include "platform/ApplicationFolder.h"
+#include "platform/ProcessEnd.h"
 
 using namespace tallowen;
 
 namespace {
+
+bool stdoutIsTerminal() {
+#ifdef Q_OS_WIN
+  return _isatty(_fileno(stdout)) != 0;
+#else
+  return isatty(STDOUT_FILENO) != 0;
+#endif
+}
+
+void print(QTextStream& out, const Finding& finding) {
+  out << FindingLine(finding) << '\n';
+  out.flush();
+  if (out.status() != QTextStream::Ok) qCDebug(lcCompanion) << "stdout takes no more lines";
+}
 
 int run(int argc, char* argv[]) {
   QStringList arguments;
@@ -30,20 +52,28 @@ int run(int argc, char* argv[]) {
   QApplication app(argc, argv);
   LoadQtTranslation();
 
-  const std::vector<Finding> findings = CheckRecording(GatherInputs());
-  for (const Finding& f : findings) out << FindingLine(f) << '\n';
-  out.flush();
-  const int problems = CountProblems(findings);
-
-  // On a platform with no visible screen a modal box would wait for a click nobody can give.
+  // A platform with no visible screen would show a window nobody can see or close.
   const QString platform = QGuiApplication::platformName();
-  const bool unseen = platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
-  if (!unseen && (!options.quiet || problems > 0)) {
-    QMessageBox box;
-    FillReport(box, findings);
-    box.exec();
+  const bool display = platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+  const ReportWays ways = ChooseReportWays(stdoutIsTerminal(), display);
+
+  if (!ways.show) {
+    std::vector<Finding> findings;
+    for (const CheckStep& step : RecordingChecks()) {
+      findings.push_back(step.run());
+      print(out, findings.back());
+    }
+    return CountProblems(findings);
   }
-  return problems;
+
+  CheckWindow window(RecordingChecks());
+  if (ways.print)
+    QObject::connect(&window, &CheckWindow::checked, [&out](const Finding& f) { print(out, f); });
+  window.show();
+  window.start();
+  app.exec();
+  // Closed before the end, it counts what it found.
+  return CountProblems(window.findings());
 }
 
 }  // namespace

@@ -28,13 +28,14 @@ int collect(chmFile*, chmUnitInfo* unit, void* context) {
   return CHM_ENUMERATOR_CONTINUE;
 }
 
-// The file's SHA-256, or nothing when it cannot be read to its end.
-std::optional<QByteArray> sha256Of(const QString& path) {
+// The file's SHA-256, or nothing when it cannot be read to its end or `stop` comes first.
+std::optional<QByteArray> sha256Of(const QString& path, const std::atomic<bool>* stop) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
   QCryptographicHash hash(QCryptographicHash::Sha256);
   QByteArray chunk(64 * 1024, Qt::Uninitialized);
   for (;;) {
+    if (stop && stop->load(std::memory_order_relaxed)) return std::nullopt;
     const qint64 got = file.read(chunk.data(), chunk.size());
     if (got < 0) return std::nullopt;
     if (got == 0) break;
@@ -45,7 +46,8 @@ std::optional<QByteArray> sha256Of(const QString& path) {
 
 }  // namespace
 
-std::unique_ptr<ChmArchive> ChmArchive::open(const QString& path, const QByteArray& sha256, QString* error) {
+std::unique_ptr<ChmArchive> ChmArchive::open(const QString& path, const ExpectedFile& expected,
+                                             QString* error, const std::atomic<bool>* stop) {
   const QFileInfo info(path);
   const QString shown = info.absoluteFilePath();
   auto fail = [error](const QString& why) {
@@ -59,15 +61,18 @@ std::unique_ptr<ChmArchive> ChmArchive::open(const QString& path, const QByteArr
           .arg(shown);
   // A folder or a device in its place could not be read to an end.
   if (!info.isFile()) return fail(notHelp);
-  const auto actual = sha256Of(path);
+  const QString damaged =
+      QStringLiteral("ヘルプ ファイル「%1」が壊れています。Tallowen をインストールし直してください。")
+          .arg(shown);
+  // A copy cut short or grown (or any big file of that name) is told by its size alone:
+  // reading gigabytes to say so would take half a minute.
+  if (info.size() != expected.size) return fail(damaged);
+  const auto actual = sha256Of(path, stop);
   if (!actual)
     return fail(
         QStringLiteral("ヘルプ ファイル「%1」を読めません。ファイルを読む権限があるか確かめてください。")
             .arg(shown));
-  if (*actual != sha256)
-    return fail(
-        QStringLiteral("ヘルプ ファイル「%1」が壊れています。Tallowen をインストールし直してください。")
-            .arg(shown));
+  if (*actual != expected.sha256) return fail(damaged);
 
   ChmFilePtr file(chm_open(QFile::encodeName(path).constData()));
   if (!file) return fail(notHelp);

@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -17,11 +18,20 @@ struct ChmFileCloser {
 };
 using ChmFilePtr = std::unique_ptr<chmFile, ChmFileCloser>;
 
+// What a file must be before chmlib may read it: chmlib can crash on a damaged one.
+struct ExpectedFile {
+  qint64 size = -1;
+  QByteArray sha256;  // 32 bytes
+};
+
 class ChmArchive {
  public:
   // Null when the file cannot be opened as a CHM; `error` then says why, in words. chmlib
-  // reads the file only when its SHA-256 is `sha256`: it can crash on a damaged one.
-  static std::unique_ptr<ChmArchive> open(const QString& path, const QByteArray& sha256, QString* error);
+  // reads the file only when it is `expected`: a file of another size is refused without
+  // reading it, one of that size only after its SHA-256 is known. Reading stops, with
+  // nothing opened, as soon as `stop` holds.
+  static std::unique_ptr<ChmArchive> open(const QString& path, const ExpectedFile& expected, QString* error,
+                                          const std::atomic<bool>* stop = nullptr);
 
   // Paths are the archive's own, "/dir/page.html"; a lookup ignores letter case, as the
   // help compilers do.

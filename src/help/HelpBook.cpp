@@ -4,6 +4,8 @@
 #include <QUrl>
 #include <QtEndian>
 
+#include "help/HelpLog.h"
+
 namespace tallowen {
 
 namespace {
@@ -32,8 +34,9 @@ void collectLocals(const std::vector<SitemapEntry>& entries, QString& first) {
 
 }  // namespace
 
-std::unique_ptr<HelpBook> HelpBook::open(const QString& path, const QByteArray& sha256, QString* error) {
-  auto archive = ChmArchive::open(path, sha256, error);
+std::unique_ptr<HelpBook> HelpBook::open(const QString& path, const ExpectedFile& expected, QString* error,
+                                         const std::atomic<bool>* stop) {
+  auto archive = ChmArchive::open(path, expected, error, stop);
   if (!archive) return nullptr;
   std::unique_ptr<HelpBook> book(new HelpBook(std::move(archive)));
   book->readSystem();
@@ -80,7 +83,10 @@ std::unique_ptr<HelpBook> HelpBook::open(const QString& path, const QByteArray& 
 // 0 contents file, 1 index file, 2 default topic, 3 title, 4 language and flags.
 void HelpBook::readSystem() {
   const auto data = archive_->read(QStringLiteral("/#SYSTEM"));
-  if (!data || data->size() < 4) return;
+  if (!data || data->size() < 4) {
+    qCDebug(lcHelp) << "no #SYSTEM: no title, and the contents, index and first page are guessed";
+    return;
+  }
   QByteArray contents, index, defaultTopic, title;
   for (qsizetype at = 4; at + 4 <= data->size();) {
     const quint16 code = word(*data, at);
@@ -144,7 +150,10 @@ QString HelpBook::matchCompiledPath(const QString& compiled) const {
 std::vector<SitemapEntry> HelpBook::readSitemap(const QString& path) const {
   if (path.isEmpty()) return {};
   const auto data = archive_->read(path);
-  if (!data) return {};
+  if (!data) {
+    qCDebug(lcHelp) << "unreadable, left empty:" << path;
+    return {};
+  }
   return ParseSitemap(DecodeHelpText(*data, languageId_));
 }
 

@@ -14,9 +14,10 @@ namespace tallowen {
 
 class HelpBook {
  public:
-  // Null when the file is missing, is not the file whose SHA-256 is `sha256`, or is no
-  // readable help file; `error` says which, in words.
-  static std::unique_ptr<HelpBook> open(const QString& path, const QByteArray& sha256, QString* error);
+  // Null when the file is missing, is not `expected`, or is no readable help file; `error`
+  // says which, in words. Gives up, with nothing, as soon as `stop` holds.
+  static std::unique_ptr<HelpBook> open(const QString& path, const ExpectedFile& expected, QString* error,
+                                        const std::atomic<bool>* stop = nullptr);
 
   const QString& title() const { return title_; }
   // Archive paths ("/index.html"); empty when the file names none that it holds.

@@ -1,9 +1,11 @@
 #include "help/HelpPage.h"
 
 #include <QDesktopServices>
+#include <QImage>
 #include <QTextDocument>
 
 #include "help/HelpBook.h"
+#include "help/HelpLog.h"
 
 namespace tallowen {
 
@@ -48,6 +50,10 @@ void HelpPage::showNotice(const QString& title, const QString& text) {
 
 bool HelpPage::showsNotice() const { return source().scheme() == kNoticeScheme; }
 
+void HelpPage::showLoading(const QString& text) {
+  setHtml(QStringLiteral("<html><body><p>%1</p></body></html>").arg(text.toHtmlEscaped()));
+}
+
 void HelpPage::followLink(const QUrl& link) {
   const QUrl target = source().resolved(link);
   if (target.scheme() == kScheme || target.scheme().isEmpty()) {
@@ -90,9 +96,29 @@ QVariant HelpPage::loadResource(int type, const QUrl& name) {
           .arg(url.path().toHtmlEscaped());
     return DecodeHelpText(*data, book_->languageId());
   }
-  if (!data) return {};
+  if (type == QTextDocument::ImageResource && devicePixelRatio() > 1)
+    if (QVariant sharp = sharpPicture(stored); sharp.isValid()) return sharp;
+  if (!data) {
+    qCDebug(lcHelp) << "not in the help file:" << url.path();
+    return {};
+  }
   if (type == QTextDocument::StyleSheetResource) return DecodeHelpText(*data, book_->languageId());
   return *data;
+}
+
+QVariant HelpPage::sharpPicture(const QString& path) const {
+  const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+  if (path.isEmpty() || dot <= path.lastIndexOf(QLatin1Char('/'))) return {};
+  const QString twice = path.left(dot) + QStringLiteral("@2x") + path.mid(dot);
+  const auto data = book_->archive().read(twice);
+  QImage image;
+  if (!data || !image.loadFromData(*data)) {
+    qCDebug(lcHelp) << "no picture for scale 2, the picture for scale 1 is scaled:" << twice;
+    return {};
+  }
+  // Laid out at half its pixels, so at the page's size.
+  image.setDevicePixelRatio(2);
+  return image;
 }
 
 }  // namespace tallowen

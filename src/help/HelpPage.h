@@ -24,11 +24,16 @@ class HelpPage : public QTextBrowser {
   // history like a page.
   void showNotice(const QString& title, const QString& text);
   bool showsNotice() const;
+  // What is shown while the file is being read: no page, and nothing in the history.
+  void showLoading(const QString& text);
 
+  // A picture "x.png" comes as "x@2x.png", where the file has one, on a screen scaled
+  // above 1.
   QVariant loadResource(int type, const QUrl& name) override;
 
  private:
   void followLink(const QUrl& link);
+  QVariant sharpPicture(const QString& path) const;
 
   const HelpBook* book_ = nullptr;
   LinkOpener openLink_;

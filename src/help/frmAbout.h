@@ -19,24 +19,23 @@ class frmAbout : public QDialog {
   // The page the link opens.
   static QString webPage();
 
-  QPushButton* cmdOK;
-  QLabel* picIcon;
-  QLabel* lblDisclaimer;
-  QLabel* lblTitle;
-  QLabel* Label1;
-  QLabel* Label2;  // the link
-  QLabel* Label3;
-
-  void Label2_Click();
-
  protected:
+  void showEvent(QShowEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  void openWebPage();
   void setLinkColour(const QColor& colour);
 
   Launcher* launcher_;
+  QPushButton* okButton_;
+  QLabel* iconPicture_;
+  QLabel* disclaimerLabel_;
+  QLabel* titleLabel_;
+  QLabel* moreInfoLabel_;
+  QLabel* linkLabel_;
+  QLabel* creditLabel_;
 };
 
 }  // namespace tallowen

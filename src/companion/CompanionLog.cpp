@@ -1,0 +1,7 @@
+#include "companion/CompanionLog.h"
+
+namespace tallowen {
+
+Q_LOGGING_CATEGORY(lcCompanion, "tallowen.companion", QtCriticalMsg)
+
+}  // namespace tallowen
