@@ -829,6 +829,8 @@ TEST_F(Form1Live, LostMicrophoneEndsTheRecordingKeepsWhatWasWrittenAndSaysSo) {
 // last of them closes. The help viewer alone does not keep it running; 終了 ends it at once.
 TEST_F(Form1Test, TheProgramEndsWithItsLastWindowWhicheverThatIs) {
   MarkStarted();
+  // The player opens only once something has been recorded.
+  WriteSetting(kLastRecordingSetting, sys_.audio.file);
   const std::pair<const char*, std::function<QWidget*(Form1&)>> windows[] = {
       {"settings", [](Form1& f) -> QWidget* { return f.Command1->click(), f.configWindow(); }},
       {"player", [](Form1& f) -> QWidget* { return f.Command4->click(), f.playerWindow(); }},

@@ -105,7 +105,7 @@ TEST_F(WindowText, EveryWindowShowsItsTextsWhole) {
   frmConfig config(sys_.seams());
   expectWhole(&config);
   frmPlayer player(sys_.seams());
-  player.Label1->setText(QStringLiteral("100:00:00"));
+  player.findChild<QLabel*>(QStringLiteral("Label1"))->setText(QStringLiteral("100:00:00"));
   expectWhole(&player);
   frmAbout about(&sys_.launcher);
   expectWhole(&about);

@@ -398,7 +398,7 @@ void Form1::Command1_Click() {
 }
 
 void Form1::Command4_Click() {
-  player_.open([this] { return new frmPlayer(seams_); });
+  player_.open([this] { return frmPlayer::ForLatestRecording(seams_, this); });
 }
 
 void Form1::Command5_Click() {
