@@ -5,10 +5,11 @@ set -euo pipefail
 
 packages=(
   cmake g++ pkg-config
-  qt6-base-dev qt6-multimedia-dev libqt6multimedia6 qt6-translations-l10n
-  libavcodec-dev libavformat-dev libswresample-dev libavutil-dev libpulse-dev
+  qt6-base-dev qt6-translations-l10n
+  libgstreamer1.0-dev libpulse-dev
+  libavcodec-dev libavformat-dev libswresample-dev libavutil-dev
   libchm-dev fp-utils
-  gstreamer1.0-libav gstreamer1.0-plugins-ugly gstreamer1.0-plugins-good gstreamer1.0-pulseaudio
+  gstreamer1.0-plugins-base gstreamer1.0-libav gstreamer1.0-plugins-ugly gstreamer1.0-plugins-good gstreamer1.0-pulseaudio
   pulseaudio pavucontrol fonts-noto-cjk fonts-liberation2
 )
 if [[ "${1:-}" == test ]]; then

@@ -1062,6 +1062,7 @@ TEST_F(Form1Live, LostMicrophoneEndsTheRecordingKeepsWhatWasWrittenAndSaysSo) {
 // last of them closes. The help viewer alone does not keep it running; 終了 ends it at once.
 TEST_F(Form1Test, TheProgramEndsWithItsLastWindowWhicheverThatIs) {
   MarkStarted();
+  // The player opens only once something has been recorded.
   WriteSetting(kLastRecordingSetting, sys_.sound.file);
   const std::pair<const char*, std::function<QWidget*(Form1&)>> windows[] = {
       {"settings", [](Form1& f) -> QWidget* { return button(f, "Command1")->click(), openWindow("frmConfig"); }},

@@ -1,14 +1,19 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <QAccessible>
+#include <QAccessibleValueInterface>
 #include <QAction>
-
 #include <QApplication>
-#include <QAudioOutput>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QLoggingCategory>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -16,12 +21,18 @@
 #include <QTime>
 #include <QTimer>
 #include <QToolButton>
+#include <algorithm>
+#include <condition_variable>
+#include <cmath>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 
-#include "player/MediaPlayer.h"
-#include "player/frmPlayer.h"
 #include "app/FirstStart.h"
 #include "app/Form1.h"
+#include "player/MediaPlayer.h"
+#include "player/PositionText.h"
+#include "player/frmPlayer.h"
 #include "settings/modINI.h"
 #include "support/AudioCheck.h"
 #include "support/FakeSeams.h"
@@ -30,6 +41,7 @@
 
 using namespace tallowen;
 using namespace tallowen::test;
+using PlayState = MediaPlayer::PlayState;
 
 namespace {
 
@@ -47,9 +59,132 @@ QString makeWma(const QString& folder, const QString& name, int frequency, int s
   return wma;
 }
 
-bool playing(const frmPlayer& window) {
-  return window.MediaPlayer1->engine()->playbackState() == QMediaPlayer::PlayingState &&
-         window.MediaPlayer1->CurrentPosition() > 0.2;
+template <typename T = QWidget>
+T* child(const QWidget& window, const char* name) {
+  T* found = window.findChild<T*>(QString::fromLatin1(name));
+  EXPECT_TRUE(found) << name;
+  return found;
+}
+
+MediaPlayer* control(const QWidget& window) { return child<MediaPlayer>(window, "MediaPlayer1"); }
+
+bool playing(const MediaPlayer* player) {
+  return player->playState() == PlayState::Playing && player->CurrentPosition() > 0.2;
+}
+
+bool reaches(const MediaPlayer* player, double seconds) {
+  return waitUntil([&] { return std::abs(player->CurrentPosition() - seconds) < 0.15; }, 5000);
+}
+
+// A key as the user presses it, to whatever has the focus in the window.
+void press(QWidget& window, Qt::Key key) {
+  QWidget* target = window.focusWidget() ? window.focusWidget() : &window;
+  QTest::keyClick(target, key);
+}
+
+void activate(QWidget& window) {
+  window.show();
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+}
+
+bool japanese(const QString& text) {
+  return std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0x3000; });
+}
+
+// What the test sound server's sink plays, heard at its monitor as mono floats.
+class SinkMonitor {
+ public:
+  static constexpr int kRate = 48000;
+  explicit SinkMonitor(const QString& sink) {
+    parec_.start(QStringLiteral("parec"),
+                 {QStringLiteral("-d"), sink + QStringLiteral(".monitor"), QStringLiteral("--raw"),
+                  QStringLiteral("--format=float32le"), QStringLiteral("--rate=48000"), QStringLiteral("--channels=1"),
+                  QStringLiteral("--latency-msec=20")});
+  }
+  ~SinkMonitor() {
+    parec_.kill();
+    parec_.waitForFinished(3000);
+  }
+  bool started() { return parec_.waitForStarted(5000); }
+  // Forgets what was heard so far.
+  void restart() {
+    read();
+    samples_.clear();
+  }
+  // Runs the event loop until `seconds` more sound has been heard.
+  bool hear(double seconds) {
+    const size_t wanted = samples_.size() + size_t(seconds * kRate);
+    return waitUntil(
+        [&] {
+          read();
+          return samples_.size() >= wanted;
+        },
+        int(seconds * 1000) + 5000);
+  }
+  // What was heard after the first `skipSeconds`, which may still hold older sound.
+  std::vector<float> after(double skipSeconds) const {
+    const size_t skip = std::min(samples_.size(), size_t(skipSeconds * kRate));
+    return {samples_.begin() + long(skip), samples_.end()};
+  }
+
+ private:
+  void read() {
+    pending_ += parec_.readAllStandardOutput();
+    const qsizetype count = pending_.size() / qsizetype(sizeof(float));
+    const auto* values = reinterpret_cast<const float*>(pending_.constData());
+    samples_.insert(samples_.end(), values, values + count);
+    pending_.remove(0, count * qsizetype(sizeof(float)));
+  }
+  QProcess parec_;
+  QByteArray pending_;
+  std::vector<float> samples_;
+};
+
+// The pitch from the rising zero crossings (counted only after the wave has gone clearly
+// below zero): the mean of the periods near their median, so that a gap in what the sound
+// server delivered under load does not count as a slower tone.
+double zeroCrossingHz(const std::vector<float>& s, int rate) {
+  std::vector<double> periods;
+  double last = -1;
+  bool armed = false;
+  for (size_t i = 1; i < s.size(); ++i) {
+    if (s[i] < -0.02f) armed = true;
+    if (armed && s[i - 1] < 0 && s[i] >= 0) {
+      const double at = double(i - 1) + s[i - 1] / (s[i - 1] - s[i]);
+      if (last >= 0) periods.push_back(at - last);
+      last = at;
+      armed = false;
+    }
+  }
+  if (periods.size() < 10) return 0;
+  std::vector<double> sorted = periods;
+  std::nth_element(sorted.begin(), sorted.begin() + long(sorted.size() / 2), sorted.end());
+  const double median = sorted[sorted.size() / 2];
+  double sum = 0;
+  int used = 0;
+  for (const double period : periods) {
+    if (std::abs(period - median) > median * 0.1) continue;
+    sum += period;
+    ++used;
+  }
+  return rate * used / sum;
+}
+
+double rms(const std::vector<float>& s) {
+  double sum = 0;
+  for (const float v : s) sum += double(v) * v;
+  return s.empty() ? 0 : std::sqrt(sum / double(s.size()));
+}
+
+TEST(PositionText, CutsToWholeSecondsWithTwoDigitsAtLeast) {
+  const std::pair<double, const char*> cases[] = {
+      {0.4, "00:00:00"},     {9, "00:00:09"},       {59.9, "00:00:59"},       {60, "00:01:00"},
+      {3599.5, "00:59:59"},  {3600, "01:00:00"},    {3661, "01:01:01"},       {36000, "10:00:00"},
+      {360000, "100:00:00"}, {7322.99, "02:02:02"}, {86399, "23:59:59"},
+  };
+  for (const auto& [seconds, text] : cases) EXPECT_EQ(PositionText(seconds), QString::fromLatin1(text)) << seconds;
+  EXPECT_THROW(PositionText(40000.0 * 3600), std::overflow_error) << "hours beyond 16 bits";
 }
 
 class PlayerTest : public ::testing::Test {
@@ -58,6 +193,7 @@ class PlayerTest : public ::testing::Test {
     folder_ = new QTemporaryDir;
     tone_ = makeWma(folder_->path(), QStringLiteral("tone"), 440, 6);
     other_ = makeWma(folder_->path(), QStringLiteral("other"), 1000, 6);
+    long_ = makeWma(folder_->path(), QStringLiteral("long"), 660, 30);
   }
   static void TearDownTestSuite() {
     delete folder_;
@@ -66,40 +202,27 @@ class PlayerTest : public ::testing::Test {
   void SetUp() override {
     QStandardPaths::setTestModeEnabled(true);
     QFile::remove(SettingsFilePath());
-    ASSERT_TRUE(QFile::exists(tone_)) << "ffmpeg could not make the test file";
+    ASSERT_TRUE(QFile::exists(long_)) << "ffmpeg could not make the test files";
   }
   void TearDown() override { QFile::remove(SettingsFilePath()); }
 
-  // The label after one tick that reads this position.
-  static QString shown(frmPlayer& window, std::function<double()> position) {
-    window.setPositionReaderForTesting(std::move(position));
-    window.Timer1_Tick();
-    return window.Label1->text();
+  std::unique_ptr<Form1> mainWindow() {
+    QFile::remove(FirstStartMarkerPath());
+    MarkStarted();
+    auto form = std::make_unique<Form1>(sys_.seams());
+    form->load();
+    form->show();
+    return form;
   }
 
   static QTemporaryDir* folder_;
-  static QString tone_, other_;
+  static QString tone_, other_, long_;
   FakeSystem sys_;
 };
 QTemporaryDir* PlayerTest::folder_ = nullptr;
 QString PlayerTest::tone_;
 QString PlayerTest::other_;
-
-TEST_F(PlayerTest, PositionTextCutsToWholeSecondsWithTwoDigitsAtLeast) {
-  frmPlayer window(sys_.seams());
-  window.Timer1->stop();
-  const std::pair<double, const char*> cases[] = {
-      {0.4, "00:00:00"},     {9, "00:00:09"},       {59.9, "00:00:59"},       {60, "00:01:00"},
-      {3599.5, "00:59:59"},  {3600, "01:00:00"},    {3661, "01:01:01"},       {36000, "10:00:00"},
-      {360000, "100:00:00"}, {7322.99, "02:02:02"}, {86399, "23:59:59"},
-  };
-  for (const auto& [seconds, text] : cases)
-    EXPECT_EQ(shown(window, [s = seconds] { return s; }), QString::fromLatin1(text)) << seconds;
-
-  EXPECT_EQ(shown(window, [] { return -1.0; }), QStringLiteral("23:59:59")) << "-1 leaves the label";
-  EXPECT_EQ(shown(window, []() -> double { throw std::runtime_error("gone"); }), QStringLiteral("00:00:00"))
-      << "a failed read counts as 0";
-}
+QString PlayerTest::long_;
 
 TEST_F(PlayerTest, EscLeavesEitherPlayerOpenWhileTheCloseBoxStillCloses) {
   frmPlayer latest(sys_.seams());
@@ -109,58 +232,213 @@ TEST_F(PlayerTest, EscLeavesEitherPlayerOpenWhileTheCloseBoxStillCloses) {
     window->show();
     // Wherever the focus is: the window itself or any of its controls.
     QList<QWidget*> targets{window};
-    for (QWidget* child : window->findChildren<QWidget*>())
-      if (child->isVisible() && child->focusPolicy() != Qt::NoFocus) targets << child;
+    for (QWidget* c : window->findChildren<QWidget*>())
+      if (c->isVisible() && c->focusPolicy() != Qt::NoFocus) targets << c;
     ASSERT_GT(targets.size(), 3);
     for (QWidget* target : targets) {
       QTest::keyClick(target, Qt::Key_Escape);
-      EXPECT_TRUE(window->isVisible()) << target->metaObject()->className() << " "
-                                       << target->objectName().toStdString();
+      EXPECT_TRUE(window->isVisible()) << target->objectName().toStdString();
     }
     window->close();
     EXPECT_FALSE(window->isVisible());
   }
 }
 
+TEST_F(PlayerTest, ThePlayButtonSaysThereIsNothingToPlayBeforeTheFirstRecording) {
+  auto form = mainWindow();
+  form->findChild<QPushButton*>(QStringLiteral("Command4"))->click();
+  EXPECT_FALSE(openWindow<frmPlayer>("frmPlayer")) << "no empty grey player";
+  ASSERT_EQ(sys_.prompter.messages.size(), 1u);
+  EXPECT_EQ(sys_.prompter.messages[0].owner, form.get());
+  EXPECT_TRUE(sys_.prompter.messages[0].text.contains(QStringLiteral("録音がまだありません")))
+      << sys_.prompter.messages[0].text.toStdString();
+  EXPECT_EQ(sys_.prompter.messages[0].icon, Prompter::Icon::Information);
+  EXPECT_EQ(sys_.prompter.messages[0].buttons, Prompter::Buttons::Ok);
+
+  // A recording that has gone since is the player's to say.
+  WriteSetting(kLastRecordingSetting, folder_->filePath(QStringLiteral("gone.wma")));
+  form->findChild<QPushButton*>(QStringLiteral("Command4"))->click();
+  ASSERT_TRUE(openWindow<frmPlayer>("frmPlayer"));
+  EXPECT_EQ(sys_.prompter.messages.size(), 1u);
+  EXPECT_TRUE(control(*openWindow<frmPlayer>("frmPlayer"))->problem().startsWith(QStringLiteral("ファイルが見つかりません")));
+  openWindow<frmPlayer>("frmPlayer")->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+TEST_F(PlayerTest, FoldersAndPipesAreNotFilesAndNothingWaitsOnAPipe) {
+  const QString pipe = folder_->filePath(QStringLiteral("pipe.wma"));
+  ASSERT_EQ(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+  // Whatever opened the pipe to read would wait for a writer for ever: this one comes
+  // after three seconds, and the test then knows.
+  std::mutex mutex;
+  std::condition_variable loaded;
+  bool done = false, rescued = false;
+  std::thread rescuer([&] {
+    std::unique_lock lock(mutex);
+    if (loaded.wait_for(lock, std::chrono::seconds(3), [&] { return done; })) return;
+    const int fd = ::open(QFile::encodeName(pipe).constData(), O_WRONLY | O_NONBLOCK);
+    rescued = fd >= 0;
+    if (fd >= 0) ::close(fd);
+  });
+  QElapsedTimer clock;
+  clock.start();
+  WriteSetting(kLastRecordingSetting, pipe);
+  frmPlayer latest(sys_.seams());
+  sys_.prompter.fileAnswer = folder_->path();
+  frmPlayer2 chosen(sys_.seams());
+  const qint64 took = clock.elapsed();
+  {
+    const std::lock_guard lock(mutex);
+    done = true;
+  }
+  loaded.notify_one();
+  rescuer.join();
+  EXPECT_FALSE(rescued) << "the window waited on the pipe";
+  EXPECT_LT(took, 1000);
+
+  EXPECT_EQ(control(latest)->problem(), QStringLiteral("ファイルではありません: ") + pipe);
+  EXPECT_EQ(control(chosen)->problem(), QStringLiteral("ファイルではありません: ") + folder_->path());
+  runFor(300);
+  for (frmPlayer* window : {&latest, static_cast<frmPlayer*>(&chosen)}) {
+    EXPECT_EQ(control(*window)->CurrentPosition(), -1);
+    EXPECT_FALSE(child(*window, "play")->isEnabled());
+    EXPECT_TRUE(child<QLabel>(*window, "Label1")->text().isEmpty());
+  }
+  const int reader = ::open(QFile::encodeName(pipe).constData(), O_WRONLY | O_NONBLOCK);
+  EXPECT_LT(reader, 0) << "something holds the pipe open to read";
+  if (reader >= 0) ::close(reader);
+}
+
+TEST_F(PlayerTest, VolumeAndMuteAreKeptBetweenOpenings) {
+  WriteSetting(kLastRecordingSetting, folder_->filePath(QStringLiteral("gone.wma")));
+  {
+    frmPlayer first(sys_.seams());
+    EXPECT_EQ(control(first)->Volume(), -600) << "nothing stored yet";
+    EXPECT_FALSE(control(first)->Mute());
+    EXPECT_TRUE(ReadSetting(kPlayerVolumeSetting).isEmpty()) << "loading stores nothing";
+    activate(first);
+    auto* volume = child<QSlider>(first, "volume");
+    volume->setFocus();
+    // The arrows move the slider that has the focus, not the position.
+    press(first, Qt::Key_Right);
+    press(first, Qt::Key_Right);
+    EXPECT_EQ(control(first)->Volume(), -400);
+    child<QToolButton>(first, "mute")->click();
+    EXPECT_TRUE(control(first)->Mute());
+  }
+  EXPECT_EQ(ReadSetting(kPlayerVolumeSetting), QStringLiteral("-400"));
+  EXPECT_EQ(ReadSetting(kPlayerMutedSetting), QStringLiteral("1"));
+  EXPECT_EQ(ReadSetting(kLastRecordingSetting), folder_->filePath(QStringLiteral("gone.wma")));
+
+  frmPlayer2 second(sys_.seams());
+  EXPECT_EQ(control(second)->Volume(), -400);
+  EXPECT_TRUE(control(second)->Mute());
+  EXPECT_TRUE(child<QToolButton>(second, "mute")->isChecked());
+  EXPECT_EQ(child<QSlider>(second, "volume")->value(), -400);
+
+  // Full volume is a choice too, not "nothing stored".
+  WriteSetting(kPlayerVolumeSetting, QStringLiteral("0"));
+  WriteSetting(kPlayerMutedSetting, QStringLiteral("0"));
+  frmPlayer full(sys_.seams());
+  EXPECT_EQ(control(full)->Volume(), 0);
+  EXPECT_FALSE(control(full)->Mute());
+
+  // A value from elsewhere that is no number: the first volume, and a word in the log.
+  WriteSetting(kPlayerVolumeSetting, QStringLiteral("loud"));
+  static QStringList logged;
+  logged.clear();
+  QLoggingCategory::setFilterRules(QStringLiteral("tallowen.player.debug=true"));
+  const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext& where, const QString& text) {
+    if (QLatin1String(where.category) == QLatin1String("tallowen.player")) logged << text;
+  });
+  frmPlayer odd(sys_.seams());
+  qInstallMessageHandler(previous);
+  QLoggingCategory::setFilterRules(QString());
+  EXPECT_EQ(control(odd)->Volume(), -600);
+  EXPECT_TRUE(logged.join(QLatin1Char('\n')).contains(QStringLiteral("loud"))) << logged.join(QLatin1Char('\n')).toStdString();
+}
+
+TEST_F(PlayerTest, EveryControlHasAJapaneseNameAndTheWindowOpensOnTheScreen) {
+  frmPlayer window(sys_.seams());
+  window.move(5000, 5000);
+  window.show();
+  EXPECT_TRUE(window.screen()->availableGeometry().contains(window.frameGeometry()))
+      << window.frameGeometry().x() << "," << window.frameGeometry().y();
+
+  QStringList named;
+  for (QWidget* w : window.findChildren<QWidget*>()) {
+    if (!w->isVisibleTo(&window) || (!qobject_cast<QAbstractButton*>(w) && !qobject_cast<QAbstractSlider*>(w) &&
+                                     !qobject_cast<QLabel*>(w)))
+      continue;
+    named << w->objectName();
+    EXPECT_TRUE(japanese(w->accessibleName())) << w->objectName().toStdString();
+    if (!w->toolTip().isEmpty() && w->toolTip() != w->accessibleName()) {
+      EXPECT_FALSE(w->accessibleDescription().isEmpty()) << w->objectName().toStdString() << " says more in its tooltip";
+    }
+  }
+  named.sort();
+  EXPECT_EQ(named.join(QLatin1Char(' ')),
+            QStringLiteral("Command1 Label1 back end forward length mute play seekBar speed start stop volume"));
+
+  // The volume in words and as a value an assistive tool may set.
+  QAccessibleInterface* volume = QAccessible::queryAccessibleInterface(child(window, "volume"));
+  ASSERT_TRUE(volume && volume->valueInterface());
+  EXPECT_EQ(volume->text(QAccessible::Name), QStringLiteral("音量"));
+  EXPECT_EQ(volume->text(QAccessible::Value), QStringLiteral("50 %"));
+  EXPECT_EQ(volume->valueInterface()->currentValue().toInt(), -600);
+  volume->valueInterface()->setCurrentValue(0);
+  EXPECT_EQ(control(window)->Volume(), 0);
+  EXPECT_EQ(ReadSetting(kPlayerVolumeSetting), QStringLiteral("0"));
+}
+
 // Playing real files against the clock.
 class PlayerLive : public PlayerTest {};
 
-TEST_F(PlayerLive, LatestRecordingPlaysAtHalfAmplitude) {
-  WriteSetting(QStringLiteral("LastRecorded"), QStringLiteral("FileName"), tone_);
-  frmPlayer window(sys_.seams());
-  EXPECT_EQ(window.windowTitle(), QStringLiteral("Tallowen - 再生"));
-  EXPECT_EQ(window.size(), QSize(293, 77));
-  EXPECT_EQ(window.MediaPlayer1->geometry(), QRect(8, 8, 281, 41));
-  EXPECT_EQ(window.Command1->geometry(), QRect(16, 56, 129, 17));
-  EXPECT_EQ(window.Label1->geometry(), QRect(200, 56, 81, 17));
-  EXPECT_EQ(window.Timer1->interval(), 200);
-  EXPECT_TRUE(window.Timer1->isActive());
+TEST_F(PlayerLive, TheLatestRecordingPlaysWithItsNameAndLengthAndTakesTheFocus) {
+  WriteSetting(kLastRecordingSetting, tone_);
+  auto form = mainWindow();
+  form->findChild<QPushButton*>(QStringLiteral("Command4"))->click();
+  frmPlayer* window = openWindow<frmPlayer>("frmPlayer");
+  ASSERT_TRUE(window);
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("Tallowen - 再生"));
+  EXPECT_EQ(window->size(), QSize(293, 77));
+  EXPECT_EQ(control(*window)->geometry(), QRect(8, 8, 281, 41));
+  EXPECT_EQ(child(*window, "Command1")->geometry(), QRect(16, 56, 129, 17));
+  EXPECT_EQ(child(*window, "Label1")->geometry(), QRect(200, 56, 81, 17));
+  EXPECT_EQ(child<QTimer>(*window, "Timer1")->interval(), 200);
   EXPECT_TRUE(sys_.prompter.fileRequests.empty()) << "the latest recording needs no question";
+  EXPECT_EQ(control(*window)->FileName(), tone_);
+  EXPECT_EQ(control(*window)->Volume(), -600);
 
-  EXPECT_EQ(window.MediaPlayer1->FileName(), tone_);
-  EXPECT_EQ(window.MediaPlayer1->Volume(), -600);
-  EXPECT_NEAR(window.MediaPlayer1->output()->volume(), 0.501, 0.002);
-  window.show();
-  ASSERT_TRUE(waitUntil([&] { return playing(window); }, 10000)) << window.MediaPlayer1->problem().toStdString();
-  EXPECT_TRUE(window.MediaPlayer1->problem().isEmpty());
-  // The timer shows the position by itself.
-  EXPECT_TRUE(waitUntil([&] { return window.Label1->text() == QStringLiteral("00:00:01"); }, 5000));
-}
+  ASSERT_TRUE(waitUntil([&] { return playing(control(*window)); }, 10000)) << control(*window)->problem().toStdString();
+  EXPECT_TRUE(waitUntil([&] { return QApplication::focusWidget() == child(*window, "play"); }, 3000))
+      << "focus on " << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString() : "none");
+  EXPECT_TRUE(window->isActiveWindow());
+  EXPECT_EQ(child<QLabel>(*window, "Label1")->toolTip(), QStringLiteral("tone.wma"));
+  auto* length = child<QLabel>(*window, "length");
+  EXPECT_EQ(length->text(), QStringLiteral("00:00:06"));
+  EXPECT_LE(length->fontMetrics().horizontalAdvance(length->text()), length->contentsRect().width());
+  // The timer shows the position by itself, and the seek bar says it in words.
+  EXPECT_TRUE(waitUntil([&] { return child<QLabel>(*window, "Label1")->text() == QStringLiteral("00:00:01"); }, 5000));
+  QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(child(*window, "seekBar"));
+  ASSERT_TRUE(bar && bar->valueInterface());
+  EXPECT_TRUE(bar->text(QAccessible::Value).endsWith(QStringLiteral(" / 00:00:06"))) << bar->text(QAccessible::Value).toStdString();
+  EXPECT_NEAR(bar->valueInterface()->maximumValue().toInt(), 6000, 100);
 
-TEST_F(PlayerLive, NothingRecordedYetOpensAnEmptyPlayer) {
-  frmPlayer window(sys_.seams());
-  int ticks = 0;
-  QObject::connect(window.Timer1, &QTimer::timeout, [&] { ++ticks; });
-  window.show();
-  ASSERT_TRUE(waitUntil([&] { return ticks >= 2; }, 3000)) << "the position timer runs";
-  EXPECT_TRUE(window.MediaPlayer1->FileName().isEmpty());
-  EXPECT_EQ(window.MediaPlayer1->CurrentPosition(), -1);
-  EXPECT_TRUE(window.Label1->text().isEmpty());
-  EXPECT_FALSE(window.MediaPlayer1->playButton()->isEnabled());
+  // Tab runs left to right over what acts, from the play button round to it again.
+  QStringList order;
+  for (int i = 0; i < 11; ++i) {
+    press(*window, Qt::Key_Tab);
+    order << QApplication::focusWidget()->objectName();
+  }
+  EXPECT_EQ(order.join(QLatin1Char(' ')),
+            QStringLiteral("stop start back forward end speed mute volume Command1 seekBar play"));
+  window->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 TEST_F(PlayerLive, ChosenFileAsksFirstInTheSaveFolder) {
-  WriteSetting(QStringLiteral("SaveTo"), QStringLiteral("Path"), folder_->path());
+  WriteSetting(kSaveFolderSetting, folder_->path());
   sys_.prompter.fileAnswer = other_;
   frmPlayer2 window(sys_.seams());
   ASSERT_EQ(sys_.prompter.fileRequests.size(), 1u);
@@ -168,37 +446,37 @@ TEST_F(PlayerLive, ChosenFileAsksFirstInTheSaveFolder) {
   EXPECT_EQ(sys_.prompter.fileRequests[0].filter, QStringLiteral("Windows Media Audio (*.wma)"));
   EXPECT_EQ(sys_.prompter.fileRequests[0].folder, folder_->path());
   EXPECT_EQ(window.size(), QSize(295, 78));
-  EXPECT_EQ(window.MediaPlayer1->FileName(), other_);
-  EXPECT_EQ(window.MediaPlayer1->Volume(), -600);
+  EXPECT_EQ(control(window)->FileName(), other_);
+  EXPECT_EQ(control(window)->Volume(), -600);
   window.show();
-  EXPECT_TRUE(waitUntil([&] { return playing(window); }, 10000));
+  EXPECT_TRUE(waitUntil([&] { return playing(control(window)); }, 10000));
 }
 
 TEST_F(PlayerLive, CancelledChoicesKeepWhatPlays) {
-  // Opening: nothing chosen, the dialog in its own folder, an empty player.
   frmPlayer2 window(sys_.seams());
   ASSERT_EQ(sys_.prompter.fileRequests.size(), 1u);
   EXPECT_TRUE(sys_.prompter.fileRequests[0].folder.isEmpty());
-  EXPECT_TRUE(window.MediaPlayer1->FileName().isEmpty());
+  EXPECT_TRUE(control(window)->FileName().isEmpty());
   window.show();
+  auto* otherFile = child<QPushButton>(window, "Command1");
 
   sys_.prompter.fileAnswer = tone_;
-  window.Command1->click();
-  EXPECT_EQ(window.MediaPlayer1->FileName(), tone_);
-  ASSERT_TRUE(waitUntil([&] { return playing(window); }, 10000));
-  EXPECT_EQ(window.MediaPlayer1->Volume(), -600) << "the volume is left as it was";
+  otherFile->click();
+  EXPECT_EQ(control(window)->FileName(), tone_);
+  ASSERT_TRUE(waitUntil([&] { return playing(control(window)); }, 10000));
+  EXPECT_EQ(child<QLabel>(window, "Label1")->toolTip(), QStringLiteral("tone.wma"));
 
   sys_.prompter.fileAnswer.clear();
-  window.Command1->click();
-  EXPECT_EQ(window.MediaPlayer1->FileName(), tone_);
-  const double before = window.MediaPlayer1->CurrentPosition();
-  EXPECT_TRUE(waitUntil([&] { return window.MediaPlayer1->CurrentPosition() > before + 0.3; }, 5000))
-      << "still playing";
+  otherFile->click();
+  EXPECT_EQ(control(window)->FileName(), tone_);
+  const double before = control(window)->CurrentPosition();
+  EXPECT_TRUE(waitUntil([&] { return control(window)->CurrentPosition() > before + 0.3; }, 5000)) << "still playing";
 
   sys_.prompter.fileAnswer = other_;
-  window.Command1->click();
-  EXPECT_EQ(window.MediaPlayer1->FileName(), other_);
-  EXPECT_TRUE(waitUntil([&] { return playing(window); }, 10000));
+  otherFile->click();
+  EXPECT_EQ(control(window)->FileName(), other_);
+  EXPECT_EQ(child<QLabel>(window, "Label1")->toolTip(), QStringLiteral("other.wma"));
+  EXPECT_TRUE(waitUntil([&] { return playing(control(window)); }, 10000));
 }
 
 TEST_F(PlayerLive, FilesThatCannotPlayAreSaidInWords) {
@@ -206,7 +484,7 @@ TEST_F(PlayerLive, FilesThatCannotPlayAreSaidInWords) {
   player.show();
   const QString missing = folder_->filePath(QStringLiteral("missing.wma"));
   player.setFileName(missing);
-  EXPECT_TRUE(player.problem().contains(missing)) << player.problem().toStdString();
+  EXPECT_EQ(player.problem(), QStringLiteral("ファイルが見つかりません: ") + missing);
   EXPECT_EQ(player.CurrentPosition(), -1);
 
   const QString broken = folder_->filePath(QStringLiteral("broken.wma"));
@@ -216,7 +494,7 @@ TEST_F(PlayerLive, FilesThatCannotPlayAreSaidInWords) {
   f.close();
   player.setFileName(broken);
   EXPECT_TRUE(waitUntil([&] { return !player.problem().isEmpty(); }, 10000)) << "no word about a broken file";
-  EXPECT_TRUE(player.problem().contains(QStringLiteral("broken.wma")));
+  EXPECT_EQ(player.problem(), QStringLiteral("このファイルは再生できません: broken.wma"));
   EXPECT_EQ(player.CurrentPosition(), -1);
 
   player.setFileName(tone_);
@@ -224,59 +502,137 @@ TEST_F(PlayerLive, FilesThatCannotPlayAreSaidInWords) {
   EXPECT_TRUE(waitUntil([&] { return player.CurrentPosition() > 0.2; }, 10000));
 }
 
-TEST_F(PlayerLive, ControlsStopPauseSeekAndMute) {
+TEST_F(PlayerLive, ButtonsPauseSkipStopAndPlayOnceToTheEnd) {
   MediaPlayer player;
-  player.show();
-  player.setFileName(tone_);
-  ASSERT_TRUE(waitUntil([&] { return player.CurrentPosition() > 0.3; }, 10000));
-  EXPECT_FALSE(player.playButton()->isEnabled());
+  player.setFileName(long_);
+  activate(player);
+  ASSERT_TRUE(waitUntil([&] { return playing(&player); }, 10000));
+  EXPECT_EQ(child(player, "play")->accessibleName(), QStringLiteral("一時停止"));
 
-  player.pauseButton()->click();
-  ASSERT_TRUE(waitUntil([&] { return player.engine()->playbackState() == QMediaPlayer::PausedState; }, 3000));
+  child<QToolButton>(player, "play")->click();
+  ASSERT_TRUE(waitUntil([&] { return player.playState() == PlayState::Paused; }, 3000));
+  EXPECT_EQ(child(player, "play")->accessibleName(), QStringLiteral("再生"));
   const double paused = player.CurrentPosition();
   EXPECT_TRUE(staysTrue([&] { return std::abs(player.CurrentPosition() - paused) < 0.05; }, 500));
+  child<QToolButton>(player, "forward")->click();
+  EXPECT_TRUE(reaches(&player, paused + 10));
+  child<QToolButton>(player, "back")->click();
+  EXPECT_TRUE(reaches(&player, paused + 7));
 
-  ASSERT_TRUE(waitUntil([&] { return player.engine()->isSeekable(); }, 3000));
-  player.findChild<QToolButton*>(QStringLiteral("forward"))->click();
-  EXPECT_TRUE(waitUntil([&] { return player.CurrentPosition() >= paused + 4.5; }, 3000));
+  child<QToolButton>(player, "stop")->click();
+  EXPECT_TRUE(reaches(&player, 0)) << "stop goes back to the start";
+  EXPECT_EQ(player.playState(), PlayState::Stopped);
 
-  player.stopButton()->click();
-  EXPECT_TRUE(waitUntil([&] { return player.CurrentPosition() == 0; }, 3000)) << "stop goes back to the start";
-
-  player.muteButton()->click();
-  EXPECT_TRUE(player.output()->isMuted());
-  player.muteButton()->click();
-  EXPECT_FALSE(player.output()->isMuted());
-
-  player.setVolume(-2000);
-  EXPECT_NEAR(player.output()->volume(), 0.1, 0.001);
-  player.setVolume(-20000);
-  EXPECT_EQ(player.Volume(), -10000);
-  EXPECT_EQ(player.output()->volume(), 0.0f);
-  player.volumeSlider()->setValue(0);
-  EXPECT_EQ(player.Volume(), 0) << "the slider sets the volume";
-  EXPECT_NEAR(player.output()->volume(), 1.0, 0.001);
+  // Played once: at the end it stays there, stopped, and plays again from the start.
+  child<QToolButton>(player, "play")->click();
+  child<QToolButton>(player, "end")->click();
+  ASSERT_TRUE(waitUntil([&] { return player.playState() == PlayState::Stopped; }, 5000));
+  EXPECT_TRUE(staysTrue([&] { return player.CurrentPosition() >= 29.9 && player.playState() == PlayState::Stopped; }, 500))
+      << player.CurrentPosition();
+  child<QToolButton>(player, "play")->click();
+  EXPECT_TRUE(waitUntil([&] { return playing(&player) && player.CurrentPosition() < 5; }, 5000));
 }
 
-TEST_F(PlayerLive, EndOfFileStaysAtTheEnd) {
-  MediaPlayer player;
-  player.show();
-  player.setFileName(tone_);
-  ASSERT_TRUE(waitUntil([&] { return player.engine()->isSeekable(); }, 10000));
-  player.engine()->setPosition(5000);
-  ASSERT_TRUE(waitUntil([&] { return player.engine()->mediaStatus() == QMediaPlayer::EndOfMedia; }, 10000));
+// Keys act wherever the focus is in the window, here on "ほかのファイルを再生".
+TEST_F(PlayerLive, KeysSkipJumpToMarksChangeSpeedAndRepeat) {
+  WriteSetting(kLastRecordingSetting, long_);
+  frmPlayer window(sys_.seams());
+  activate(window);
+  MediaPlayer* player = control(window);
+  ASSERT_TRUE(waitUntil([&] { return playing(player); }, 10000));
+  child(window, "Command1")->setFocus();
+
+  press(window, Qt::Key_K);
+  ASSERT_TRUE(waitUntil([&] { return player->playState() == PlayState::Paused; }, 3000));
+  press(window, Qt::Key_Home);
+  EXPECT_TRUE(reaches(player, 0));
+  const std::pair<Qt::Key, double> skips[] = {{Qt::Key_Right, 10}, {Qt::Key_Left, 7},  {Qt::Key_L, 17},
+                                              {Qt::Key_J, 14},     {Qt::Key_Left, 11}, {Qt::Key_End, 30}};
+  for (const auto& [key, expected] : skips) {
+    press(window, key);
+    EXPECT_TRUE(reaches(player, expected)) << QKeySequence(key).toString().toStdString() << " to " << expected
+                                           << ": at " << player->CurrentPosition();
+  }
+
+  // Marks: drawn on the seek bar, and Page Down / Page Up walk through them.
+  auto* bar = child(window, "seekBar");
+  const QImage without = bar->grab().toImage();
+  player->setMarks({20000, 5000, 12000});
+  EXPECT_EQ(player->marks(), (QList<qint64>{5000, 12000, 20000}));
+  EXPECT_NE(bar->grab().toImage(), without) << "the marks are not drawn";
+  press(window, Qt::Key_Home);
+  const std::pair<Qt::Key, double> marks[] = {{Qt::Key_PageDown, 5}, {Qt::Key_PageDown, 12}, {Qt::Key_PageUp, 5},
+                                              {Qt::Key_PageUp, 0},   {Qt::Key_PageUp, 0},    {Qt::Key_PageDown, 5}};
+  for (const auto& [key, expected] : marks) {
+    press(window, key);
+    EXPECT_TRUE(reaches(player, expected)) << QKeySequence(key).toString().toStdString() << " to " << expected
+                                           << ": at " << player->CurrentPosition();
+  }
+
+  // Speed: one step slower and faster, and back to normal.
+  auto* speed = child<QToolButton>(window, "speed");
+  press(window, Qt::Key_BracketRight);
+  press(window, Qt::Key_BracketRight);
+  EXPECT_EQ(player->Rate(), 1.5);
+  EXPECT_EQ(speed->text(), QStringLiteral("1.5×"));
+  press(window, Qt::Key_BracketLeft);
+  EXPECT_EQ(speed->text(), QStringLiteral("1.25×"));
+  press(window, Qt::Key_Equal);
+  EXPECT_EQ(player->Rate(), 1.0);
+  for (int i = 0; i < 12; ++i) press(window, Qt::Key_BracketLeft);
+  EXPECT_EQ(player->Rate(), MediaPlayer::speeds().front());
+  press(window, Qt::Key_Equal);
+
+  // A-B: the stretch plays over and over until A is pressed a third time.
+  press(window, Qt::Key_K);
+  ASSERT_TRUE(waitUntil([&] { return player->CurrentPosition() >= 6; }, 5000));
+  press(window, Qt::Key_A);
+  const double a = player->CurrentPosition();
+  ASSERT_TRUE(waitUntil([&] { return player->CurrentPosition() >= a + 1.5; }, 5000));
+  const double b = player->CurrentPosition();
+  press(window, Qt::Key_A);
+  double highest = 0, lowest = 100;
+  int wraps = 0;
+  double last = player->CurrentPosition();
   EXPECT_TRUE(staysTrue(
       [&] {
-        return player.CurrentPosition() > 5.5 && player.engine()->playbackState() == QMediaPlayer::StoppedState;
+        const double now = player->CurrentPosition();
+        if (now < last - 0.5) ++wraps;
+        last = now;
+        highest = std::max(highest, now);
+        lowest = std::min(lowest, now);
+        return player->playState() == PlayState::Playing;
       },
-      500))
-      << "played once, not rewound";
+      4000));
+  std::printf("A-B %.2f..%.2f s: played %.2f..%.2f s, %d times round\n", a, b, lowest, highest, wraps);
+  EXPECT_GE(wraps, 2);
+  EXPECT_GT(lowest, a - 0.2);
+  EXPECT_LT(highest, b + 0.3);
+  press(window, Qt::Key_A);
+  EXPECT_TRUE(waitUntil([&] { return player->CurrentPosition() > b + 1; }, 4000)) << "the repeat is over";
+
+  // Esc leaves the window open and playing.
+  press(window, Qt::Key_Escape);
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_EQ(player->playState(), PlayState::Playing);
+}
+
+TEST_F(PlayerLive, AClickOnTheSeekBarJumpsThere) {
+  MediaPlayer player;
+  player.setFileName(long_);
+  player.show();
+  ASSERT_TRUE(waitUntil([&] { return playing(&player); }, 10000));
+  auto* bar = child<QSlider>(player, "seekBar");
+  for (const double share : {0.75, 0.2}) {
+    QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(int(bar->width() * share), bar->height() / 2));
+    EXPECT_TRUE(waitUntil([&] { return std::abs(player.CurrentPosition() - 30 * share) < 1.0; }, 3000))
+        << share << ": at " << player.CurrentPosition();
+  }
+  EXPECT_EQ(player.playState(), PlayState::Playing);
 }
 
 TEST_F(PlayerLive, MainWindowOpensEachPlayerOnceAndBothPlayTogether) {
-  QFile::remove(FirstStartMarkerPath());
-  MarkStarted();
-  WriteSetting(QStringLiteral("LastRecorded"), QStringLiteral("FileName"), tone_);
+  WriteSetting(kLastRecordingSetting, tone_);
   sys_.prompter.fileAnswer = other_;
   auto form = std::make_unique<Form1>(sys_.seams());
   form->load();
@@ -288,60 +644,118 @@ TEST_F(PlayerLive, MainWindowOpensEachPlayerOnceAndBothPlayTogether) {
   form->findChild<QAction*>(QStringLiteral("MFPlay"))->trigger();
   frmPlayer2* second = openWindow<frmPlayer2>("frmPlayer2");
   ASSERT_TRUE(second);
-  EXPECT_TRUE(waitUntil([&] { return playing(*first) && playing(*second); }, 10000));
+  EXPECT_TRUE(waitUntil([&] { return playing(control(*first)) && playing(control(*second)); }, 10000));
 
   // A newer recording does not replace what the open window plays.
-  WriteSetting(QStringLiteral("LastRecorded"), QStringLiteral("FileName"), other_);
+  WriteSetting(kLastRecordingSetting, other_);
   form->findChild<QPushButton*>(QStringLiteral("Command4"))->click();
   form->findChild<QAction*>(QStringLiteral("MFPlay"))->trigger();
   EXPECT_EQ(openWindow<frmPlayer>("frmPlayer"), first);
   EXPECT_EQ(openWindow<frmPlayer2>("frmPlayer2"), second);
-  EXPECT_EQ(first->MediaPlayer1->FileName(), tone_);
+  EXPECT_EQ(control(*first)->FileName(), tone_);
   EXPECT_EQ(sys_.prompter.fileRequests.size(), 1u);
 
   // Closed and opened again: the latest recording now.
   first->close();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_FALSE(openWindow<frmPlayer>("frmPlayer"));
-  EXPECT_TRUE(playing(*second)) << "closing one leaves the other playing";
+  EXPECT_TRUE(playing(control(*second))) << "closing one leaves the other playing";
   form->findChild<QPushButton*>(QStringLiteral("Command4"))->click();
   ASSERT_TRUE(openWindow<frmPlayer>("frmPlayer"));
-  EXPECT_EQ(openWindow<frmPlayer>("frmPlayer")->MediaPlayer1->FileName(), other_);
+  EXPECT_EQ(control(*openWindow<frmPlayer>("frmPlayer"))->FileName(), other_);
   openWindow<frmPlayer>("frmPlayer")->close();
   second->close();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-// Real sound: what reaches the test sound server's output carries the file's tone.
-TEST_F(PlayerLive, PlaysTheToneIntoTheSoundServer) {
+// Real sound: what reaches the test sound server's output is the file's tone, at half the
+// amplitude that -600 stands for, and nothing once muted.
+TEST_F(PlayerLive, PlaysTheToneAtItsVolumeIntoTheSoundServer) {
   const QString sink = qEnvironmentVariable("TALLOWEN_TEST_SINK");
   if (sink.isEmpty()) GTEST_SKIP() << "needs the test command's sound server";
-  WriteSetting(QStringLiteral("LastRecorded"), QStringLiteral("FileName"), tone_);
+  WriteSetting(kLastRecordingSetting, long_);
   frmPlayer window(sys_.seams());
   window.show();
-  ASSERT_TRUE(waitUntil([&] { return playing(window); }, 10000));
-
-  const QString captured = folder_->filePath(QStringLiteral("captured.wav"));
-  QProcess recorder;
-  recorder.start(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
-                                            QStringLiteral("-f"), QStringLiteral("pulse"), QStringLiteral("-i"),
-                                            sink + QStringLiteral(".monitor"), QStringLiteral("-t"),
-                                            QStringLiteral("2"), captured});
-  ASSERT_TRUE(recorder.waitForStarted());
+  ASSERT_TRUE(waitUntil([&] { return playing(control(window)); }, 10000));
+  SinkMonitor monitor(sink);
+  ASSERT_TRUE(monitor.started());
   // Meanwhile the label advances by a second a second: it shows the whole seconds played.
   auto shown = [&] {
-    return QTime::fromString(window.Label1->text(), QStringLiteral("hh:mm:ss")).msecsSinceStartOfDay() / 1000;
+    return QTime::fromString(child<QLabel>(window, "Label1")->text(), QStringLiteral("hh:mm:ss")).msecsSinceStartOfDay() / 1000;
   };
   ASSERT_TRUE(waitUntil([&] { return shown() >= 1; }, 5000));
   QElapsedTimer watch;
   watch.start();
   const int first = shown();
-  ASSERT_TRUE(waitUntil([&] { return shown() >= first + 2; }, 5000)) << window.Label1->text().toStdString();
-  EXPECT_NEAR(watch.elapsed(), 2000, 1000) << "two seconds of the label in two seconds of time";
-  ASSERT_TRUE(waitUntil([&] { return recorder.state() == QProcess::NotRunning; }, 10000));
-  const std::vector<float> heard = decodeMono(captured, 16000);
-  ASSERT_GT(heard.size(), 16000u);
-  EXPECT_NEAR(dominantFrequency(heard, 16000), 440, 10);
+  ASSERT_TRUE(waitUntil([&] { return shown() >= first + 2; }, 5000));
+  EXPECT_NEAR(watch.elapsed(), 2000, 400) << "two seconds of the label in two seconds of time";
+  ASSERT_TRUE(monitor.hear(0.5));
+  const std::vector<float> heard = monitor.after(0.3);
+  const double level = rms(heard);
+  const double expected = 12000.0 / 32768 * MediaPlayer::amplitudeOf(-600) / std::sqrt(2.0);
+  std::printf("heard %.1f Hz at RMS %.4f (expected %.4f)\n", zeroCrossingHz(heard, SinkMonitor::kRate), level, expected);
+  EXPECT_NEAR(zeroCrossingHz(heard, SinkMonitor::kRate), 660, 660 * 0.01);
+  EXPECT_NEAR(level, expected, expected * 0.12);
+
+  child<QToolButton>(window, "mute")->click();
+  monitor.restart();
+  ASSERT_TRUE(monitor.hear(1.0));
+  EXPECT_LT(rms(monitor.after(0.5)), 0.002) << "muted";
+  EXPECT_EQ(control(window)->playState(), PlayState::Playing);
+}
+
+// 1.5x plays a 1 kHz tone as 1 kHz, one and a half seconds of the file a second; the
+// other speeds are measured and held to the same.
+TEST_F(PlayerLive, OtherSpeedsKeepThePitch) {
+  const QString sink = qEnvironmentVariable("TALLOWEN_TEST_SINK");
+  if (sink.isEmpty()) GTEST_SKIP() << "needs the test command's sound server";
+  WriteSetting(kLastRecordingSetting, makeWma(folder_->path(), QStringLiteral("khz"), 1000, 9));
+  frmPlayer window(sys_.seams());
+  activate(window);
+  MediaPlayer* player = control(window);
+  ASSERT_TRUE(waitUntil([&] { return playing(player); }, 10000));
+  press(window, Qt::Key_BracketRight);
+  press(window, Qt::Key_BracketRight);
+  ASSERT_EQ(player->Rate(), 1.5);
+  press(window, Qt::Key_Home);
+  QElapsedTimer whole;
+  whole.start();
+  SinkMonitor monitor(sink);
+  ASSERT_TRUE(monitor.started());
+
+  // Heard and advanced over the same two seconds.
+  ASSERT_TRUE(waitUntil([&] { return player->CurrentPosition() >= 0.6; }, 3000));
+  QElapsedTimer clock;
+  clock.start();
+  const double from = player->CurrentPosition();
+  monitor.restart();
+  ASSERT_TRUE(monitor.hear(2.0));
+  const double advance = (player->CurrentPosition() - from) / (clock.elapsed() / 1000.0);
+  const double pitch = zeroCrossingHz(monitor.after(0.3), SinkMonitor::kRate);
+  ASSERT_TRUE(waitUntil([&] { return player->playState() == PlayState::Stopped; }, 10000));
+  const double took = whole.elapsed() / 1000.0;
+  std::printf("1.5x: heard %.1f Hz, %.3f s of the file a second, the 9 s file played in %.2f s\n", pitch, advance,
+              took);
+  EXPECT_NEAR(pitch, 1000, 20);
+  EXPECT_NEAR(advance, 1.5, 0.075);
+  EXPECT_NEAR(took, 6.0, 0.4);
+
+  for (const double rate : MediaPlayer::speeds()) {
+    if (rate == 1.5) continue;
+    player->setRate(rate);
+    press(window, Qt::Key_Home);
+    if (player->playState() != PlayState::Playing) press(window, Qt::Key_K);
+    ASSERT_TRUE(waitUntil([&] { return playing(player); }, 3000));
+    clock.restart();
+    const double start = player->CurrentPosition();
+    monitor.restart();
+    ASSERT_TRUE(monitor.hear(std::min(1.5, 2.5 / rate)));
+    const double speed = (player->CurrentPosition() - start) / (clock.elapsed() / 1000.0);
+    const double heard = zeroCrossingHz(monitor.after(0.3), SinkMonitor::kRate);
+    std::printf("%.2fx: heard %.1f Hz, %.3f s of the file a second\n", rate, heard, speed);
+    EXPECT_NEAR(heard, 1000, 20) << rate;
+    EXPECT_NEAR(speed, rate, rate * 0.07) << rate;
+  }
 }
 
 }  // namespace

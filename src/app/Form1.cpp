@@ -634,7 +634,7 @@ void Form1::openSettings() {
 }
 
 void Form1::playLatest() {
-  player_.open([this] { return new frmPlayer(seams_); });
+  player_.open([this] { return frmPlayer::ForLatestRecording(seams_, this); });
 }
 
 void Form1::openVolumeControl() {

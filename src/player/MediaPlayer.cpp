@@ -1,14 +1,22 @@
 #include "player/MediaPlayer.h"
 
 #include <QAction>
-#include <QAudioOutput>
+#include <QActionGroup>
 #include <QFileInfo>
 #include <QLabel>
-#include <QSlider>
+#include <QMenu>
+#include <QShortcut>
 #include <QStyle>
+#include <QTimer>
 #include <QToolButton>
-#include <QUrl>
+#include <algorithm>
+#include <climits>
 #include <cmath>
+
+#include "player/PlaybackEngine.h"
+#include "player/PositionText.h"
+#include "player/SeekBar.h"
+#include "player/SpokenSlider.h"
 
 namespace tallowen {
 
@@ -16,118 +24,249 @@ namespace {
 
 constexpr int kSilence = -10000;
 constexpr int kSliderFloor = -4000;  // below -40 dB the slider's last step is silence
-constexpr qint64 kSkipMs = 5000;
+constexpr qint64 kBackMs = 3000;
+constexpr qint64 kForwardMs = 10000;
+// Page Up from just after a mark goes to the one before it, not back to the same mark.
+constexpr qint64 kMarkBackMs = 1000;
+// A and B pressed closer than this make no loop: B waits for a later press.
+constexpr qint64 kShortestLoopMs = 200;
+constexpr int kWidth = 281;
+constexpr int kRowHeight = 22;
+constexpr int kBarHeight = 17;
 
-QToolButton* makeButton(QWidget* parent, QStyle::StandardPixmap icon, const QString& tip, const char* name,
-                        int x) {
+QString speedText(double rate) {
+  const bool tenths = std::abs(rate * 10 - std::round(rate * 10)) < 1e-6;
+  return QString::number(rate, 'f', tenths ? 1 : 2) + QStringLiteral("×");
+}
+
+QToolButton* makeButton(QWidget* parent, const char* objectName, QStyle::StandardPixmap icon,
+                        const QString& accessibleName, const QString& keys, const QString& description) {
   auto* button = new QToolButton(parent);
-  button->setObjectName(QString::fromLatin1(name));
+  button->setObjectName(QString::fromLatin1(objectName));
   button->setIcon(parent->style()->standardIcon(icon));
   button->setIconSize(QSize(14, 14));
-  button->setToolTip(tip);
   button->setAutoRaise(true);
   button->setFocusPolicy(Qt::TabFocus);
-  button->setGeometry(x, 19, 22, 22);
+  button->setAccessibleName(accessibleName);
+  button->setToolTip(keys.isEmpty() ? accessibleName : QStringLiteral("%1 (%2)").arg(accessibleName, keys));
+  button->setAccessibleDescription(description);
   return button;
 }
 
 }  // namespace
 
-MediaPlayer::MediaPlayer(QWidget* parent)
-    : QWidget(parent), player_(new QMediaPlayer(this)), output_(new QAudioOutput(this)) {
-  player_->setAudioOutput(output_);
-  player_->setLoops(1);
+MediaPlayer::MediaPlayer(QWidget* parent) : QWidget(parent), engine_(new PlaybackEngine(this)) {
+  buildControls();
+  buildActions();
 
-  tracker_ = new QSlider(Qt::Horizontal, this);
-  tracker_->setObjectName(QStringLiteral("tracker"));
-  tracker_->setGeometry(0, 0, 281, 17);
-  tracker_->setToolTip(QStringLiteral("再生位置"));
-  tracker_->setEnabled(false);
-  message_ = new QLabel(this);
-  message_->setObjectName(QStringLiteral("message"));
-  message_->setGeometry(2, 0, 279, 17);
-  message_->setStyleSheet(QStringLiteral("color: #b00000;"));
-  message_->hide();
-
-  play_ = makeButton(this, QStyle::SP_MediaPlay, QStringLiteral("再生"), "play", 0);
-  pause_ = makeButton(this, QStyle::SP_MediaPause, QStringLiteral("一時停止"), "pause", 22);
-  stop_ = makeButton(this, QStyle::SP_MediaStop, QStringLiteral("停止"), "stop", 44);
-  start_ = makeButton(this, QStyle::SP_MediaSkipBackward, QStringLiteral("先頭へ"), "start", 72);
-  back_ = makeButton(this, QStyle::SP_MediaSeekBackward, QStringLiteral("5 秒戻す"), "back", 94);
-  forward_ = makeButton(this, QStyle::SP_MediaSeekForward, QStringLiteral("5 秒進める"), "forward", 116);
-  end_ = makeButton(this, QStyle::SP_MediaSkipForward, QStringLiteral("末尾へ"), "end", 138);
-  mute_ = makeButton(this, QStyle::SP_MediaVolume, QStringLiteral("ミュート"), "mute", 166);
-  mute_->setCheckable(true);
-  volumeSlider_ = new QSlider(Qt::Horizontal, this);
-  volumeSlider_->setObjectName(QStringLiteral("volume"));
-  volumeSlider_->setGeometry(190, 21, 91, 18);
-  volumeSlider_->setRange(kSliderFloor, 0);
-  volumeSlider_->setSingleStep(100);
-  volumeSlider_->setPageStep(500);
-  volumeSlider_->setToolTip(QStringLiteral("音量"));
-
-  connect(play_, &QToolButton::clicked, this, &MediaPlayer::play);
-  connect(pause_, &QToolButton::clicked, this, &MediaPlayer::pause);
-  connect(stop_, &QToolButton::clicked, this, &MediaPlayer::stop);
-  connect(start_, &QToolButton::clicked, this, [this] { seekTo(0); });
-  connect(back_, &QToolButton::clicked, this, [this] { seekBy(-kSkipMs); });
-  connect(forward_, &QToolButton::clicked, this, [this] { seekBy(kSkipMs); });
-  connect(end_, &QToolButton::clicked, this, [this] { seekTo(player_->duration()); });
-  connect(mute_, &QToolButton::toggled, this, [this](bool muted) {
-    output_->setMuted(muted);
-    mute_->setIcon(style()->standardIcon(muted ? QStyle::SP_MediaVolumeMuted : QStyle::SP_MediaVolume));
-  });
-  connect(volumeSlider_, &QSlider::valueChanged, this, [this](int value) {
-    if (value != std::max(volume_, kSliderFloor)) setVolume(value == kSliderFloor ? kSilence : value);
-  });
-  connect(tracker_, &QSlider::sliderMoved, this, [this](int ms) { seekTo(ms); });
-
-  connect(player_, &QMediaPlayer::durationChanged, this, [this](qint64 ms) {
-    tracker_->setRange(0, int(std::min<qint64>(ms, INT_MAX)));
-  });
-  connect(player_, &QMediaPlayer::positionChanged, this, [this](qint64 ms) {
-    if (!tracker_->isSliderDown()) tracker_->setValue(int(std::min<qint64>(ms, INT_MAX)));
-  });
-  connect(player_, &QMediaPlayer::playbackStateChanged, this, &MediaPlayer::updateControls);
-  connect(player_, &QMediaPlayer::seekableChanged, this, &MediaPlayer::updateControls);
-  connect(player_, &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus status) {
-    if (status == QMediaPlayer::EndOfMedia) {
-      ended_ = true;
-      tracker_->setValue(tracker_->maximum());
-    }
-    if (status == QMediaPlayer::InvalidMedia && problem().isEmpty())
-      showProblem(QStringLiteral("このファイルは再生できません: %1").arg(QFileInfo(fileName_).fileName()));
+  connect(engine_, &PlaybackEngine::stateChanged, this, [this] {
+    if (engine_->state() == PlaybackEngine::State::Playing)
+      seekBarTimer_->start();
+    else
+      seekBarTimer_->stop();
+    showPosition();
     updateControls();
   });
-  connect(player_, &QMediaPlayer::errorOccurred, this, [this](QMediaPlayer::Error error, const QString& text) {
-    if (error == QMediaPlayer::NoError) return;
-    showProblem(QStringLiteral("このファイルは再生できません: %1").arg(QFileInfo(fileName_).fileName()) +
-                (text.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(text)));
+  connect(engine_, &PlaybackEngine::mediaChanged, this, [this] {
+    showPosition();
+    updateControls();
   });
+  connect(engine_, &PlaybackEngine::durationChanged, this, &MediaPlayer::showDuration);
+  connect(engine_, &PlaybackEngine::seekableChanged, this, &MediaPlayer::updateControls);
+  connect(engine_, &PlaybackEngine::failed, this, &MediaPlayer::showFailure);
 
-  // The same commands on the right mouse button.
-  setContextMenuPolicy(Qt::ActionsContextMenu);
-  const std::pair<QToolButton*, QString> commands[] = {
-      {play_, QStringLiteral("再生(&P)")}, {pause_, QStringLiteral("一時停止(&A)")}, {stop_, QStringLiteral("停止(&S)")}};
-  for (const auto& [button, text] : commands) {
-    auto* action = new QAction(text, this);
-    connect(action, &QAction::triggered, button, &QToolButton::click);
-    addAction(action);
-  }
-  auto* muteAction = new QAction(QStringLiteral("ミュート(&M)"), this);
-  muteAction->setCheckable(true);
-  connect(muteAction, &QAction::toggled, mute_, &QToolButton::setChecked);
-  connect(mute_, &QToolButton::toggled, muteAction, &QAction::setChecked);
-  addAction(muteAction);
-
-  setFixedSize(281, 41);
-  setVolume(0);
+  setFixedSize(kWidth, kBarHeight + 2 + kRowHeight);
+  applyVolume(0);
+  showRate();
   updateControls();
 }
 
-MediaPlayer::~MediaPlayer() {
-  // Playback ends with the control, before its output goes.
-  player_->stop();
+MediaPlayer::~MediaPlayer() = default;
+
+void MediaPlayer::buildControls() {
+  // Top row: the seek bar and the file's length at its end, or a problem in their place.
+  seekBar_ = new SeekBar(this);
+  seekBar_->setObjectName(QStringLiteral("seekBar"));
+  seekBar_->setAccessibleName(QStringLiteral("再生位置"));
+  seekBar_->setAccessibleDescription(
+      QStringLiteral("クリックした所から再生します。Page Up と Page Down で前と次のマークへ、A で A-B リピート"));
+  seekBar_->setToolTip(
+      QStringLiteral("再生位置: クリックした所へ (PageUp / PageDown: 前 / 次のマーク、A: A-B リピート)"));
+  seekBar_->setSingleStep(int(kBackMs));
+  seekBar_->setPageStep(int(kForwardMs));
+  seekBar_->setFocusPolicy(Qt::TabFocus);
+  seekBar_->setValueText([this](int ms) {
+    return PositionText(ms / 1000.0) + QStringLiteral(" / ") + PositionText(seekBar_->maximum() / 1000.0);
+  });
+  lengthLabel_ = new QLabel(this);
+  lengthLabel_->setObjectName(QStringLiteral("length"));
+  lengthLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  lengthLabel_->setAccessibleName(QStringLiteral("全体の長さ"));
+  lengthLabel_->setToolTip(QStringLiteral("全体の長さ"));
+  const int lengthWidth = std::max(50, lengthLabel_->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00")) + 4);
+  lengthLabel_->setGeometry(kWidth - lengthWidth, 0, lengthWidth, kBarHeight);
+  seekBar_->setGeometry(0, 0, kWidth - lengthWidth - 2, kBarHeight);
+  problemLabel_ = new QLabel(this);
+  problemLabel_->setObjectName(QStringLiteral("message"));
+  problemLabel_->setAccessibleName(QStringLiteral("再生できない理由"));
+  problemLabel_->setGeometry(2, 0, kWidth - 2, kBarHeight);
+  problemLabel_->setStyleSheet(QStringLiteral("color: #b00000;"));
+  problemLabel_->hide();
+
+  // Bottom row, left to right as Tab goes: transport, position, speed, mute, volume.
+  const int y = kBarHeight + 2;
+  playButton_ = makeButton(this, "play", QStyle::SP_MediaPlay, QStringLiteral("再生"), QStringLiteral("K"),
+                           QStringLiteral("K キーでも再生と一時停止を切り替えます"));
+  stopButton_ = makeButton(this, "stop", QStyle::SP_MediaStop, QStringLiteral("停止"), QString(),
+                           QStringLiteral("止めて先頭に戻ります"));
+  startButton_ = makeButton(this, "start", QStyle::SP_MediaSkipBackward, QStringLiteral("先頭へ"),
+                            QStringLiteral("Home"), QStringLiteral("Home キー"));
+  backButton_ = makeButton(this, "back", QStyle::SP_MediaSeekBackward, QStringLiteral("3 秒戻る"),
+                           QStringLiteral("← / J"), QStringLiteral("← キーまたは J キー"));
+  forwardButton_ = makeButton(this, "forward", QStyle::SP_MediaSeekForward, QStringLiteral("10 秒進む"),
+                              QStringLiteral("→ / L"), QStringLiteral("→ キーまたは L キー"));
+  endButton_ = makeButton(this, "end", QStyle::SP_MediaSkipForward, QStringLiteral("末尾へ"), QStringLiteral("End"),
+                          QStringLiteral("End キー"));
+  int x = 0;
+  for (QToolButton* button : {playButton_, stopButton_}) {
+    button->setGeometry(x, y, kRowHeight, kRowHeight);
+    x += kRowHeight;
+  }
+  x += 6;
+  for (QToolButton* button : {startButton_, backButton_, forwardButton_, endButton_}) {
+    button->setGeometry(x, y, kRowHeight, kRowHeight);
+    x += kRowHeight;
+  }
+  x += 4;
+
+  speedButton_ = new QToolButton(this);
+  speedButton_->setObjectName(QStringLiteral("speed"));
+  speedButton_->setAutoRaise(true);
+  speedButton_->setFocusPolicy(Qt::TabFocus);
+  speedButton_->setPopupMode(QToolButton::InstantPopup);
+  speedButton_->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  speedButton_->setAccessibleName(QStringLiteral("再生速度"));
+  // Wide enough for the widest speed, so that the row never moves.
+  int speedWidth = 0;
+  for (const double rate : speeds())
+    speedWidth = std::max(speedWidth, speedButton_->fontMetrics().horizontalAdvance(speedText(rate)) + 10);
+  speedButton_->setGeometry(x, y, speedWidth, kRowHeight);
+  x += speedWidth + 2;
+
+  muteButton_ = makeButton(this, "mute", QStyle::SP_MediaVolume, QStringLiteral("ミュート"), QString(),
+                           QStringLiteral("音を消します。もう一度押すと戻ります"));
+  muteButton_->setCheckable(true);
+  muteButton_->setGeometry(x, y, kRowHeight, kRowHeight);
+  x += kRowHeight + 2;
+  volumeSlider_ = new SpokenSlider(this);
+  volumeSlider_->setObjectName(QStringLiteral("volume"));
+  volumeSlider_->setGeometry(x, y + 2, kWidth - x, kRowHeight - 4);
+  volumeSlider_->setRange(kSliderFloor, 0);
+  volumeSlider_->setSingleStep(100);
+  volumeSlider_->setPageStep(500);
+  volumeSlider_->setFocusPolicy(Qt::StrongFocus);
+  volumeSlider_->setKeepsNavigationKeys(true);
+  volumeSlider_->setAccessibleName(QStringLiteral("音量"));
+  volumeSlider_->setToolTip(QStringLiteral("音量"));
+  volumeSlider_->setValueText([](int value) {
+    if (value <= kSliderFloor) return QStringLiteral("無音");
+    return QStringLiteral("%1 %").arg(std::lround(100 * amplitudeOf(value)));
+  });
+
+  seekBarTimer_ = new QTimer(this);
+  seekBarTimer_->setInterval(100);
+  connect(seekBarTimer_, &QTimer::timeout, this, &MediaPlayer::showPosition);
+
+  connect(seekBar_, &SeekBar::seekRequested, this, [this](int ms) { seekTo(ms); });
+  connect(playButton_, &QToolButton::clicked, this, &MediaPlayer::togglePlay);
+  connect(stopButton_, &QToolButton::clicked, this, &MediaPlayer::stop);
+  connect(startButton_, &QToolButton::clicked, this, &MediaPlayer::toStart);
+  connect(backButton_, &QToolButton::clicked, this, &MediaPlayer::back);
+  connect(forwardButton_, &QToolButton::clicked, this, &MediaPlayer::forward);
+  connect(endButton_, &QToolButton::clicked, this, &MediaPlayer::toEnd);
+  connect(muteButton_, &QToolButton::toggled, this, [this](bool muted) {
+    applyMute(muted);
+    emit muteChosen(muted);
+  });
+  connect(volumeSlider_, &QSlider::valueChanged, this, [this](int value) {
+    if (value == std::max(volume_, kSliderFloor)) return;
+    applyVolume(value <= kSliderFloor ? kSilence : value);
+    if (!volumeSlider_->isSliderDown()) emit volumeChosen(volume_);
+  });
+  connect(volumeSlider_, &QSlider::sliderReleased, this, [this] { emit volumeChosen(volume_); });
+}
+
+QAction* MediaPlayer::addCommand(const QString& text, const QList<QKeySequence>& keys, void (MediaPlayer::*slot)()) {
+  auto* action = new QAction(text, this);
+  action->setShortcuts(keys);
+  // Wherever the focus is in the window, not only on this control.
+  action->setShortcutContext(Qt::WindowShortcut);
+  connect(action, &QAction::triggered, this, slot);
+  addAction(action);
+  return action;
+}
+
+void MediaPlayer::buildActions() {
+  playAction_ = addCommand(QStringLiteral("再生 / 一時停止(&P)"),
+                           {QKeySequence(Qt::Key_K), QKeySequence(Qt::Key_MediaPlay),
+                            QKeySequence(Qt::Key_MediaTogglePlayPause)},
+                           &MediaPlayer::togglePlay);
+  QAction* stopAction = addCommand(QStringLiteral("停止(&S)"), {QKeySequence(Qt::Key_MediaStop)}, &MediaPlayer::stop);
+  new QShortcut(QKeySequence(Qt::Key_MediaPause), this, this, &MediaPlayer::pause, Qt::WindowShortcut);
+  QAction* backAction =
+      addCommand(QStringLiteral("3 秒戻る"), {QKeySequence(Qt::Key_Left), QKeySequence(Qt::Key_J)}, &MediaPlayer::back);
+  QAction* forwardAction = addCommand(QStringLiteral("10 秒進む"),
+                                      {QKeySequence(Qt::Key_Right), QKeySequence(Qt::Key_L)}, &MediaPlayer::forward);
+  QAction* startAction = addCommand(QStringLiteral("先頭へ"), {QKeySequence(Qt::Key_Home)}, &MediaPlayer::toStart);
+  QAction* endAction = addCommand(QStringLiteral("末尾へ"), {QKeySequence(Qt::Key_End)}, &MediaPlayer::toEnd);
+  QAction* previousAction =
+      addCommand(QStringLiteral("前のマークへ"), {QKeySequence(Qt::Key_PageUp)}, &MediaPlayer::previousMark);
+  QAction* nextAction =
+      addCommand(QStringLiteral("次のマークへ"), {QKeySequence(Qt::Key_PageDown)}, &MediaPlayer::nextMark);
+  QAction* slowerAction =
+      addCommand(QStringLiteral("遅く"), {QKeySequence(Qt::Key_BracketLeft)}, &MediaPlayer::slower);
+  QAction* fasterAction =
+      addCommand(QStringLiteral("速く"), {QKeySequence(Qt::Key_BracketRight)}, &MediaPlayer::faster);
+  QAction* normalAction =
+      addCommand(QStringLiteral("標準の速さ"), {QKeySequence(Qt::Key_Equal)}, &MediaPlayer::normalSpeed);
+  QAction* loopAction =
+      addCommand(QStringLiteral("A-B リピート(&R)"), {QKeySequence(Qt::Key_A)}, &MediaPlayer::markLoop);
+  muteAction_ = new QAction(QStringLiteral("ミュート(&M)"), this);
+  muteAction_->setCheckable(true);
+  connect(muteAction_, &QAction::triggered, muteButton_, &QToolButton::click);
+
+  speedMenu_ = new QMenu(QStringLiteral("再生速度(&V)"), this);
+  speedMenu_->addAction(slowerAction);
+  speedMenu_->addAction(fasterAction);
+  speedMenu_->addAction(normalAction);
+  speedMenu_->addSeparator();
+  speedActions_ = new QActionGroup(this);
+  for (const double rate : speeds()) {
+    QAction* action = speedMenu_->addAction(speedText(rate));
+    action->setCheckable(true);
+    action->setData(rate);
+    speedActions_->addAction(action);
+    connect(action, &QAction::triggered, this, [this, rate] { setRate(rate); });
+  }
+  speedButton_->setMenu(speedMenu_);
+
+  contextMenu_ = new QMenu(this);
+  contextMenu_->addActions({playAction_, stopAction});
+  contextMenu_->addSeparator();
+  contextMenu_->addActions({backAction, forwardAction, startAction, endAction, previousAction, nextAction});
+  contextMenu_->addSeparator();
+  contextMenu_->addMenu(speedMenu_);
+  contextMenu_->addAction(loopAction);
+  contextMenu_->addSeparator();
+  contextMenu_->addAction(muteAction_);
+  setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(this, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& at) { contextMenu_->popup(mapToGlobal(at)); });
+}
+
+const QList<double>& MediaPlayer::speeds() {
+  static const QList<double> offered{0.5, 0.75, 1.0, 1.25, 1.5, 1.75, 2.0, 2.5, 3.0};
+  return offered;
 }
 
 double MediaPlayer::amplitudeOf(int hundredthsOfDecibel) {
@@ -135,88 +274,265 @@ double MediaPlayer::amplitudeOf(int hundredthsOfDecibel) {
   return std::pow(10.0, std::min(hundredthsOfDecibel, 0) / 2000.0);
 }
 
-void MediaPlayer::setVolume(int hundredthsOfDecibel) {
+void MediaPlayer::setVolume(int hundredthsOfDecibel) { applyVolume(hundredthsOfDecibel); }
+
+void MediaPlayer::applyVolume(int hundredthsOfDecibel) {
   volume_ = std::clamp(hundredthsOfDecibel, kSilence, 0);
-  output_->setVolume(float(amplitudeOf(volume_)));
+  engine_->setVolume(amplitudeOf(volume_));
+  const QSignalBlocker quiet(volumeSlider_);
   volumeSlider_->setValue(std::max(volume_, kSliderFloor));
+}
+
+void MediaPlayer::setMute(bool muted) {
+  const QSignalBlocker quiet(muteButton_);
+  muteButton_->setChecked(muted);
+  applyMute(muted);
+}
+
+void MediaPlayer::applyMute(bool muted) {
+  muted_ = muted;
+  engine_->setMuted(muted);
+  muteAction_->setChecked(muted);
+  muteButton_->setIcon(style()->standardIcon(muted ? QStyle::SP_MediaVolumeMuted : QStyle::SP_MediaVolume));
+  muteButton_->setToolTip(muted ? QStringLiteral("ミュート中: 押すと音が戻ります") : QStringLiteral("ミュート"));
 }
 
 void MediaPlayer::setFileName(const QString& path) {
   fileName_ = path;
-  ended_ = false;
-  message_->hide();
-  message_->clear();
-  tracker_->show();
-  tracker_->setValue(0);
-  player_->stop();
+  problemLabel_->hide();
+  problemLabel_->clear();
+  problemLabel_->setToolTip(QString());
+  seekBar_->show();
+  lengthLabel_->show();
+  clearLoop();
+  const QFileInfo file(path);
   if (path.isEmpty()) {
-    player_->setSource(QUrl());
-  } else if (!QFileInfo(path).isFile()) {
-    player_->setSource(QUrl());
+    engine_->unload();
+  } else if (!file.exists()) {
+    engine_->unload();
     showProblem(QStringLiteral("ファイルが見つかりません: %1").arg(path));
+  } else if (!file.isFile()) {
+    // A folder, a pipe or a device: never handed to GStreamer, which would wait on a pipe.
+    engine_->unload();
+    showProblem(QStringLiteral("ファイルではありません: %1").arg(path));
   } else {
-    player_->setSource(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
-    if (AutoStart) player_->play();
+    engine_->load(path, AutoStart);
   }
+  showPosition();
   updateControls();
 }
 
 double MediaPlayer::CurrentPosition() const {
-  if (fileName_.isEmpty() || !problem().isEmpty() || player_->source().isEmpty()) return -1;
-  switch (player_->mediaStatus()) {
-    case QMediaPlayer::NoMedia:
-    case QMediaPlayer::InvalidMedia:
+  if (fileName_.isEmpty() || !problem().isEmpty()) return -1;
+  switch (engine_->media()) {
+    case PlaybackEngine::Media::None:
+    case PlaybackEngine::Media::Failed:
       return -1;
     default:
-      break;
+      return engine_->position() / 1000.0;
   }
-  if (ended_ && player_->playbackState() == QMediaPlayer::StoppedState) return player_->duration() / 1000.0;
-  return player_->position() / 1000.0;
 }
 
-QString MediaPlayer::problem() const { return message_->text(); }
-
-void MediaPlayer::play() {
-  if (player_->source().isEmpty()) return;
-  ended_ = false;
-  player_->play();
+double MediaPlayer::Duration() const {
+  const qint64 ms = engine_->duration();
+  return ms < 0 ? -1 : ms / 1000.0;
 }
 
-void MediaPlayer::pause() { player_->pause(); }
+MediaPlayer::PlayState MediaPlayer::playState() const {
+  switch (engine_->state()) {
+    case PlaybackEngine::State::Playing:
+      return PlayState::Playing;
+    case PlaybackEngine::State::Paused:
+      return PlayState::Paused;
+    default:
+      return PlayState::Stopped;
+  }
+}
+
+void MediaPlayer::setRate(double rate) {
+  engine_->setRate(rate);
+  showRate();
+}
+
+double MediaPlayer::Rate() const { return engine_->rate(); }
+
+void MediaPlayer::setMarks(const QList<qint64>& marksMs) {
+  marks_ = marksMs;
+  std::sort(marks_.begin(), marks_.end());
+  marks_.erase(std::unique(marks_.begin(), marks_.end()), marks_.end());
+  seekBar_->setMarks(marks_);
+}
+
+QString MediaPlayer::problem() const { return problemLabel_->text(); }
+
+void MediaPlayer::takeFocus() {
+  // With nothing to play the button is grey and cannot hold the focus: the window gives it
+  // to the first control that can.
+  if (playButton_->isEnabled()) playButton_->setFocus(Qt::ActiveWindowFocusReason);
+}
+
+void MediaPlayer::togglePlay() {
+  if (engine_->state() == PlaybackEngine::State::Playing)
+    pause();
+  else
+    play();
+}
+
+void MediaPlayer::play() { engine_->play(); }
+
+void MediaPlayer::pause() { engine_->pause(); }
 
 void MediaPlayer::stop() {
-  ended_ = false;
-  player_->stop();
-  player_->setPosition(0);
-  tracker_->setValue(0);
+  clearLoop();
+  engine_->stop();
+  showPosition();
 }
 
-void MediaPlayer::seekBy(qint64 ms) { seekTo(std::max<qint64>(0, player_->position() + ms)); }
+void MediaPlayer::back() { seekBy(-kBackMs); }
+
+void MediaPlayer::forward() { seekBy(kForwardMs); }
+
+void MediaPlayer::toStart() { seekTo(0); }
+
+void MediaPlayer::toEnd() {
+  if (engine_->duration() >= 0) seekTo(engine_->duration());
+}
+
+void MediaPlayer::previousMark() {
+  const qint64 now = positionMs();
+  qint64 target = 0;  // no mark before: the start
+  for (const qint64 mark : marks_)
+    if (mark < now - kMarkBackMs) target = mark;
+  seekTo(target);
+}
+
+void MediaPlayer::nextMark() {
+  const qint64 now = positionMs();
+  for (const qint64 mark : marks_) {
+    if (mark > now + 100) {
+      seekTo(mark);
+      return;
+    }
+  }
+}
+
+void MediaPlayer::slower() {
+  const auto& offered = speeds();
+  const auto at = std::lower_bound(offered.begin(), offered.end(), Rate() - 1e-6);
+  if (at != offered.begin()) setRate(*(at - 1));
+}
+
+void MediaPlayer::faster() {
+  const auto& offered = speeds();
+  const auto at = std::upper_bound(offered.begin(), offered.end(), Rate() + 1e-6);
+  if (at != offered.end()) setRate(*at);
+}
+
+void MediaPlayer::normalSpeed() { setRate(1.0); }
+
+void MediaPlayer::markLoop() {
+  if (!engine_->isSeekable()) return;
+  const qint64 now = positionMs();
+  if (loopFrom_ < 0) {
+    loopFrom_ = now;
+    seekBar_->setLoop(loopFrom_, -1);
+  } else if (loopTo_ < 0) {
+    if (std::abs(now - loopFrom_) < kShortestLoopMs) return;
+    loopTo_ = std::max(now, loopFrom_);
+    loopFrom_ = std::min(now, loopFrom_);
+    seekBar_->setLoop(loopFrom_, loopTo_);
+    engine_->setLoop(loopFrom_, loopTo_);
+  } else {
+    clearLoop();
+  }
+  showPosition();
+}
+
+void MediaPlayer::clearLoop() {
+  loopFrom_ = loopTo_ = -1;
+  seekBar_->setLoop(-1, -1);
+  engine_->clearLoop();
+}
+
+void MediaPlayer::seekBy(qint64 ms) { seekTo(std::max<qint64>(0, positionMs() + ms)); }
 
 void MediaPlayer::seekTo(qint64 ms) {
-  if (!player_->isSeekable()) return;
-  ended_ = false;
-  player_->setPosition(std::clamp<qint64>(ms, 0, std::max<qint64>(player_->duration(), 0)));
+  if (!engine_->isSeekable()) return;
+  if (engine_->duration() >= 0) ms = std::min(ms, engine_->duration());
+  // Leaving the loop ends it.
+  if (loopTo_ >= 0 && (ms < loopFrom_ || ms >= loopTo_)) clearLoop();
+  engine_->seek(ms);
+  showPosition();
 }
 
-void MediaPlayer::showProblem(const QString& text) {
-  message_->setText(text);
-  message_->setToolTip(text);
-  tracker_->hide();
-  message_->show();
+qint64 MediaPlayer::positionMs() const {
+  return engine_->media() == PlaybackEngine::Media::None ? 0 : engine_->position();
+}
+
+void MediaPlayer::showFailure(const PlaybackFailure& failure) {
+  const QString name = QFileInfo(fileName_).fileName();
+  switch (failure.cause) {
+    case PlaybackFailure::Cause::MissingComponent:
+      showProblem(QStringLiteral("再生に必要な部品がありません: %1").arg(name), failure.detail);
+      break;
+    case PlaybackFailure::Cause::Unreadable:
+      showProblem(QStringLiteral("ファイルを読めません: %1").arg(name), failure.detail);
+      break;
+    case PlaybackFailure::Cause::NoOutput:
+      showProblem(QStringLiteral("音を出せません (サウンドサーバーにつながりません)"), failure.detail);
+      break;
+    default:
+      showProblem(QStringLiteral("このファイルは再生できません: %1").arg(name), failure.detail);
+      break;
+  }
+}
+
+void MediaPlayer::showProblem(const QString& text, const QString& detail) {
+  problemLabel_->setText(text);
+  problemLabel_->setToolTip(detail.isEmpty() ? text : QStringLiteral("%1\n(%2)").arg(text, detail));
+  problemLabel_->setAccessibleDescription(detail);
+  seekBar_->hide();
+  lengthLabel_->hide();
+  problemLabel_->show();
   updateControls();
 }
 
+void MediaPlayer::showDuration(qint64 ms) {
+  seekBar_->setRange(0, int(std::clamp<qint64>(ms, 0, INT_MAX)));
+  lengthLabel_->setText(ms < 0 ? QString() : PositionText(ms / 1000.0));
+  showPosition();
+  updateControls();
+}
+
+void MediaPlayer::showPosition() {
+  if (seekBar_->isSliderDown()) return;
+  const bool loaded = engine_->media() != PlaybackEngine::Media::None && engine_->media() != PlaybackEngine::Media::Failed;
+  const QSignalBlocker quiet(seekBar_);
+  seekBar_->setValue(loaded ? int(std::min<qint64>(engine_->position(), INT_MAX)) : 0);
+  seekBar_->update();
+}
+
+void MediaPlayer::showRate() {
+  const double rate = Rate();
+  speedButton_->setText(speedText(rate));
+  speedButton_->setToolTip(QStringLiteral("再生速度 %1 ([ 遅く / ] 速く / = 標準)").arg(speedText(rate)));
+  speedButton_->setAccessibleDescription(
+      QStringLiteral("いまは %1 倍。[ キーで遅く、] キーで速く、= キーで標準の速さに").arg(rate));
+  for (QAction* action : speedActions_->actions()) action->setChecked(std::abs(action->data().toDouble() - rate) < 1e-6);
+}
+
 void MediaPlayer::updateControls() {
-  const bool loaded = !player_->source().isEmpty() && problem().isEmpty();
-  const auto state = player_->playbackState();
-  play_->setEnabled(loaded && state != QMediaPlayer::PlayingState);
-  pause_->setEnabled(loaded && state == QMediaPlayer::PlayingState);
-  stop_->setEnabled(loaded && state != QMediaPlayer::StoppedState);
-  const bool seekable = loaded && player_->isSeekable();
-  for (QWidget* w : {static_cast<QWidget*>(start_), static_cast<QWidget*>(back_),
-                     static_cast<QWidget*>(forward_), static_cast<QWidget*>(end_),
-                     static_cast<QWidget*>(tracker_)})
+  const auto media = engine_->media();
+  const bool loaded = media != PlaybackEngine::Media::None && media != PlaybackEngine::Media::Failed;
+  const bool playing = engine_->state() == PlaybackEngine::State::Playing;
+  playButton_->setEnabled(loaded);
+  playButton_->setIcon(style()->standardIcon(playing ? QStyle::SP_MediaPause : QStyle::SP_MediaPlay));
+  playButton_->setAccessibleName(playing ? QStringLiteral("一時停止") : QStringLiteral("再生"));
+  playButton_->setToolTip(playing ? QStringLiteral("一時停止 (K)") : QStringLiteral("再生 (K)"));
+  stopButton_->setEnabled(loaded && (engine_->state() != PlaybackEngine::State::Stopped || engine_->position() > 0));
+  playAction_->setEnabled(loaded);
+  const bool seekable = loaded && engine_->isSeekable();
+  for (QWidget* w : std::initializer_list<QWidget*>{startButton_, backButton_, forwardButton_, endButton_, seekBar_})
     w->setEnabled(seekable);
 }
 

@@ -1,21 +1,31 @@
 #pragma once
 
-#include <QMediaPlayer>
+#include <QList>
 #include <QWidget>
 
-class QAudioOutput;
+class QAction;
+class QActionGroup;
 class QLabel;
-class QSlider;
+class QMenu;
+class QTimer;
 class QToolButton;
 
 namespace tallowen {
 
+class PlaybackEngine;
+class SeekBar;
+class SpokenSlider;
+struct PlaybackFailure;
+
 // The player control of the player windows: a file name that starts playing when set,
 // a volume in hundredths of a decibel, a position in seconds, and the user's own transport
-// buttons, seek bar, volume and mute.
+// buttons, seek bar with index marks and A-B loop, speed, volume and mute. Its keys work
+// wherever the focus is in its window.
 class MediaPlayer : public QWidget {
   Q_OBJECT
  public:
+  enum class PlayState { Stopped, Paused, Playing };
+
   explicit MediaPlayer(QWidget* parent = nullptr);
   ~MediaPlayer() override;
 
@@ -26,53 +36,100 @@ class MediaPlayer : public QWidget {
   // 0 is full volume, -600 half the amplitude, -10000 and below silence.
   void setVolume(int hundredthsOfDecibel);
   int Volume() const { return volume_; }
+  void setMute(bool muted);
+  bool Mute() const { return muted_; }
 
   // Seconds from the start of the file; -1 when there is nothing to report.
   double CurrentPosition() const;
+  // Seconds; -1 while unknown.
+  double Duration() const;
+  PlayState playState() const;
+
+  // 1.0 is normal speed; the pitch stays the same at every speed offered.
+  void setRate(double rate);
+  double Rate() const;
+  // The speeds the keys and the menu step through, slowest first.
+  static const QList<double>& speeds();
+
+  // Index marks, in milliseconds from the start: ticks on the seek bar, and where
+  // Page Up and Page Down go.
+  void setMarks(const QList<qint64>& marksMs);
+  QList<qint64> marks() const { return marks_; }
+
+  // What the control says about a file it cannot play; empty when it plays.
+  QString problem() const;
+
+  // The play button takes the keyboard focus.
+  void takeFocus();
 
   bool AutoStart = true;
 
-  // What the control says about the file it cannot play; empty when it plays.
-  QString problem() const;
-
-  QMediaPlayer* engine() const { return player_; }
-  QAudioOutput* output() const { return output_; }
-
-  QToolButton* playButton() const { return play_; }
-  QToolButton* pauseButton() const { return pause_; }
-  QToolButton* stopButton() const { return stop_; }
-  QToolButton* muteButton() const { return mute_; }
-  QSlider* tracker() const { return tracker_; }
-  QSlider* volumeSlider() const { return volumeSlider_; }
-
   static double amplitudeOf(int hundredthsOfDecibel);
 
+ signals:
+  // The user's own changes, once a drag of the slider has ended; not those of setVolume().
+  void volumeChosen(int hundredthsOfDecibel);
+  void muteChosen(bool muted);
+
  private:
+  void buildControls();
+  void buildActions();
+  QAction* addCommand(const QString& text, const QList<QKeySequence>& keys, void (MediaPlayer::*slot)());
+
+  void togglePlay();
   void play();
   void pause();
   void stop();
+  void back();
+  void forward();
+  void toStart();
+  void toEnd();
+  void previousMark();
+  void nextMark();
+  void slower();
+  void faster();
+  void normalSpeed();
+  void markLoop();
   void seekBy(qint64 ms);
   void seekTo(qint64 ms);
-  void showProblem(const QString& text);
-  void updateControls();
+  void clearLoop();
 
-  QMediaPlayer* player_;
-  QAudioOutput* output_;
-  QToolButton* play_;
-  QToolButton* pause_;
-  QToolButton* stop_;
-  QToolButton* start_;
-  QToolButton* back_;
-  QToolButton* forward_;
-  QToolButton* end_;
-  QToolButton* mute_;
-  QSlider* tracker_;
-  QSlider* volumeSlider_;
-  QLabel* message_;
+  void applyVolume(int hundredthsOfDecibel);
+  void applyMute(bool muted);
+  void showFailure(const PlaybackFailure& failure);
+  void showProblem(const QString& text, const QString& detail = QString());
+  void showDuration(qint64 ms);
+  void showPosition();
+  void showRate();
+  void updateControls();
+  qint64 positionMs() const;
+
+  PlaybackEngine* engine_;
+  SeekBar* seekBar_ = nullptr;
+  QLabel* lengthLabel_ = nullptr;
+  QLabel* problemLabel_ = nullptr;
+  QToolButton* playButton_ = nullptr;
+  QToolButton* stopButton_ = nullptr;
+  QToolButton* startButton_ = nullptr;
+  QToolButton* backButton_ = nullptr;
+  QToolButton* forwardButton_ = nullptr;
+  QToolButton* endButton_ = nullptr;
+  QToolButton* speedButton_ = nullptr;
+  QToolButton* muteButton_ = nullptr;
+  SpokenSlider* volumeSlider_ = nullptr;
+  QTimer* seekBarTimer_ = nullptr;  // runs only while the file plays
+  QMenu* contextMenu_ = nullptr;
+  QMenu* speedMenu_ = nullptr;
+  QActionGroup* speedActions_ = nullptr;
+  QAction* playAction_ = nullptr;
+  QAction* muteAction_ = nullptr;
 
   QString fileName_;
   int volume_ = 0;
-  bool ended_ = false;  // stays at the end: no rewind after the last sample
+  bool muted_ = false;
+  QList<qint64> marks_;
+  qint64 loopFrom_ = -1;  // A of the A-B loop, -1 while unset
+  qint64 loopTo_ = -1;    // B
 };
 
 }  // namespace tallowen

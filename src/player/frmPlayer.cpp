@@ -1,33 +1,27 @@
 #include "player/frmPlayer.h"
 
-#include <QIcon>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
-#include <cmath>
 #include <stdexcept>
 
-#include "platform/Twips.h"
-#include "player/MediaPlayer.h"
-#include "settings/modINI.h"
 #include "platform/Pictures.h"
 #include "platform/TextFit.h"
 #include "platform/ToolWindow.h"
+#include "platform/Twips.h"
+#include "player/MediaPlayer.h"
+#include "player/PlayerLog.h"
+#include "player/PositionText.h"
+#include "settings/modINI.h"
 
 namespace tallowen {
 
 namespace {
 
-QString twoDigits(qint16 value) {
-  const QString text = QString::number(value);
-  return text.size() == 1 ? QLatin1Char('0') + text : text;
-}
-
-qint16 toInt16(double value) {
-  if (!(value >= -32768 && value <= 32767)) throw std::overflow_error("position out of range");
-  return qint16(value);
-}
+constexpr int kFirstVolume = -600;
 
 }  // namespace
 
@@ -43,55 +37,91 @@ frmPlayer::frmPlayer(const Seams& seams, Load load, QWidget* parent) : QDialog(p
   else
     setFixedSize(px(4425), px(1170));
 
-  MediaPlayer1 = new MediaPlayer(this);
-  MediaPlayer1->setObjectName(QStringLiteral("MediaPlayer1"));
-  MediaPlayer1->move(px(120), px(120));
-  Command1 = new QPushButton(QStringLiteral("ほかのファイルを再生"), this);
-  Command1->setObjectName(QStringLiteral("Command1"));
-  Command1->setGeometry(place(240, 840, 1935, 255));
-  Command1->setAutoDefault(false);
-  Label1 = new QLabel(this);
-  Label1->setObjectName(QStringLiteral("Label1"));
-  Label1->setGeometry(place(3000, 840, 1215, 255));
-  Label1->setAutoFillBackground(true);
-  QPalette palette = Label1->palette();
+  mediaPlayer_ = new MediaPlayer(this);
+  mediaPlayer_->setObjectName(QStringLiteral("MediaPlayer1"));
+  mediaPlayer_->move(px(120), px(120));
+  otherFileButton_ = new QPushButton(QStringLiteral("ほかのファイルを再生"), this);
+  otherFileButton_->setObjectName(QStringLiteral("Command1"));
+  otherFileButton_->setGeometry(place(240, 840, 1935, 255));
+  otherFileButton_->setAutoDefault(false);
+  otherFileButton_->setAccessibleName(QStringLiteral("ほかのファイルを再生"));
+  otherFileButton_->setAccessibleDescription(QStringLiteral("ほかの Windows Media Audio ファイルを選んで再生します"));
+  positionLabel_ = new QLabel(this);
+  positionLabel_->setObjectName(QStringLiteral("Label1"));
+  positionLabel_->setGeometry(place(3000, 840, 1215, 255));
+  positionLabel_->setAutoFillBackground(true);
+  QPalette palette = positionLabel_->palette();
   palette.setColor(QPalette::Window, Qt::white);
   palette.setColor(QPalette::WindowText, Qt::black);
-  Label1->setPalette(palette);
-  Label1->setFrameShape(QFrame::Box);
-  Label1->setLineWidth(1);
-  Label1->setAlignment(Qt::AlignCenter);
-  setTabOrder(MediaPlayer1, Command1);
+  positionLabel_->setPalette(palette);
+  positionLabel_->setFrameShape(QFrame::Box);
+  positionLabel_->setLineWidth(1);
+  positionLabel_->setAlignment(Qt::AlignCenter);
+  positionLabel_->setAccessibleName(QStringLiteral("経過時間"));
 
-  Timer1 = new QTimer(this);
-  Timer1->setObjectName(QStringLiteral("Timer1"));
-  Timer1->setInterval(200);
-  connect(Timer1, &QTimer::timeout, this, &frmPlayer::Timer1_Tick);
-  connect(Command1, &QPushButton::clicked, this, &frmPlayer::Command1_Click);
-  readPosition_ = [this] { return MediaPlayer1->CurrentPosition(); };
+  positionTimer_ = new QTimer(this);
+  positionTimer_->setObjectName(QStringLiteral("Timer1"));
+  positionTimer_->setInterval(200);
+  connect(positionTimer_, &QTimer::timeout, this, &frmPlayer::showPosition);
+  connect(otherFileButton_, &QPushButton::clicked, this, &frmPlayer::playOtherFile);
 
   FitTexts(this);
-  Form_Load(load);
-  Timer1->start();
+  runLoadingStep(load);
+  connect(mediaPlayer_, &MediaPlayer::volumeChosen, this,
+          [](int volume) { WriteSetting(kPlayerVolumeSetting, QString::number(volume)); });
+  connect(mediaPlayer_, &MediaPlayer::muteChosen, this,
+          [](bool muted) { WriteSetting(kPlayerMutedSetting, muted ? QStringLiteral("1") : QStringLiteral("0")); });
+  positionTimer_->start();
 }
 
 frmPlayer2::frmPlayer2(const Seams& seams, QWidget* parent) : frmPlayer(seams, Load::ChosenFile, parent) {}
+
+frmPlayer* frmPlayer::ForLatestRecording(const Seams& seams, QWidget* owner) {
+  if (ReadSetting(kLastRecordingSetting).isEmpty()) {
+    seams.prompter->message(owner,
+                            QStringLiteral("再生する録音がまだありません。") + QStringLiteral("\r\n") +
+                                QStringLiteral("録音してから再生ボタンを押してください。"),
+                            Prompter::Icon::Information, Prompter::Buttons::Ok);
+    return nullptr;
+  }
+  return new frmPlayer(seams);
+}
 
 QString frmPlayer::chooseFile() {
   return seams_.prompter->chooseFile(this, QStringLiteral("Windows Media Audio (*.wma)"),
                                      ReadSetting(kSaveFolderSetting));
 }
 
-void frmPlayer::Form_Load(Load load) {
+void frmPlayer::runLoadingStep(Load load) {
   if (load == Load::LatestRecording) {
-    MediaPlayer1->setVolume(-600);
+    restoreVolume();
     const QString latest = ReadSetting(kLastRecordingSetting);
-    if (!latest.isEmpty()) MediaPlayer1->setFileName(latest);
+    if (!latest.isEmpty()) playFile(latest);
   } else {
     const QString chosen = chooseFile();
-    MediaPlayer1->setVolume(-600);
-    MediaPlayer1->setFileName(chosen);
+    restoreVolume();
+    playFile(chosen);
   }
+}
+
+void frmPlayer::restoreVolume() {
+  // Half the amplitude until the user has chosen a volume of their own.
+  const QString stored = ReadSetting(kPlayerVolumeSetting);
+  bool number = false;
+  const int volume = stored.toInt(&number);
+  if (!stored.isEmpty() && !number) qCDebug(lcPlayer) << "stored volume is no number:" << stored;
+  mediaPlayer_->setVolume(number ? volume : kFirstVolume);
+  const QString muted = ReadSetting(kPlayerMutedSetting);
+  if (!muted.isEmpty() && muted != QLatin1String("0") && muted != QLatin1String("1"))
+    qCDebug(lcPlayer) << "stored mute is neither 0 nor 1:" << muted;
+  mediaPlayer_->setMute(muted == QLatin1String("1"));
+}
+
+void frmPlayer::playFile(const QString& path) {
+  mediaPlayer_->setFileName(path);
+  const QString name = QFileInfo(path).fileName();
+  positionLabel_->setToolTip(name);
+  positionLabel_->setAccessibleDescription(name.isEmpty() ? QString() : QStringLiteral("再生中のファイル: ") + name);
 }
 
 void frmPlayer::keyPressEvent(QKeyEvent* event) {
@@ -103,43 +133,40 @@ void frmPlayer::keyPressEvent(QKeyEvent* event) {
   QDialog::keyPressEvent(event);
 }
 
-void frmPlayer::Command1_Click() {
+void frmPlayer::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (shown_) return;
+  shown_ = true;
+  keepOnScreen();
+  activateWindow();
+  mediaPlayer_->takeFocus();
+}
+
+void frmPlayer::keepOnScreen() {
+  const QScreen* screen = this->screen();
+  if (!screen) return;
+  const QRect area = screen->availableGeometry();
+  const QRect frame = frameGeometry();
+  const QPoint to(std::clamp(frame.x(), area.left(), std::max(area.left(), area.right() + 1 - frame.width())),
+                  std::clamp(frame.y(), area.top(), std::max(area.top(), area.bottom() + 1 - frame.height())));
+  if (to != frame.topLeft()) move(to);
+}
+
+void frmPlayer::playOtherFile() {
   const QString chosen = chooseFile();
   // Nothing chosen: what is playing goes on.
-  if (!chosen.isEmpty()) MediaPlayer1->setFileName(chosen);
+  if (!chosen.isEmpty()) playFile(chosen);
 }
 
-void frmPlayer::Timer1_Tick() {
-  // Each step on its own: one that fails is passed over, and no error reaches the user.
-  double position = 0;
-  try {
-    position = readPosition_();
-  } catch (...) {
-    position = 0;
-  }
+void frmPlayer::showPosition() {
+  // -1: nothing to report, and the label keeps what it shows. A position that cannot be
+  // read comes as 0.
+  const double position = mediaPlayer_->CurrentPosition();
   if (position == -1) return;
-  PlayPos = std::trunc(position);
   try {
-    SplitPlayPos();
-  } catch (...) {
-  }
-  Label1->setText(twoDigits(PosHours) + QLatin1Char(':') + twoDigits(PosMinutes) + QLatin1Char(':') +
-                  twoDigits(PosSeconds));
-}
-
-void frmPlayer::SplitPlayPos() {
-  if (PlayPos >= 3600) {
-    PosHours = toInt16(std::floor(PlayPos / 3600));
-    PosMinutes = toInt16(std::floor((PlayPos - 3600.0 * PosHours) / 60));
-    PosSeconds = toInt16(PlayPos - 3600.0 * PosHours - 60.0 * PosMinutes);
-  } else if (PlayPos >= 60) {
-    PosHours = 0;
-    PosMinutes = toInt16(std::floor(PlayPos / 60));
-    PosSeconds = toInt16(PlayPos - 60.0 * PosMinutes);
-  } else {
-    PosHours = 0;
-    PosMinutes = 0;
-    PosSeconds = toInt16(PlayPos);
+    positionLabel_->setText(PositionText(position));
+  } catch (const std::overflow_error&) {
+    qCDebug(lcPlayer) << "position beyond what the label shows:" << position;
   }
 }
 

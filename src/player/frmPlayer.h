@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QDialog>
-#include <functional>
 
 #include "platform/Seams.h"
 
@@ -20,17 +19,14 @@ class frmPlayer : public QDialog {
   // Loads the window: the latest recording, already playing.
   explicit frmPlayer(const Seams& seams, QWidget* parent = nullptr);
 
-  MediaPlayer* MediaPlayer1;
-  QPushButton* Command1;  // another file
-  QLabel* Label1;         // the position
-  QTimer* Timer1;
-
-  // Where the tick reads the position; tests put a failing or scripted reader here.
-  void setPositionReaderForTesting(std::function<double()> reader) { readPosition_ = std::move(reader); }
-  void Timer1_Tick();
+  // The window of the main window's play button. With nothing recorded yet there is
+  // nothing to play: the user is told so (in a message owned by `owner`) and no window
+  // is made.
+  static frmPlayer* ForLatestRecording(const Seams& seams, QWidget* owner);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
   enum class Load { LatestRecording, ChosenFile };
   frmPlayer(const Seams& seams, Load load, QWidget* parent);
@@ -39,16 +35,20 @@ class frmPlayer : public QDialog {
   QString chooseFile();
 
  private:
-  void Form_Load(Load load);
-  void Command1_Click();
-  void SplitPlayPos();
+  void runLoadingStep(Load load);
+  void restoreVolume();
+  void playFile(const QString& path);
+  void playOtherFile();
+  // The position tick: "hh:mm:ss" of what plays.
+  void showPosition();
+  void keepOnScreen();
 
   Seams seams_;
-  std::function<double()> readPosition_;
-  double PlayPos = 0;
-  qint16 PosHours = 0;
-  qint16 PosMinutes = 0;
-  qint16 PosSeconds = 0;
+  MediaPlayer* mediaPlayer_;
+  QPushButton* otherFileButton_;
+  QLabel* positionLabel_;
+  QTimer* positionTimer_;
+  bool shown_ = false;
 };
 
 // The same window, asking for a file before it opens.

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+namespace tallowen {
+
+// A position cut to whole seconds (59.9 s is 59), split into hours, minutes and seconds.
+struct PlayPosParts {
+  qint16 PosHours = 0;
+  qint16 PosMinutes = 0;
+  qint16 PosSeconds = 0;
+};
+
+// Throws std::overflow_error for hours beyond a 16-bit count (some 3.7 years).
+PlayPosParts SplitPlayPos(double PlayPos);
+
+// "hh:mm:ss", each part at least two digits: 3661 s is "01:01:01", 100 hours "100:00:00".
+QString PositionText(double seconds);
+
+}  // namespace tallowen
