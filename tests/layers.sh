@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Each folder of src/ may include only its own headers and those of the folders below it:
-# app on config, player, help and companion's peers; those on recording; recording on
-# settings; everything on platform. Prints every include that runs the other way.
+# app on config, player, help and companion's peers; config, player and companion on
+# recording; recording on settings; everything on platform. Prints every include that runs
+# the other way.
 #   tests/layers.sh SOURCE_DIR
 set -euo pipefail
 cd "$1/src"
@@ -10,7 +11,7 @@ declare -A allowed=(
   [settings]="settings platform"
   [recording]="recording settings platform"
   [config]="config recording settings platform"
-  [player]="player settings platform"
+  [player]="player recording settings platform"
   [help]="help platform"
   [companion]="companion recording settings platform"
   [app]="app config player help recording settings platform"

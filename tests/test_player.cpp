@@ -46,16 +46,33 @@ using PlayState = MediaPlayer::PlayState;
 namespace {
 
 // A WMA file of a sine tone, made by ffmpeg rather than by the program itself.
-QString makeWma(const QString& folder, const QString& name, int frequency, int seconds) {
+// A WMA made by ffmpeg, with index marks at `marksMs` (ffmpeg writes chapters as them).
+QString makeWma(const QString& folder, const QString& name, int frequency, int seconds, const QList<int>& marksMs = {}) {
   const QString wav = folder + QStringLiteral("/") + name + QStringLiteral(".wav");
   const QString wma = folder + QStringLiteral("/") + name + QStringLiteral(".wma");
+  const QString meta = folder + QStringLiteral("/") + name + QStringLiteral(".txt");
   writeToneWav(wav, frequency, seconds, 44100, 2);
+  QStringList args{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-i"), wav};
+  if (!marksMs.isEmpty()) {
+    QFile chapters(meta);
+    if (chapters.open(QIODevice::WriteOnly)) {
+      chapters.write(";FFMETADATA1\n");
+      for (int i = 0; i < marksMs.size(); ++i)
+        chapters.write(QStringLiteral("[CHAPTER]\nTIMEBASE=1/1000\nSTART=%1\nEND=%2\ntitle=mark %3\n")
+                           .arg(marksMs[i])
+                           .arg(marksMs[i] + 1)
+                           .arg(i + 1)
+                           .toUtf8());
+    }
+    args << QStringLiteral("-i") << meta << QStringLiteral("-map") << QStringLiteral("0") << QStringLiteral("-map_chapters")
+         << QStringLiteral("1");
+  }
+  args << QStringLiteral("-c:a") << QStringLiteral("wmav2") << QStringLiteral("-b:a") << QStringLiteral("64k") << wma;
   QProcess p;
-  p.start(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
-                                     QStringLiteral("-i"), wav, QStringLiteral("-c:a"), QStringLiteral("wmav2"),
-                                     QStringLiteral("-b:a"), QStringLiteral("64k"), wma});
+  p.start(QStringLiteral("ffmpeg"), args);
   p.waitForFinished(30000);
   QFile::remove(wav);
+  QFile::remove(meta);
   return wma;
 }
 
@@ -192,7 +209,7 @@ class PlayerTest : public ::testing::Test {
   static void SetUpTestSuite() {
     folder_ = new QTemporaryDir;
     tone_ = makeWma(folder_->path(), QStringLiteral("tone"), 440, 6);
-    other_ = makeWma(folder_->path(), QStringLiteral("other"), 1000, 6);
+    other_ = makeWma(folder_->path(), QStringLiteral("other"), 1000, 6, {1500, 4000});
     long_ = makeWma(folder_->path(), QStringLiteral("long"), 660, 30);
   }
   static void TearDownTestSuite() {
@@ -644,6 +661,8 @@ TEST_F(PlayerLive, MainWindowOpensEachPlayerOnceAndBothPlayTogether) {
   form->findChild<QAction*>(QStringLiteral("MFPlay"))->trigger();
   frmPlayer2* second = openWindow<frmPlayer2>("frmPlayer2");
   ASSERT_TRUE(second);
+  EXPECT_EQ(control(*second)->marks(), (QList<qint64>{1500, 4000})) << "the file's own index marks";
+  EXPECT_TRUE(control(*first)->marks().isEmpty());
   EXPECT_TRUE(waitUntil([&] { return playing(control(*first)) && playing(control(*second)); }, 10000));
 
   // A newer recording does not replace what the open window plays.

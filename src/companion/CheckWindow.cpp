@@ -11,6 +11,7 @@
 #include "companion/CompanionLog.h"
 #include "companion/Report.h"
 #include "platform/Pictures.h"
+#include "platform/ToolWindow.h"
 
 namespace tallowen {
 
@@ -181,13 +182,9 @@ void CheckWindow::fitToScreen() {
 void CheckWindow::placeOnScreen() {
   const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
   if (!s) return;
-  const QRect area = s->availableGeometry();
-  const QSize outer = frameGeometry().size();
   // The middle of the screen, or its top left where the window is bigger than it.
-  QPoint at = area.center() - QPoint(outer.width() / 2, outer.height() / 2);
-  at.setX(qMax(area.left(), at.x()));
-  at.setY(qMax(area.top(), at.y()));
-  move(at);
+  const QSize outer = frameGeometry().size();
+  FitOnScreen(this, s->availableGeometry().center() - QPoint(outer.width() / 2, outer.height() / 2));
 }
 
 void CheckWindow::setState(std::size_t index, const QString& state, const QColor& colour) {

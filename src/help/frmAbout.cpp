@@ -4,12 +4,12 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QScreen>
 
 #include "help/HelpLog.h"
 #include "platform/Pictures.h"
 #include "platform/Seams.h"
 #include "platform/TextFit.h"
+#include "platform/ToolWindow.h"
 #include "platform/Twips.h"
 
 namespace tallowen {
@@ -124,15 +124,7 @@ frmAbout::frmAbout(Launcher* launcher, QWidget* parent)
 void frmAbout::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   // The fixed place is kept wherever the screen has room for it.
-  if (const QScreen* s = screen()) {
-    const QRect area = s->availableGeometry();
-    QRect placed = geometry();
-    if (!area.contains(placed)) {
-      placed.moveLeft(qBound(area.left(), placed.left(), qMax(area.left(), area.right() - placed.width())));
-      placed.moveTop(qBound(area.top(), placed.top(), qMax(area.top(), area.bottom() - placed.height())));
-      move(placed.topLeft() - (geometry().topLeft() - pos()));
-    }
-  }
+  FitOnScreen(this);
   // Opened from the main window's menu, the box takes the keyboard at once, on OK.
   activateWindow();
   okButton_->setFocus();

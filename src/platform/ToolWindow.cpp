@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QPointer>
 #include <QScreen>
+#include <QStyle>
 #include <QWidget>
 #include <algorithm>
 
@@ -17,19 +18,34 @@ void MakeToolWindow(QWidget* window) {
   window->setAttribute(Qt::WA_QuitOnClose, true);
 }
 
-void FitOnScreen(QWidget* window) {
+namespace {
+
+// The window frame around `window`: the window manager's once it has framed the window,
+// the style's idea of a title bar and border before.
+QMargins frameOf(const QWidget* window) {
+  const QRect frame = window->frameGeometry();
+  const QRect inside = window->geometry();
+  const QMargins known(inside.left() - frame.left(), inside.top() - frame.top(), frame.right() - inside.right(),
+                       frame.bottom() - inside.bottom());
+  if (!known.isNull()) return known;
+  const int border = window->style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, window);
+  const int title = window->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, window);
+  return {border, title + border, border, border};
+}
+
+}  // namespace
+
+void FitOnScreen(QWidget* window, std::optional<QPoint> at) {
   const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
   if (!screen) return;
-  const QRect room = screen->availableGeometry();
-  // The frame is known once shown; before, borders and a title bar's worth are allowed for.
-  const QSize frame = window->isVisible() ? window->frameGeometry().size() - window->size() : QSize(8, 40);
-  const QSize fits = window->size().boundedTo(room.size() - frame).expandedTo(window->minimumSize());
-  if (fits != window->size()) window->resize(fits);
-  if (!window->testAttribute(Qt::WA_Moved)) return;
-  const QRect outer(window->pos(), window->size() + frame);
-  const QPoint at(std::clamp(outer.left(), room.left(), std::max(room.left(), room.right() + 1 - outer.width())),
-                  std::clamp(outer.top(), room.top(), std::max(room.top(), room.bottom() + 1 - outer.height())));
-  if (at != outer.topLeft()) window->move(at);
+  const QRect area = screen->availableGeometry();
+  const QMargins frame = frameOf(window);
+  window->resize(window->size().boundedTo(area.size().shrunkBy(frame)).expandedTo(window->minimumSize()));
+  if (!at && !window->testAttribute(Qt::WA_Moved)) return;
+  const QSize outer = window->size().grownBy(frame);
+  const QPoint wanted = at ? *at : window->pos();
+  window->move(std::clamp(wanted.x(), area.left(), std::max(area.left(), area.left() + area.width() - outer.width())),
+               std::clamp(wanted.y(), area.top(), std::max(area.top(), area.top() + area.height() - outer.height())));
 }
 
 void DeleteWindowsLeftOpen(const QWidget* except) {

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QPoint>
+#include <optional>
+
 class QWidget;
 
 namespace tallowen {
@@ -10,10 +13,11 @@ namespace tallowen {
 // closes, whichever that is.
 void MakeToolWindow(QWidget* window);
 
-// Keeps a window about to be shown inside the available area of its screen: larger than
-// the area, it shrinks as far as it may; placed by the program (moved), it moves in where
-// it would stand out. Left unplaced, the window manager places it.
-void FitOnScreen(QWidget* window);
+// Keeps a window inside the available area of its screen, frame and all: larger than the
+// area, it shrinks as far as its minimum size allows. It then stands at `at` (its frame's
+// top left), or where the program put it, as near as the area allows; a window nobody
+// placed is left where the window manager puts it.
+void FitOnScreen(QWidget* window, std::optional<QPoint> at = std::nullopt);
 
 // Deletes every top-level window that would be deleted when closed, but `except`: what is
 // still open when the program ends. A window may take others with it (a message box it

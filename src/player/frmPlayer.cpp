@@ -4,7 +4,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QTimer>
 #include <stdexcept>
 
@@ -15,6 +14,7 @@
 #include "player/MediaPlayer.h"
 #include "player/PlayerLog.h"
 #include "player/PositionText.h"
+#include "recording/AsfReader.h"
 #include "settings/modINI.h"
 
 namespace tallowen {
@@ -119,6 +119,11 @@ void frmPlayer::restoreVolume() {
 
 void frmPlayer::playFile(const QString& path) {
   mediaPlayer_->setFileName(path);
+  // The index marks from the file's header: GStreamer's ASF reader passes them over.
+  QList<qint64> marks;
+  if (const std::optional<AsfInfo> info = ReadAsfInfo(path))
+    for (const asf::Mark& mark : info->marks) marks << mark.ms;
+  mediaPlayer_->setMarks(marks);
   const QString name = QFileInfo(path).fileName();
   positionLabel_->setToolTip(name);
   positionLabel_->setAccessibleDescription(name.isEmpty() ? QString() : QStringLiteral("再生中のファイル: ") + name);
@@ -137,19 +142,9 @@ void frmPlayer::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (shown_) return;
   shown_ = true;
-  keepOnScreen();
+  FitOnScreen(this, pos());
   activateWindow();
   mediaPlayer_->takeFocus();
-}
-
-void frmPlayer::keepOnScreen() {
-  const QScreen* screen = this->screen();
-  if (!screen) return;
-  const QRect area = screen->availableGeometry();
-  const QRect frame = frameGeometry();
-  const QPoint to(std::clamp(frame.x(), area.left(), std::max(area.left(), area.right() + 1 - frame.width())),
-                  std::clamp(frame.y(), area.top(), std::max(area.top(), area.bottom() + 1 - frame.height())));
-  if (to != frame.topLeft()) move(to);
 }
 
 void frmPlayer::playOtherFile() {

@@ -41,7 +41,6 @@ class frmPlayer : public QDialog {
   void playOtherFile();
   // The position tick: "hh:mm:ss" of what plays.
   void showPosition();
-  void keepOnScreen();
 
   Seams seams_;
   MediaPlayer* mediaPlayer_;

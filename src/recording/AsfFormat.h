@@ -60,8 +60,10 @@ inline constexpr uint64_t kObjectHeaderSize = 24;  // GUID and 64-bit size
 inline constexpr uint64_t kHeaderObjectSize = 30;  // ... and object count, two reserved bytes
 inline constexpr uint64_t kDataObjectSize = 50;    // ... file id, packet count, two reserved bytes
 inline constexpr uint64_t kFilePropertiesSize = 104;
+// 1970-01-01 in the 100-ns units since 1601 that ASF dates count.
+inline constexpr uint64_t kUnixEpochIn1601Units = 116444736000000000ull;
 // Offsets inside the File Properties Object.
-inline constexpr int kFpFileSize = 40, kFpPackets = 56, kFpPlayDuration = 64, kFpSendDuration = 72,
+inline constexpr int kFpFileSize = 40, kFpCreationDate = 48, kFpPackets = 56, kFpPlayDuration = 64, kFpSendDuration = 72,
                      kFpPreroll = 80, kFpFlags = 88, kFpMinPacket = 92, kFpMaxPacket = 96, kFpBitRate = 100;
 // Offsets inside the Data Object.
 inline constexpr int kDoSize = 16, kDoPackets = 40;

@@ -76,6 +76,9 @@ std::optional<AsfInfo> ParseAsfHeader(const QByteArray& bytes) {
     if (isGuid(o, kFileProperties) && size >= kFilePropertiesSize) {
       properties = true;
       playDuration = le(o + kFpPlayDuration, 8);
+      // 100-ns units since 1601; what comes before 1970 is no date a recorder writes.
+      if (const uint64_t since1601 = le(o + kFpCreationDate, 8); since1601 > kUnixEpochIn1601Units)
+        info.created = QDateTime::fromMSecsSinceEpoch(int64_t((since1601 - kUnixEpochIn1601Units) / 10000), Qt::UTC);
       prerollMs = int64_t(std::min<uint64_t>(le(o + kFpPreroll, 8), 86'400'000));
     } else if (isGuid(o, kStreamProperties) && size >= kSpTypeData + 16 && info.sampleRate == 0 &&
                isGuid(o + kObjectHeaderSize, kAudioMedia)) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <cstdint>
@@ -17,6 +18,7 @@ struct AsfInfo {
   int channels = 0;
   int bitRate = 0;
   QString title;
+  QDateTime created;       // when the recording began, as its header says; invalid when it says nothing
   QList<asf::Mark> marks;  // in the order of the header
 };
 

@@ -26,7 +26,7 @@ constexpr int kMaxPayloads = 63;
 constexpr int kStreamNumber = 1;
 
 // 100-ns units since 1601, as Windows counts a file's date.
-uint64_t fileTime(const QDateTime& t) { return uint64_t(t.toMSecsSinceEpoch()) * 10000 + 116444736000000000ull; }
+uint64_t fileTime(const QDateTime& t) { return uint64_t(t.toMSecsSinceEpoch()) * 10000 + kUnixEpochIn1601Units; }
 
 }  // namespace
 
