@@ -19,7 +19,7 @@ struct EncodeTimes {
 EncodeTimes MeasureEncodeSpeed(const QString& folder);
 
 // The floor of recording: the CPU seconds that encoding and writing `seconds` of a tone
-// take at `profile`, the sound already at the profile's rate (the median of three runs);
+// take at `profile`, the sound already at the profile's rate (the least of five runs);
 // NAN when the encoder cannot be loaded.
 double EncodingFloorCpu(const Profile& profile, double seconds, const QString& folder);
 

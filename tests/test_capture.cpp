@@ -166,10 +166,11 @@ TEST_F(CaptureTest, AStartThatCannotRecordSaysWhyAndLeavesNothingBehind) {
   EXPECT_FALSE(QFile::exists(out(QStringLiteral("y.wma")))) << "a failed start leaves no file behind";
 }
 
-// The level the window shows: the peak of each 50 ms, in order, and five quiet seconds.
-TEST(InputLevel, PeaksOfEveryFiftyMillisecondsAndFiveQuietSecondsOfRecording) {
+// The level the window shows: the peak of each 16th of a second, in order, and five quiet
+// seconds.
+TEST(InputLevel, PeaksOfEverySixteenthOfASecondAndFiveQuietSecondsOfRecording) {
   InputLevel level;
-  level.start(1000, 2);  // 50 frames a block
+  level.start(50 * InputLevel::kPeaksPerSecond, 2);  // 50 frames a block
   std::vector<float> block(100, 0.0f);
   block[7] = -0.5f;  // the second channel of frame 3
   level.feed(block.data(), 50);
@@ -180,7 +181,7 @@ TEST(InputLevel, PeaksOfEveryFiftyMillisecondsAndFiveQuietSecondsOfRecording) {
   level.feed(quiet.data(), 25);
   EXPECT_FLOAT_EQ(level.nextPeak().value_or(-1), 0.0005f);
   std::vector<float> broken{std::numeric_limits<float>::quiet_NaN(), 0.25f};
-  level.start(40, 1);  // two frames a block
+  level.start(2 * InputLevel::kPeaksPerSecond, 1);  // two frames a block
   level.feed(broken.data(), 2);
   EXPECT_FLOAT_EQ(level.nextPeak().value_or(-1), 0.25f) << "a sample that is no number counts for nothing";
 

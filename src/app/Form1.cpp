@@ -25,6 +25,7 @@
 #include "platform/Trace.h"
 #include "platform/Twips.h"
 #include "player/frmPlayer.h"
+#include "recording/InputLevel.h"
 #include "recording/RecordingName.h"
 #include "recording/RecordingPlan.h"
 #include "settings/modINI.h"
@@ -77,7 +78,8 @@ QString wrappedTip(const QStringList& paragraphs) {
   return QStringLiteral("<table width=\"400\"><tr><td>%1</td></tr></table>").arg(html.join(QStringLiteral("<br>")));
 }
 
-constexpr int kTickMs = 50;       // 20 looks a second at the level while it is on screen
+// A look at the level for each of its peaks while the window is on screen.
+constexpr int kTickMs = 1000 / InputLevel::kPeaksPerSecond;
 constexpr int kBlinkMs = 500;
 constexpr qint64 kFlashMs = 1000;  // a mark's number stays this long in the time box
 

@@ -106,7 +106,7 @@ class Form1 : public QMainWindow {
   QLabel* timeBox_;
   QLineEdit* stateBox_;  // the number of the recording's state, out of sight
   LevelMeter* levelMeter_;
-  QTimer* tickTimer_;   // the time and the level while recording, 20 looks a second
+  QTimer* tickTimer_;   // the time and the level while recording, 16 looks a second
   QTimer* blinkTimer_;  // the record button blinks while paused
   QAction* markAction_;
 

@@ -52,7 +52,7 @@ double LevelMeter::fraction(double db) { return std::clamp((db - kFloorDb) / -kF
 
 void LevelMeter::showPeak(float peak) {
   const double db = peak > 0 ? std::max(20.0 * std::log10(double(peak)), kFloorDb) : kFloorDb;
-  // A screen reader hears of the level a step of 3 dB at a time, not twenty times a second.
+  // A screen reader hears of the level a step of 3 dB at a time, not sixteen times a second.
   if (std::lround(db / 3) != std::lround(level_ / 3)) {
     QAccessibleValueChangeEvent event(this, std::round(db));
     QAccessible::updateAccessibility(&event);

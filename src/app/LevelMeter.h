@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include "recording/InputLevel.h"
+
 namespace tallowen {
 
 // A thin bar that shows how loud the input is while recording, on a scale of decibels
@@ -12,8 +14,8 @@ class LevelMeter : public QWidget {
  public:
   static constexpr double kFloorDb = -60.0;
   static constexpr double kClipDb = -1.0;
-  // Updates a peak mark and a clip light stay: a second, at the window's 20 updates.
-  static constexpr int kHoldUpdates = 20;
+  // Updates a peak mark and a clip light stay: a second, at a look for each peak.
+  static constexpr int kHoldUpdates = InputLevel::kPeaksPerSecond;
 
   explicit LevelMeter(QWidget* parent = nullptr);
 

@@ -23,7 +23,7 @@ using namespace std::chrono_literals;
 
 // The first sound comes in a small block, so that the recording shows at once; then
 // blocks as large as what watches them allows: each block is a wake-up, and a laptop
-// recording for hours wants few. The meter shows its 50 ms peaks a block late.
+// recording for hours wants few. The meter shows its peaks a block late.
 constexpr auto kFirstBlock = 20ms;
 constexpr auto kWatchedBlock = 250ms;
 constexpr auto kUnwatchedBlock = 1000ms;

@@ -7,7 +7,7 @@ namespace tallowen {
 
 void InputLevel::start(int sampleRate, int channels) {
   channels_ = std::max(channels, 1);
-  blockFrames_ = std::max(sampleRate * kBlockMs / 1000, 1);
+  blockFrames_ = std::max(sampleRate / kPeaksPerSecond, 1);
   quietLimit_ = int64_t(kQuietSeconds) * sampleRate;
   inBlock_ = 0;
   blockPeak_ = 0.0f;

@@ -48,7 +48,8 @@ class RecordingSession : public QObject {
 
   // Recorded time in milliseconds: frozen while paused, never going back.
   qint64 elapsedMs() const;
-  // The level of the next 50 ms of sound, in the order it came; none when nothing new came.
+  // The level of the next 16th of a second of sound, in the order it came; none when
+  // nothing new came.
   std::optional<float> nextPeak();
   // The input has been quiet, or has delivered nothing, for five seconds of recording.
   bool inputSilent() const;
