@@ -178,8 +178,10 @@ void Capture::onAudio(const float* samples, int frames) {
   stallWatch_.start(block() + kStallGrace);
   if (paused_ || writeFailed_) return;
   if (filledGap_) {
-    // After silence was put in, what the input held back may run ahead of the clock: the
-    // oldest of it is left out.
+    // After silence was put in, the input's sound belongs at the clock's present: what is
+    // still missing before it is silence too, and what the input held back and runs ahead
+    // of the clock is left out, the oldest of it first.
+    fillToClock(frames);
     filledGap_ = false;
     const int64_t room = std::max<int64_t>(clockFrames() + framesFor(kAheadAllowed, format_.sampleRate) - frames_, 0);
     if (room < frames) {
@@ -416,6 +418,7 @@ void Capture::finish() {
       try {
         encoder_->finish([this](const EncodedBlock& block) { writer_->write(block); });
         writer_->finish();
+        file_->trimReserve();
         file_->syncToDisk();
         file_->close();
         complete = true;

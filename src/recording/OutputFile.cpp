@@ -5,10 +5,12 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "recording/RecordingFailure.h"
+#include "recording/RecordingLog.h"
 #include "recording/RecordingName.h"
 
 namespace tallowen {
@@ -19,6 +21,8 @@ QString shown(const QString& path) { return QDir::toNativeSeparators(path); }
 
 QString systemError(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
+constexpr qsizetype kReserveBytes = 256 * 1024;
+
 // Another copy of the program may take a name of the same minute between our look and our
 // creation: the next free name is tried, this often.
 constexpr int kCreateAttempts = 20;
@@ -27,9 +31,7 @@ constexpr int kCreateAttempts = 20;
 
 OutputFile::OutputFile(const QString& path) : path_(path), file_(std::make_unique<QFile>(path)) {}
 
-OutputFile::~OutputFile() {
-  if (file_->isOpen()) file_->close();
-}
+OutputFile::~OutputFile() { close(); }
 
 std::unique_ptr<OutputFile> OutputFile::create(const QString& wanted) {
   const QFileInfo info(wanted);
@@ -52,6 +54,7 @@ std::unique_ptr<OutputFile> OutputFile::create(const QString& wanted) {
 }
 
 void OutputFile::append(const QByteArray& bytes) {
+  reserveAhead(size_ + bytes.size());
   qint64 done = 0;
   while (done < bytes.size()) {
     const qint64 n = file_->write(bytes.constData() + done, bytes.size() - done);
@@ -61,6 +64,34 @@ void OutputFile::append(const QByteArray& bytes) {
     done += n;
   }
   size_ += bytes.size();
+}
+
+void OutputFile::reserveAhead(int64_t needed) {
+  if (reserveFailed_ || needed <= reservedTo_) return;
+  static const QByteArray zeros(kReserveBytes, '\0');
+  const int64_t from = std::max(reservedTo_, size_);
+  const ssize_t n = ::pwrite(file_->handle(), zeros.constData(), size_t(zeros.size()), off_t(from));
+  // A disk too full for the zeros still takes the sound, a write at a time; what the
+  // zeros took of it is given back.
+  if (n != ssize_t(zeros.size())) {
+    reserveFailed_ = true;
+    if (n > 0 && ::ftruncate(file_->handle(), off_t(std::max(from, size_))) != 0)
+      qCWarning(lcRecording) << "the zeros ahead could not be cut off:" << systemError(errno);
+    return;
+  }
+  reservedTo_ = from + n;
+}
+
+void OutputFile::trimReserve() {
+  struct stat st {};
+  if (file_->isOpen() && ::fstat(file_->handle(), &st) == 0 && st.st_size > size_) {
+    if (::ftruncate(file_->handle(), off_t(size_)) != 0) {
+      const int error = errno;
+      throw RecordingError(FailureCause::Write, path_,
+                           QStringLiteral("Writing %1 failed: %2").arg(shown(path_), systemError(error)));
+    }
+  }
+  reservedTo_ = size_;
 }
 
 void OutputFile::writeAt(int64_t offset, const QByteArray& bytes) {
@@ -153,6 +184,7 @@ void OutputFile::close() {
   // removed file as it is, for the caller to report.
   try {
     restoreIfRemoved();
+    trimReserve();
   } catch (const RecordingError&) {
   }
   file_->close();

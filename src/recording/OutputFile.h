@@ -23,14 +23,19 @@ class OutputFile {
 
   // Where the file is: a file put back under another name has moved.
   const QString& path() const { return path_; }
-  // Appends; throws RecordingError (Write) with the system's reason.
+  // Appends; throws RecordingError (Write) with the system's reason. The file holds zeros
+  // ahead of what was written, a quarter megabyte at a time: the sound then overwrites what
+  // the file already has, and a sync has no new file size to write, a wait for the disk
+  // fewer at each. A file cut short keeps the zeros, which its mending cuts off.
   void append(const QByteArray& bytes);
   // Overwrites what is at `offset` (inside what was written): the header's counts and marks.
   void writeAt(int64_t offset, const QByteArray& bytes);
   int64_t size() const { return size_; }
   // Puts the file back if it was removed, then has the disk keep what was written.
   void syncToDisk();
-  // The same check, then closes; failures are left for the caller to find.
+  // Cuts off the zeros written ahead of the sound (see append), before the last sync.
+  void trimReserve();
+  // The same check, trims, then closes; failures are left for the caller to find.
   void close();
 
   // The open file, for the journal and for completing the file by mending it: the name
@@ -55,10 +60,13 @@ class OutputFile {
   // taking the next free name if another file stands there), and writing goes on there.
   // Throws RecordingError (FileLost) when it cannot be put back.
   void restoreIfRemoved();
+  void reserveAhead(int64_t needed);
 
   QString path_;
   std::unique_ptr<QFile> file_;
   int64_t size_ = 0;
+  int64_t reservedTo_ = 0;      // the zeros written ahead end here
+  bool reserveFailed_ = false;  // a full disk: no more zeros ahead
   std::function<void(int64_t)> onSynced_;
   std::function<void(const QString&, int)> onRestored_;
 };
