@@ -20,6 +20,7 @@
 #include "companion/CheckWindow.h"
 #include "companion/RecordingCheck.h"
 #include "companion/Report.h"
+#include "support/Screen.h"
 #include "support/Wait.h"
 #include "support/Widgets.h"
 
@@ -297,13 +298,6 @@ TEST_F(WMEDistRun, UsageOnStdout) {
 
 // ---- Started as the main window's offer starts it, on the test screen ---------------------
 
-QString xdotool(const QStringList& arguments) {
-  QProcess p;
-  p.start("xdotool", arguments);
-  p.waitForFinished(10000);
-  return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-}
-
 class WMEDistLive : public WMEDistRun {
  protected:
   void SetUp() override {
@@ -315,6 +309,9 @@ class WMEDistLive : public WMEDistRun {
   void start(QProcess& p, const QString& program, const QStringList& arguments) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove("QT_QPA_PLATFORM");
+    // Qt writes the old title property in the locale's encoding, and xdotool matches that
+    // one: in the C locale a Japanese title cannot be found.
+    env.insert("LANG", "C.UTF-8");
     p.setProcessEnvironment(env);
     p.start(program, arguments);
     ASSERT_TRUE(p.waitForStarted());
@@ -326,10 +323,8 @@ class WMEDistLive : public WMEDistRun {
   QString windowWithTheKeyboard() {
     // xdotool waits for it itself: a connection to the screen each few milliseconds can
     // fill the screen's queue of new connections and turn the program's own away.
-    QProcess search;
-    search.start("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Tallowen 録音の確認$"});
-    if (!search.waitForFinished(15000)) search.kill();
-    const QString window = QString::fromUtf8(search.readAllStandardOutput()).section('\n', 0, 0).trimmed();
+    const QString window =
+        xdotool({"search", "--sync", "--onlyvisible", "--name", "^Tallowen 録音の確認$"}, 15000).section('\n', 0, 0);
     if (window.isEmpty()) return {};
     const bool taken = waitUntil(
         [&] {

@@ -37,6 +37,8 @@ constexpr auto kReconnectStep = 1000ms;
 // After a stall the input may hand over what it held back; more than this ahead of the
 // clock is left out, so that the file keeps the clock's time.
 constexpr auto kAheadAllowed = 250ms;
+// How long after the last silence put in the input may still be handing over what it held.
+constexpr auto kBacklogWindow = 3000ms;
 // A stop waits at most this long for the sound that came before it.
 constexpr auto kDrainWait = 150ms;
 
@@ -179,10 +181,14 @@ void Capture::onAudio(const float* samples, int frames) {
   if (paused_ || writeFailed_) return;
   if (filledGap_) {
     // After silence was put in, the input's sound belongs at the clock's present: what is
-    // still missing before it is silence too, and what the input held back and runs ahead
-    // of the clock is left out, the oldest of it first.
+    // still missing before it is silence too.
     fillToClock(frames);
     filledGap_ = false;
+    backSince_.start();
+  }
+  if (backSince_.isValid() && backSince_.elapsed() < kBacklogWindow.count()) {
+    // What the input held back and hands over in the blocks that follow runs ahead of the
+    // clock: it is left out, the oldest first.
     const int64_t room = std::max<int64_t>(clockFrames() + framesFor(kAheadAllowed, format_.sampleRate) - frames_, 0);
     if (room < frames) {
       samples += (frames - room) * format_.channels;

@@ -107,6 +107,7 @@ class Capture : public QObject {
   bool sourceHeard_ = false;  // the source now open has delivered
   bool writeFailed_ = false;
   bool filledGap_ = false;  // silence was put in since the input last delivered
+  QElapsedTimer backSince_;  // when the input delivered again after silence was put in
   std::optional<RecordingFailure> reason_;  // the first thing that went wrong
   bool endedByItself_ = false;
   std::optional<RecordingResult> result_;

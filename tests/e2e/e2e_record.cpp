@@ -18,6 +18,7 @@
 #include "settings/modINI.h"
 #include "support/AudioCheck.h"
 #include "support/MicFeeder.h"
+#include "support/Screen.h"
 #include "support/Wait.h"
 
 using namespace tallowen;
@@ -31,8 +32,6 @@ QString run(const QString& program, const QStringList& args) {
   p.waitForFinished(10000);
   return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
 }
-
-QString xdotool(const QStringList& args) { return run(QStringLiteral("xdotool"), args); }
 
 QRect geometryOf(const QString& id) {
   const QString text = xdotool({QStringLiteral("getwindowgeometry"), id});

@@ -107,7 +107,8 @@ grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/
 # Every declared dependency is a real package that this machine has installed (some
 # alternative of it), and the program needs no library beyond them.
 depends=$(dpkg-deb -f "$deb" Depends)
-[[ "$depends" == *gstreamer1.0-libav* && "$depends" == *libqt6multimedia6* && "$depends" == *libavcodec* ]] ||
+[[ "$depends" == *gstreamer1.0-libav* && "$depends" == *gstreamer1.0-pulseaudio* && "$depends" == *libgstreamer1.0-0* &&
+   "$depends" == *libavcodec* ]] ||
   fail "dependencies: $depends"
 IFS=',' read -ra items <<<"$depends"
 for item in "${items[@]}"; do
