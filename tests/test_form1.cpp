@@ -245,7 +245,7 @@ TEST_F(Form1Test, WindowHasItsControlsMenuAndLook) {
       EXPECT_TRUE(item->shortcut().isEmpty());
     }
   }
-  EXPECT_EQ(menu, (QStringList{"ファイル(&F)", "ファイルを指定して再生(&P)", "-", "終了(&E)", "ヘルプ(&H)",
+  EXPECT_EQ(menu, (QStringList{"ファイル(&F)", "ファイルを指定して再生(&P)", "録音一覧(&R)", "-", "終了(&E)", "ヘルプ(&H)",
                                "目次とキーワード(&C)", "-", "バージョン情報(&A)"}));
   EXPECT_EQ(action(*form, "MBar2")->isSeparator(), true);
 }
@@ -1072,6 +1072,8 @@ TEST_F(Form1Test, TheProgramEndsWithItsLastWindowWhicheverThatIs) {
       {"player of a chosen file",
        [](Form1& f) -> QWidget* { return action(f, "MFPlay")->trigger(), openWindow("frmPlayer2"); }},
       {"About", [](Form1& f) -> QWidget* { return action(f, "MAbout")->trigger(), openWindow("frmAbout"); }},
+      {"recordings",
+       [](Form1& f) -> QWidget* { return action(f, "MFRecordings")->trigger(), openWindow("frmRecordings"); }},
   };
   auto onlyOpen = [](std::initializer_list<QWidget*> ours) {
     QStringList others;

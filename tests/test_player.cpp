@@ -10,6 +10,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTreeView>
+#include <QDir>
 #include <QLoggingCategory>
 #include <QProcess>
 #include <QPushButton>
@@ -32,7 +36,9 @@
 #include "app/Form1.h"
 #include "player/MediaPlayer.h"
 #include "player/PositionText.h"
+#include "player/RecordingList.h"
 #include "player/frmPlayer.h"
+#include "player/frmRecordings.h"
 #include "settings/modINI.h"
 #include "support/AudioCheck.h"
 #include "support/FakeSeams.h"
@@ -778,3 +784,204 @@ TEST_F(PlayerLive, OtherSpeedsKeepThePitch) {
 }
 
 }  // namespace
+
+// ---- The recordings window ------------------------------------------------------------
+
+class RecordingsWindowTest : public PlayerTest {
+ protected:
+  void SetUp() override {
+    PlayerTest::SetUp();
+    // Beside the desktop's trash of the tests' own home, on the same disk, as a user's
+    // recordings usually are.
+    saveFolder_ = std::make_unique<QTemporaryDir>(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                                                  QStringLiteral("/../recordings-XXXXXX"));
+    ASSERT_TRUE(saveFolder_->isValid());
+    WriteSetting(kSaveFolderSetting, saveFolder_->path());
+  }
+  void TearDown() override {
+    QDir(trash()).removeRecursively();
+    PlayerTest::TearDown();
+  }
+  static QString trash() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Trash");
+  }
+  // A copy of `source` named `name`, last written `age` seconds ago.
+  QString recording(const QString& source, const QString& name, int age) {
+    const QString path = saveFolder_->filePath(name);
+    EXPECT_TRUE(QFile::copy(source, path));
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadWrite));
+    EXPECT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(-age), QFileDevice::FileModificationTime));
+    return path;
+  }
+  static QStringList column(const RecordingList& list, int c) {
+    QStringList texts;
+    for (int row = 0; row < list.rowCount(); ++row) texts << list.index(row, c).data().toString();
+    return texts;
+  }
+  frmRecordings* openFrom(Form1& form) {
+    find<QAction>(&form, "MFRecordings")->trigger();
+    auto* window = openWindow<frmRecordings>("frmRecordings");
+    EXPECT_TRUE(window);
+    if (window) {
+      EXPECT_TRUE(waitUntil([&] { return window->list().complete(); }, 10000));
+    }
+    return window;
+  }
+  // Types `name` over the selected recording's name, as F2 and the keyboard do.
+  static void typeName(frmRecordings& window, const QString& name) {
+    auto* view = find<QTreeView>(&window, "recordingList");
+    QTest::keyClick(view, Qt::Key_F2);
+    auto* editor = view->findChild<QLineEdit*>();
+    ASSERT_TRUE(editor) << "F2 opened no editor";
+    editor->selectAll();
+    editor->insert(name);  // as an input method puts in Japanese
+    QTest::keyClick(editor, Qt::Key_Return);
+    QCoreApplication::processEvents();  // the name is taken after the key, as the list gets to it
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
+
+  std::unique_ptr<QTemporaryDir> saveFolder_;
+};
+
+TEST_F(RecordingsWindowTest, ListsTheFolderNewestFirstWithLengthSizeAndMarksFromTheHeaders) {
+  recording(tone_, QStringLiteral("2024-01-01_09-00.wma"), 300);
+  recording(other_, QStringLiteral("marked.wma"), 200);
+  recording(long_, QStringLiteral("newest.wma"), 100);
+  QFile broken(saveFolder_->filePath(QStringLiteral("broken.wma")));
+  ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+  broken.write("not a recording");
+  broken.close();
+  QFile(saveFolder_->filePath(QStringLiteral("notes.txt"))).open(QIODevice::WriteOnly);
+
+  auto form = mainWindow();
+  frmRecordings* window = openFrom(*form);
+  ASSERT_TRUE(window);
+  EXPECT_TRUE(window->isVisible());
+  const RecordingList& list = window->list();
+  EXPECT_EQ(column(list, RecordingList::Name),
+            (QStringList{"broken.wma", "newest.wma", "marked.wma", "2024-01-01_09-00.wma"}));
+  EXPECT_EQ(column(list, RecordingList::Length), (QStringList{"不明", "00:00:30", "00:00:06", "00:00:06"}));
+  EXPECT_EQ(column(list, RecordingList::Marks), (QStringList{"不明", "0", "2", "0"}));
+  EXPECT_EQ(list.index(1, RecordingList::Size).data().toString(), SizeText(QFileInfo(long_).size()));
+  EXPECT_TRUE(list.index(1, RecordingList::Size).data().toString().endsWith(QStringLiteral(" KB")));
+  // The menu keeps its items in their order, the list after the file player.
+  QStringList items;
+  for (QAction* a : find<QMenu>(form.get(), "MFile")->actions()) items << a->objectName();
+  EXPECT_EQ(items, (QStringList{"MFPlay", "MFRecordings", "MBar2", "MEnd"}));
+
+  // Opened again: the same window, in front.
+  EXPECT_EQ(openFrom(*form), window);
+  // A recording that appears shows by itself.
+  recording(tone_, QStringLiteral("copied.wma"), 0);
+  EXPECT_TRUE(waitUntil([&] { return list.rowCount() == 5 && list.complete(); }, 5000));
+  EXPECT_EQ(list.index(0, RecordingList::Name).data().toString(), QStringLiteral("copied.wma"));
+}
+
+TEST_F(RecordingsWindowTest, EnterPlaysTheChosenRecordingAndTheFolderButtonOpensTheFileManager) {
+  recording(tone_, QStringLiteral("older.wma"), 200);
+  const QString newer = recording(other_, QStringLiteral("newer.wma"), 100);
+  WriteSetting(kLastRecordingSetting, saveFolder_->filePath(QStringLiteral("older.wma")));
+  auto form = mainWindow();
+  frmRecordings* window = openFrom(*form);
+  ASSERT_TRUE(window);
+  auto* view = find<QTreeView>(window, "recordingList");
+  view->setFocus();
+  view->setCurrentIndex(window->list().index(0, 0));
+  QTest::keyClick(view, Qt::Key_Return);
+  auto* player = openWindow<frmPlayer>("frmPlayer");
+  ASSERT_TRUE(player) << "Enter opened no player";
+  EXPECT_EQ(control(*player)->FileName(), newer);
+  EXPECT_TRUE(waitUntil([&] { return control(*player)->playState() == PlayState::Playing; }, 5000));
+
+  find<QPushButton>(window, "folderButton")->click();
+  ASSERT_EQ(sys_.launcher.started.size(), 1u);
+  EXPECT_EQ(sys_.launcher.started[0], (QStringList{"xdg-open", saveFolder_->path()}));
+  sys_.launcher.succeeds = false;
+  find<QPushButton>(window, "folderButton")->click();
+  ASSERT_FALSE(sys_.prompter.messages.empty()) << "a file manager that does not start is said";
+}
+
+TEST_F(RecordingsWindowTest, RenameKeepsNamesUniqueAndTheLatestRecordingFollowsItsNewName) {
+  const QString older = recording(tone_, QStringLiteral("older.wma"), 200);
+  const QString latest = recording(other_, QStringLiteral("latest.wma"), 100);
+  WriteSetting(kLastRecordingSetting, latest);
+  QString recordingNow;
+  frmRecordings window(sys_.seams(), [&] { return recordingNow; });
+  activate(window);
+  ASSERT_TRUE(waitUntil([&] { return window.list().complete(); }));
+  auto* view = find<QTreeView>(&window, "recordingList");
+  view->setCurrentIndex(window.list().index(0, 0));
+
+  // The other recording's name: refused, with a word, and nothing changes.
+  typeName(window, QStringLiteral("older"));
+  ASSERT_EQ(sys_.prompter.messages.size(), 1u);
+  EXPECT_TRUE(sys_.prompter.messages[0].text.contains(QStringLiteral("older.wma")));
+  EXPECT_TRUE(QFile::exists(latest));
+  EXPECT_TRUE(QFile::exists(older));
+  // A name with a slash would move it elsewhere: refused.
+  typeName(window, QStringLiteral("../away"));
+  EXPECT_EQ(sys_.prompter.messages.size(), 2u);
+  EXPECT_TRUE(QFile::exists(latest));
+
+  typeName(window, QStringLiteral("講義 第1回"));
+  const QString renamed = saveFolder_->filePath(QStringLiteral("講義 第1回.wma"));
+  EXPECT_FALSE(QFile::exists(latest));
+  EXPECT_TRUE(QFile::exists(renamed)) << "the extension is kept";
+  EXPECT_EQ(ReadSetting(kLastRecordingSetting), renamed) << "the play button plays it under its new name";
+  EXPECT_EQ(window.list().index(0, 0).data().toString(), QStringLiteral("講義 第1回.wma"));
+
+  // Another recording renamed: the latest stays the latest.
+  view->setCurrentIndex(window.list().index(1, 0));
+  typeName(window, QStringLiteral("first.wma"));
+  EXPECT_TRUE(QFile::exists(saveFolder_->filePath(QStringLiteral("first.wma"))));
+  EXPECT_EQ(ReadSetting(kLastRecordingSetting), renamed);
+
+  // The file being recorded keeps its name.
+  recordingNow = renamed;
+  view->setCurrentIndex(window.list().index(0, 0));
+  QTest::keyClick(view, Qt::Key_F2);
+  EXPECT_FALSE(view->findChild<QLineEdit*>() && view->findChild<QLineEdit*>()->isVisible());
+  EXPECT_EQ(sys_.prompter.messages.size(), 3u);
+  EXPECT_TRUE(QFile::exists(renamed));
+}
+
+TEST_F(RecordingsWindowTest, DeleteAsksAndMovesTheRecordingToTheTrashNeverUnlinkingIt) {
+  const QString kept = recording(tone_, QStringLiteral("kept.wma"), 200);
+  const QString doomed = recording(long_, QStringLiteral("doomed.wma"), 100);
+  const QByteArray sound = [&] {
+    QFile f(doomed);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  }();
+  QString recordingNow;
+  frmRecordings window(sys_.seams(), [&] { return recordingNow; });
+  activate(window);
+  ASSERT_TRUE(waitUntil([&] { return window.list().complete(); }));
+  auto* view = find<QTreeView>(&window, "recordingList");
+  view->setCurrentIndex(window.list().index(0, 0));
+
+  // No: nothing happens.
+  sys_.prompter.answers = {Prompter::Answer::No};
+  QTest::keyClick(view, Qt::Key_Delete);
+  ASSERT_EQ(sys_.prompter.messages.size(), 1u);
+  EXPECT_EQ(sys_.prompter.messages[0].buttons, Prompter::Buttons::YesNo);
+  EXPECT_TRUE(QFile::exists(doomed));
+
+  // Being recorded: refused before any question.
+  recordingNow = doomed;
+  QTest::keyClick(view, Qt::Key_Delete);
+  EXPECT_EQ(sys_.prompter.messages.size(), 2u);
+  EXPECT_EQ(sys_.prompter.messages[1].buttons, Prompter::Buttons::Ok);
+  EXPECT_TRUE(QFile::exists(doomed));
+  recordingNow.clear();
+
+  sys_.prompter.answers = {Prompter::Answer::Yes};
+  find<QPushButton>(&window, "deleteButton")->click();
+  EXPECT_FALSE(QFile::exists(doomed));
+  QFile trashed(trash() + QStringLiteral("/files/doomed.wma"));
+  ASSERT_TRUE(trashed.open(QIODevice::ReadOnly)) << "not in the trash";
+  EXPECT_EQ(trashed.readAll(), sound) << "whole, in the trash";
+  EXPECT_TRUE(QFile::exists(trash() + QStringLiteral("/info/doomed.wma.trashinfo"))) << "it can be put back";
+  EXPECT_EQ(column(window.list(), RecordingList::Name), QStringList{"kept.wma"});
+  EXPECT_TRUE(QFile::exists(kept));
+}

@@ -25,6 +25,7 @@
 #include "platform/Trace.h"
 #include "platform/Twips.h"
 #include "player/frmPlayer.h"
+#include "player/frmRecordings.h"
 #include "recording/InputLevel.h"
 #include "recording/RecordingName.h"
 #include "recording/RecordingPlan.h"
@@ -119,6 +120,8 @@ Form1::Form1(const Seams& seams, QWidget* parent)
 
 Form1::~Form1() {
   if (repair_.joinable()) repair_.join();
+  // The list asks this window what is being recorded: it goes with it.
+  delete recordings_.window();
 }
 
 QPushButton* Form1::pictureButton(const char* name, const char* picture, int left, int width,
@@ -212,6 +215,7 @@ void Form1::createMenu() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
   file->setObjectName(QStringLiteral("MFile"));
   QAction* playFile = file->addAction(QStringLiteral("ファイルを指定して再生(&P)"), this, &Form1::playFile);
+  QAction* recordings = file->addAction(QStringLiteral("録音一覧(&R)"), this, &Form1::openRecordings);
   QAction* bar2 = file->addSeparator();
   QAction* end = file->addAction(QStringLiteral("終了(&E)"), this, &Form1::endProgram);
   QMenu* help = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
@@ -219,7 +223,7 @@ void Form1::createMenu() {
   QAction* contents = help->addAction(QStringLiteral("目次とキーワード(&C)"), this, &Form1::openHelp);
   QAction* bar = help->addSeparator();
   QAction* about = help->addAction(QStringLiteral("バージョン情報(&A)"), this, &Form1::openAbout);
-  const std::pair<QAction*, const char*> names[] = {{playFile, "MFPlay"}, {bar2, "MBar2"}, {end, "MEnd"},
+  const std::pair<QAction*, const char*> names[] = {{playFile, "MFPlay"}, {recordings, "MFRecordings"}, {bar2, "MBar2"}, {end, "MEnd"},
                                                     {contents, "MHelp2"}, {bar, "MBar"},   {about, "MAbout"}};
   for (const auto& [action, name] : names) action->setObjectName(QString::fromLatin1(name));
 }
@@ -588,7 +592,7 @@ void Form1::announce(const QString& text) {
 
 void Form1::recordingFinished(const RecordingResult& result) {
   if (!result.started) {
-    // The warning says what it always said; what really failed follows in a line of its own.
+    // The component's warning, and what really failed in a line of its own.
     const RecordingFailure failure = result.failure.value_or(RecordingFailure{});
     QString text = EncoderUnavailableMessage();
     if (failure.cause != FailureCause::Component) text += kCrLf + FailureLine(failure);
@@ -596,6 +600,8 @@ void Form1::recordingFinished(const RecordingResult& result) {
     seams_.help->showTopic(this, HelpFilePath(), kEncoderHelpTopic);
     return;
   }
+  // The list shows the new recording with its length.
+  if (frmRecordings* list = recordings_.window()) list->refresh();
   QString text;
   if (result.endedByItself)
     text = result.complete ? QStringLiteral("録音が止まりました。ここまでの録音は保存されています。")
@@ -645,6 +651,22 @@ void Form1::openVolumeControl() {
 
 void Form1::playFile() {
   player2_.open([this] { return new frmPlayer2(seams_); });
+}
+
+void Form1::openRecordings() {
+  recordings_.open([this] {
+    auto* window = new frmRecordings(seams_, [this] {
+      return session_->phase() == Phase::Idle ? QString() : session_->path();
+    });
+    connect(window, &frmRecordings::playRequested, this, &Form1::playRecording);
+    return window;
+  });
+}
+
+void Form1::playRecording(const QString& path) {
+  // One player for the latest recording and for the list's: what it plays is replaced.
+  if (frmPlayer* open = player_.window()) open->play(path);
+  player_.open([this, &path] { return frmPlayer::ForFile(seams_, path); });
 }
 
 void Form1::endProgram() {

@@ -23,6 +23,7 @@ class frmAbout;
 class frmConfig;
 class frmPlayer;
 class frmPlayer2;
+class frmRecordings;
 struct RecordingPlan;
 
 // The main window: record, stop, pause, play, settings and recording volume. It shows the
@@ -84,6 +85,8 @@ class Form1 : public QMainWindow {
   void playLatest();
   void openVolumeControl();
   void playFile();
+  void openRecordings();
+  void playRecording(const QString& path);
   void endProgram();
   void openHelp();
   void openAbout();
@@ -123,6 +126,7 @@ class Form1 : public QMainWindow {
   SingleWindow<frmPlayer> player_;
   SingleWindow<frmPlayer2> player2_;
   SingleWindow<frmAbout> about_;
+  SingleWindow<frmRecordings> recordings_;
 };
 
 }  // namespace tallowen

@@ -27,12 +27,13 @@ constexpr int kFirstVolume = -600;
 
 frmPlayer::frmPlayer(const Seams& seams, QWidget* parent) : frmPlayer(seams, Load::LatestRecording, parent) {}
 
-frmPlayer::frmPlayer(const Seams& seams, Load load, QWidget* parent) : QDialog(parent), seams_(seams) {
-  setObjectName(load == Load::LatestRecording ? QStringLiteral("frmPlayer") : QStringLiteral("frmPlayer2"));
+frmPlayer::frmPlayer(const Seams& seams, Load load, QWidget* parent, const QString& given)
+    : QDialog(parent), seams_(seams) {
+  setObjectName(load != Load::ChosenFile ? QStringLiteral("frmPlayer") : QStringLiteral("frmPlayer2"));
   setWindowTitle(QStringLiteral("Tallowen - 再生"));
   setWindowIcon(PictureIcon("icon"));
   MakeToolWindow(this);
-  if (load == Load::LatestRecording)
+  if (load != Load::ChosenFile)
     setFixedSize(px(4395), px(1155));
   else
     setFixedSize(px(4425), px(1170));
@@ -66,7 +67,7 @@ frmPlayer::frmPlayer(const Seams& seams, Load load, QWidget* parent) : QDialog(p
   connect(otherFileButton_, &QPushButton::clicked, this, &frmPlayer::playOtherFile);
 
   FitTexts(this);
-  runLoadingStep(load);
+  runLoadingStep(load, given);
   connect(mediaPlayer_, &MediaPlayer::volumeChosen, this,
           [](int volume) { WriteSetting(kPlayerVolumeSetting, QString::number(volume)); });
   connect(mediaPlayer_, &MediaPlayer::muteChosen, this,
@@ -92,8 +93,15 @@ QString frmPlayer::chooseFile() {
                                      ReadSetting(kSaveFolderSetting));
 }
 
-void frmPlayer::runLoadingStep(Load load) {
-  if (load == Load::LatestRecording) {
+frmPlayer* frmPlayer::ForFile(const Seams& seams, const QString& path) {
+  return new frmPlayer(seams, Load::GivenFile, nullptr, path);
+}
+
+void frmPlayer::runLoadingStep(Load load, const QString& given) {
+  if (load == Load::GivenFile) {
+    restoreVolume();
+    playFile(given);
+  } else if (load == Load::LatestRecording) {
     restoreVolume();
     const QString latest = ReadSetting(kLastRecordingSetting);
     if (!latest.isEmpty()) playFile(latest);

@@ -23,19 +23,24 @@ class frmPlayer : public QDialog {
   // nothing to play: the user is told so (in a message owned by `owner`) and no window
   // is made.
   static frmPlayer* ForLatestRecording(const Seams& seams, QWidget* owner);
+  // The same window, playing `path` instead of the latest recording.
+  static frmPlayer* ForFile(const Seams& seams, const QString& path);
+
+  // Plays `path` from its start in this window.
+  void play(const QString& path) { playFile(path); }
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
   void showEvent(QShowEvent* event) override;
 
-  enum class Load { LatestRecording, ChosenFile };
-  frmPlayer(const Seams& seams, Load load, QWidget* parent);
+  enum class Load { LatestRecording, ChosenFile, GivenFile };
+  frmPlayer(const Seams& seams, Load load, QWidget* parent, const QString& given = QString());
 
   // The open-file dialog: a path, or empty when nothing was chosen.
   QString chooseFile();
 
  private:
-  void runLoadingStep(Load load);
+  void runLoadingStep(Load load, const QString& given);
   void restoreVolume();
   void playFile(const QString& path);
   void playOtherFile();

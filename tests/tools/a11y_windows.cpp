@@ -43,7 +43,7 @@ int run(int argc, char* argv[]) {
   auto click = [&](const char* name) {
     if (auto* b = form.findChild<QPushButton*>(QString::fromLatin1(name))) b->click();
   };
-  for (const char* action : {"MFPlay", "MAbout"})
+  for (const char* action : {"MFPlay", "MFRecordings", "MAbout"})
     if (auto* a = form.findChild<QAction*>(QString::fromLatin1(action))) a->trigger();
   click("Command1");  // settings
   click("Command4");  // the latest recording's player

@@ -1,0 +1,288 @@
+#include "player/frmRecordings.h"
+
+#include <QAction>
+#include <QDir>
+#include <QEvent>
+#include <QKeyEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+#include "platform/Pictures.h"
+#include "player/PlayerLog.h"
+#include "player/RecordingList.h"
+#include "settings/modINI.h"
+
+namespace tallowen {
+
+namespace {
+
+constexpr auto kCrLf = "\r\n";
+
+QPushButton* button(const QString& text, const char* name, const QString& description, QWidget* parent) {
+  auto* b = new QPushButton(text, parent);
+  b->setObjectName(QString::fromLatin1(name));
+  b->setAutoDefault(false);
+  b->setToolTip(description);
+  b->setAccessibleDescription(description);
+  return b;
+}
+
+// The list, telling whether a name is being typed in it.
+class ListView : public QTreeView {
+ public:
+  using QTreeView::QTreeView;
+  bool editing() const { return state() == EditingState; }
+
+ protected:
+  // Enter plays, whatever the platform's style makes of it.
+  void keyPressEvent(QKeyEvent* event) override {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && !editing() && currentIndex().isValid()) {
+      emit activated(currentIndex());
+      return;
+    }
+    QTreeView::keyPressEvent(event);
+  }
+};
+
+bool samePath(const QString& a, const QString& b) {
+  return !a.isEmpty() && !b.isEmpty() && QFileInfo(a).absoluteFilePath() == QFileInfo(b).absoluteFilePath();
+}
+
+}  // namespace
+
+frmRecordings::frmRecordings(const Seams& seams, std::function<QString()> recordingNow, QWidget* parent)
+    : QDialog(parent), seams_(seams), recordingNow_(std::move(recordingNow)) {
+  setObjectName(QStringLiteral("frmRecordings"));
+  setWindowTitle(QStringLiteral("Tallowen - 録音一覧"));
+  setWindowIcon(PictureIcon("icon"));
+  // A window of its own beside the main window, not a dialog over it.
+  setWindowFlags(Qt::Window);
+  setAttribute(Qt::WA_QuitOnClose, true);
+
+  list_ = new RecordingList(this);
+  view_ = new ListView(this);
+  view_->setObjectName(QStringLiteral("recordingList"));
+  view_->setModel(list_);
+  view_->setRootIsDecorated(false);
+  view_->setItemsExpandable(false);
+  view_->setUniformRowHeights(true);  // thousands of rows lay out at once
+  view_->setAllColumnsShowFocus(true);
+  view_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  view_->setSelectionMode(QAbstractItemView::SingleSelection);
+  view_->setEditTriggers(QAbstractItemView::EditKeyPressed);
+  view_->setAccessibleName(QStringLiteral("録音の一覧"));
+  view_->setAccessibleDescription(
+      QStringLiteral("Enter キーで再生、F2 キーで名前の変更、Delete キーでごみ箱に移動します"));
+  view_->header()->setStretchLastSection(false);
+  view_->header()->setSectionResizeMode(RecordingList::Name, QHeaderView::Stretch);
+  for (int c = RecordingList::Recorded; c < RecordingList::ColumnCount; ++c)
+    view_->header()->setSectionResizeMode(c, QHeaderView::ResizeToContents);
+
+  summaryLabel_ = new QLabel(this);
+  summaryLabel_->setObjectName(QStringLiteral("summaryLabel"));
+  summaryLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+  playButton_ = button(QStringLiteral("再生(&P)"), "playButton", QStringLiteral("選んだ録音を再生します (Enter)"), this);
+  renameButton_ =
+      button(QStringLiteral("名前の変更(&R)"), "renameButton", QStringLiteral("選んだ録音の名前を変えます (F2)"), this);
+  deleteButton_ = button(QStringLiteral("削除(&D)"), "deleteButton",
+                         QStringLiteral("選んだ録音をごみ箱に移します (Delete)"), this);
+  folderButton_ = button(QStringLiteral("フォルダーを開く(&O)"), "folderButton",
+                         QStringLiteral("保存先フォルダーをファイル マネージャーで開きます"), this);
+  closeButton_ = button(QStringLiteral("閉じる(&C)"), "closeButton", QStringLiteral("この画面を閉じます (Esc)"), this);
+
+  auto* buttons = new QHBoxLayout;
+  for (QPushButton* b : {playButton_, renameButton_, deleteButton_, folderButton_}) buttons->addWidget(b);
+  buttons->addStretch();
+  buttons->addWidget(closeButton_);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(summaryLabel_);
+  layout->addWidget(view_, 1);
+  layout->addLayout(buttons);
+  resize(640, 420);
+
+  auto* renameKey = new QAction(this);
+  renameKey->setShortcut(QKeySequence(Qt::Key_F2));
+  auto* deleteKey = new QAction(this);
+  deleteKey->setShortcut(QKeySequence::Delete);
+  auto* refreshKey = new QAction(this);
+  refreshKey->setShortcut(QKeySequence::Refresh);
+  for (QAction* a : {renameKey, deleteKey, refreshKey}) {
+    a->setShortcutContext(Qt::WindowShortcut);
+    addAction(a);
+  }
+  connect(renameKey, &QAction::triggered, this, &frmRecordings::renameCurrent);
+  // (While a name is typed, Delete stays with the name.)
+  connect(deleteKey, &QAction::triggered, this, &frmRecordings::deleteCurrent);
+  connect(refreshKey, &QAction::triggered, this, &frmRecordings::refresh);
+
+  connect(view_, &QTreeView::activated, this, &frmRecordings::playCurrent);
+  connect(playButton_, &QPushButton::clicked, this, &frmRecordings::playCurrent);
+  connect(renameButton_, &QPushButton::clicked, this, &frmRecordings::renameCurrent);
+  connect(deleteButton_, &QPushButton::clicked, this, &frmRecordings::deleteCurrent);
+  connect(folderButton_, &QPushButton::clicked, this, &frmRecordings::openFolder);
+  connect(closeButton_, &QPushButton::clicked, this, &QDialog::close);
+  connect(list_, &RecordingList::renameRequested, this, &frmRecordings::rename);
+  connect(list_, &RecordingList::modelReset, this, &frmRecordings::showCount);
+  connect(list_, &RecordingList::rowsRemoved, this, &frmRecordings::showCount);
+  connect(list_, &RecordingList::modelReset, this, &frmRecordings::updateButtons);
+  connect(list_, &RecordingList::rowsRemoved, this, &frmRecordings::updateButtons);
+
+  // The folder is watched rather than looked at on a timer: nothing wakes while it stays
+  // as it is, and a recording that ends, or a file copied in, shows by itself.
+  watcher_ = new QFileSystemWatcher(this);
+  changed_ = new QTimer(this);
+  changed_->setSingleShot(true);
+  changed_->setInterval(300);
+  connect(watcher_, &QFileSystemWatcher::directoryChanged, changed_, qOverload<>(&QTimer::start));
+  connect(changed_, &QTimer::timeout, this, [this] {
+    // Not under a name being typed: the listing would take the editor away.
+    if (static_cast<ListView*>(view_)->editing())
+      changed_->start();
+    else
+      refresh();
+  });
+
+  refresh();
+  connect(view_->selectionModel(), &QItemSelectionModel::currentChanged, this, &frmRecordings::updateButtons);
+  updateButtons();
+}
+
+void frmRecordings::refresh() {
+  const QString kept = currentRow() >= 0 ? list_->entry(currentRow()).path : QString();
+  const QString folder = ReadSetting(kSaveFolderSetting);
+  if (!watcher_->directories().isEmpty()) watcher_->removePaths(watcher_->directories());
+  if (!folder.isEmpty() && QFileInfo(folder).isDir()) watcher_->addPath(folder);
+  list_->load(QFileInfo(folder).isDir() ? folder : QString());
+  const int row = kept.isEmpty() ? -1 : list_->rowOf(kept);
+  if (list_->rowCount() > 0)
+    view_->setCurrentIndex(list_->index(row >= 0 ? row : 0, RecordingList::Name));
+}
+
+void frmRecordings::showCount() {
+  const QString folder = ReadSetting(kSaveFolderSetting);
+  QString text;
+  if (folder.isEmpty())
+    text = QStringLiteral("保存先フォルダーが設定されていません。");
+  else if (!QFileInfo(folder).isDir())
+    text = QStringLiteral("保存先フォルダー「%1」はまだありません。").arg(folder);
+  else
+    text = QStringLiteral("%1 (%2 件)").arg(folder).arg(list_->rowCount());
+  summaryLabel_->setText(text);
+  summaryLabel_->setAccessibleName(text);
+}
+
+void frmRecordings::updateButtons() {
+  const bool chosen = currentRow() >= 0;
+  for (QPushButton* b : {playButton_, renameButton_, deleteButton_}) b->setEnabled(chosen);
+  folderButton_->setEnabled(QFileInfo(ReadSetting(kSaveFolderSetting)).isDir());
+}
+
+void frmRecordings::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  view_->setFocus();
+}
+
+void frmRecordings::changeEvent(QEvent* event) {
+  QDialog::changeEvent(event);
+  // The settings may have chosen another folder meanwhile.
+  if (event->type() == QEvent::ActivationChange && isActiveWindow() &&
+      QFileInfo(ReadSetting(kSaveFolderSetting)).absoluteFilePath() != QFileInfo(list_->folder()).absoluteFilePath())
+    refresh();
+}
+
+int frmRecordings::currentRow() const {
+  const QModelIndex i = view_->currentIndex();
+  return i.isValid() ? i.row() : -1;
+}
+
+void frmRecordings::playCurrent() {
+  const int row = currentRow();
+  if (row >= 0) emit playRequested(list_->entry(row).path);
+}
+
+void frmRecordings::renameCurrent() {
+  const int row = currentRow();
+  if (row < 0 || busy(row)) return;
+  const QModelIndex name = list_->index(row, RecordingList::Name);
+  view_->setCurrentIndex(name);
+  view_->edit(name);
+}
+
+bool frmRecordings::busy(int row) {
+  if (!samePath(list_->entry(row).path, recordingNow_ ? recordingNow_() : QString())) return false;
+  seams_.prompter->message(this, QStringLiteral("録音中のファイルは、録音が終わるまで名前の変更も削除もできません。"),
+                           Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
+  return true;
+}
+
+void frmRecordings::rename(int row, const QString& typed) {
+  if (busy(row)) return;
+  const QString from = list_->entry(row).path;
+  QString name = typed.trimmed();
+  if (name.isEmpty()) return;
+  if (!name.endsWith(QStringLiteral(".wma"), Qt::CaseInsensitive)) name += QStringLiteral(".wma");
+  auto refuse = [this](const QString& why) {
+    seams_.prompter->message(this, why, Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
+  };
+  if (name.contains(QLatin1Char('/')) || name.startsWith(QLatin1Char('.'))) {
+    refuse(QStringLiteral("名前に「/」は使えません。また、「.」で始まる名前は隠しファイルになるため使えません。"));
+    return;
+  }
+  const QString to = QFileInfo(from).absoluteDir().filePath(name);
+  if (QFileInfo::exists(to) && !samePath(from, to)) {
+    refuse(QStringLiteral("「%1」という名前のファイルがすでにあります。別の名前を付けてください。").arg(name));
+    return;
+  }
+  QFile file(from);
+  if (!file.rename(to)) {
+    refuse(QStringLiteral("名前を変更できませんでした。") + QString::fromLatin1(kCrLf) + file.errorString());
+    return;
+  }
+  qCInfo(lcPlayer) << "renamed" << from << "to" << to;
+  // The play button plays the latest recording under its new name.
+  if (samePath(ReadSetting(kLastRecordingSetting), from)) WriteSetting(kLastRecordingSetting, to);
+  list_->renamed(row, to);
+}
+
+void frmRecordings::deleteCurrent() {
+  const int row = currentRow();
+  if (row < 0 || busy(row)) return;
+  const QString path = list_->entry(row).path;
+  const QString name = QFileInfo(path).fileName();
+  if (seams_.prompter->message(this, QStringLiteral("「%1」をごみ箱に移しますか?").arg(name),
+                               Prompter::Icon::Question, Prompter::Buttons::YesNo) != Prompter::Answer::Yes)
+    return;
+  // Into the desktop's trash, where it can be put back from: never removed for good. Qt
+  // makes the trash folder, but not the data folder it lives in, which a new account may lack.
+  QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
+  if (!QFile::moveToTrash(path)) {
+    seams_.prompter->message(this,
+                             QStringLiteral("「%1」をごみ箱に移せませんでした。ファイルはそのまま残っています。").arg(name),
+                             Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
+    return;
+  }
+  qCInfo(lcPlayer) << "moved to the trash:" << path;
+  list_->removed(row);
+  if (list_->rowCount() > 0)
+    view_->setCurrentIndex(list_->index(std::min(row, list_->rowCount() - 1), RecordingList::Name));
+}
+
+void frmRecordings::openFolder() {
+  const QString folder = ReadSetting(kSaveFolderSetting);
+  if (seams_.launcher->start(QStringLiteral("xdg-open"), {folder})) return;
+  seams_.prompter->message(this, QStringLiteral("ファイル マネージャーを起動できませんでした。") +
+                                     QString::fromLatin1(kCrLf) + folder,
+                           Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
+}
+
+}  // namespace tallowen

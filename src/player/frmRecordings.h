@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QDialog>
+#include <functional>
+
+#include "platform/Seams.h"
+
+class QFileSystemWatcher;
+class QLabel;
+class QPushButton;
+class QTimer;
+class QTreeView;
+
+namespace tallowen {
+
+class RecordingList;
+
+// The save folder's recordings, newest first: play, rename, move to the trash, and open
+// the folder in the file manager.
+class frmRecordings : public QDialog {
+  Q_OBJECT
+ public:
+  // `recordingNow` tells the file being recorded, which is neither renamed nor deleted.
+  frmRecordings(const Seams& seams, std::function<QString()> recordingNow, QWidget* parent = nullptr);
+
+  // Lists the save folder again.
+  void refresh();
+  RecordingList& list() { return *list_; }
+
+ signals:
+  // The user asked to play this file.
+  void playRequested(const QString& path);
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void changeEvent(QEvent* event) override;
+
+ private:
+  int currentRow() const;
+  void playCurrent();
+  void renameCurrent();
+  void rename(int row, const QString& typed);
+  void deleteCurrent();
+  void openFolder();
+  bool busy(int row);
+  void showCount();
+  void updateButtons();
+
+  Seams seams_;
+  std::function<QString()> recordingNow_;
+  RecordingList* list_;
+  QTreeView* view_;
+  QLabel* summaryLabel_;
+  QPushButton* playButton_;
+  QPushButton* renameButton_;
+  QPushButton* deleteButton_;
+  QPushButton* folderButton_;
+  QPushButton* closeButton_;
+  QFileSystemWatcher* watcher_;
+  QTimer* changed_;  // the folder changed: listed again once it settles
+};
+
+}  // namespace tallowen
