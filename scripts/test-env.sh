@@ -76,6 +76,13 @@ test_env_start() {
   mkdir -m 700 -p "$XDG_RUNTIME_DIR"
   # Programs started here note their recordings in progress here, not in the user's folder.
   export XDG_STATE_HOME=$TEST_ENV_DIR/state
+  # A home of its own: the settings of the tests (Qt's test mode keeps them in ~/.qttest)
+  # and the desktop's trash meet no other run's. The caches (fonts, GStreamer's plugin
+  # list) stay shared.
+  export XDG_CACHE_HOME=${XDG_CACHE_HOME:-$HOME/.cache}
+  export HOME=$TEST_ENV_DIR/home
+  mkdir -p "$HOME"
+  unset XDG_CONFIG_HOME XDG_DATA_HOME
 
   Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$TEST_ENV_DIR/display" 2>"$TEST_ENV_DIR/xvfb.log" &
   TEST_ENV_XVFB=$!

@@ -2,46 +2,77 @@
 # Installs what is missing, builds, and runs the whole test suite twice: as built, and
 # under AddressSanitizer and UndefinedBehaviorSanitizer; then the fuzzers. Prints how long
 # each part took.
+#   The real-time tests of the two builds run at the same time, each on a screen, a sound
+#   server and a home folder of its own: they spend most of their time waiting for sound.
+#   Meanwhile the sanitizers' fast tests and the fuzzers take what processor time is left,
+#   at the lowest priority, so that the real-time tests never wait for it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-parts=()
-# Runs one part and notes its time; its failure fails the run, after the rest has run.
-status=0
+times=$(mktemp -d)
+logs=$times/logs
+mkdir "$logs"
+# Runs one part and notes its time in a file of its own (parts may run side by side); its
+# failure fails the run, after the rest has run.
 part() {
   local name=$1 started=$SECONDS result=0
   shift
   "$@" || result=$?
-  parts+=("$(printf '%5d s  %s%s' $((SECONDS - started)) "$name" "$([[ $result == 0 ]] || echo '  FAILED')")")
-  [[ $result == 0 ]] || status=1
-  return 0
+  printf '%5d s  %s%s\n' $((SECONDS - started)) "$name" "$([[ $result == 0 ]] || echo '  FAILED')" \
+    >"$times/$(date +%s%N)"
+  return $result
 }
 summary() {
   echo
   echo "Test command parts (wall time):"
-  printf '  %s\n' "${parts[@]}"
+  cat "$times"/[0-9]* 2>/dev/null | sed 's/^/  /'
   printf '%7d s  in all\n' "$SECONDS"
+  rm -rf "$times"
 }
 trap summary EXIT
+status=0
 
-part "packages" scripts/deps.sh test
-[[ $status == 0 ]] || exit 1
-part "build (default preset)" scripts/build.sh default
-part "build (asan preset)" scripts/build.sh asan
+part "packages" scripts/deps.sh test || exit 1
+part "build (default preset)" scripts/build.sh default || status=1
+part "build (asan preset)" scripts/build.sh asan || status=1
 [[ $status == 0 ]] || exit 1
 
 source scripts/test-env.sh
-test_env_start
-trap 'test_env_stop; summary' EXIT
-
-# Tests that do not depend on the clock run two at a time; the real-time ones alone. A
-# fresh machine has no Japanese locale generated: one build runs as a Japanese user's
+# A fresh machine has no Japanese locale generated: one build runs as a Japanese user's
 # machine would without it, the other in the plain C locale.
 japanese=(env -u LC_ALL LANG=ja_JP.UTF-8)
 plain=(env -u LC_ALL LANG=C)
-part "tests, fast (default)" "${japanese[@]}" ctest --preset default --no-tests=error -L fast -j2
-part "tests, real time (default)" "${japanese[@]}" ctest --preset default --no-tests=error -L realtime
-part "tests, fast (asan)" "${plain[@]}" ctest --preset asan --no-tests=error -L fast -j2
-part "tests, real time (asan)" "${plain[@]}" ctest --preset asan --no-tests=error -L realtime
-part "fuzzers" scripts/fuzz.sh 60
+# A part in a test environment of its own, its output kept for later.
+isolated() {
+  local log=$1
+  shift
+  (
+    test_env_start
+    trap test_env_stop EXIT
+    "$@"
+  ) >"$logs/$log" 2>&1
+}
+
+part "tests, fast (default)" isolated 0-fast-default \
+  "${japanese[@]}" ctest --preset default --no-tests=error -L fast -j2 || status=1
+cat "$logs/0-fast-default"
+
+pids=()
+part "tests, real time (default)" isolated 1-realtime-default \
+  "${japanese[@]}" ctest --preset default --no-tests=error -L realtime &
+pids+=($!)
+part "tests, real time (asan)" isolated 2-realtime-asan \
+  "${plain[@]}" ctest --preset asan --no-tests=error -L realtime &
+pids+=($!)
+part "tests, fast (asan)" isolated 3-fast-asan \
+  nice -n 19 "${plain[@]}" ctest --preset asan --no-tests=error -L fast -j2 &
+pids+=($!)
+fuzzers() { nice -n 19 scripts/fuzz.sh 30 >"$logs/4-fuzzers" 2>&1; }
+part "fuzzers" fuzzers &
+pids+=($!)
+for pid in "${pids[@]}"; do wait "$pid" || status=1; done
+for log in 1-realtime-default 2-realtime-asan 3-fast-asan 4-fuzzers; do
+  echo "=== $log"
+  cat "$logs/$log"
+done
 exit $status
