@@ -5,10 +5,12 @@
 #   bench/run.sh --quick  the lost-samples row records 1 minute, for trying things out
 #   bench/run.sh --startup  the start-up row alone
 #   bench/run.sh --recording  the rows of the 30 s recordings alone
+#   bench/run.sh --recordings-list  the recordings window over 5000 recordings alone
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset bench >/dev/null
-cmake --build --preset bench --target tallowen tallowen_codec bare_window tallowen_bench >/dev/null
+cmake --build --preset bench --target tallowen tallowen_codec bare_window tallowen_bench recordings_list >/dev/null
+if [[ "${1:-}" == --recordings-list ]]; then exec build-bench/bench/recordings_list 5000; fi
 
 # Kept in the build folder, away from the other test runs' temporary folders.
 mkdir -p build-bench/run
@@ -25,3 +27,5 @@ work=$(mktemp -d "$TALLOWEN_TEST_TMP/bench.XXXXXX")
 trap 'test_env_stop; rm -rf "$work"' EXIT
 build-bench/bench/tallowen_bench --program build-bench/tallowen --bare build-bench/bench/bare_window \
   --work "$work" "$@"
+# The recordings window, with the full table only.
+if [[ $# == 0 ]]; then build-bench/bench/recordings_list 5000; fi

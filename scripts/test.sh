@@ -2,7 +2,7 @@
 # Installs what is missing, builds, and runs the whole test suite twice: as built, and
 # under AddressSanitizer and UndefinedBehaviorSanitizer; then the fuzzers. Prints how long
 # each part took.
-#   The real-time tests of the two builds run at the same time, each on a screen, a sound
+#   The real-time tests run in several lanes at the same time, each on a screen, a sound
 #   server and a home folder of its own: they spend most of their time waiting for sound.
 #   Meanwhile the sanitizers' fast tests and the fuzzers take what processor time is left,
 #   at the lowest priority, so that the real-time tests never wait for it.
@@ -57,22 +57,35 @@ part "tests, fast (default)" isolated 0-fast-default \
   "${japanese[@]}" ctest --preset default --no-tests=error -L fast -j2 || status=1
 cat "$logs/0-fast-default"
 
+# Four real-time lanes: each build's tests split in two (every other test), the default
+# build's PipeWire and package tests in a lane of their own.
 pids=()
-part "tests, real time (default)" isolated 1-realtime-default \
-  "${japanese[@]}" ctest --preset default --no-tests=error -L realtime &
-pids+=($!)
-part "tests, real time (asan)" isolated 2-realtime-asan \
-  "${plain[@]}" ctest --preset asan --no-tests=error -L realtime &
-pids+=($!)
-part "tests, fast (asan)" isolated 3-fast-asan \
+lane() {
+  local name=$1 log=$2
+  shift 2
+  part "$name" isolated "$log" "$@" &
+  pids+=($!)
+}
+apart='SoundServer.PipeWire|package_install'
+lane "tests, real time (default), 1 of 2" 1-realtime-default-1 \
+  "${japanese[@]}" ctest --preset default --no-tests=error -L realtime -E "$apart" -I 1,9999,2
+lane "tests, real time (default), 2 of 2" 2-realtime-default-2 \
+  "${japanese[@]}" ctest --preset default --no-tests=error -L realtime -E "$apart" -I 2,9999,2
+lane "tests, real time (default), PipeWire and the package" 3-realtime-default-3 \
+  "${japanese[@]}" ctest --preset default --no-tests=error -L realtime -R "$apart"
+lane "tests, real time (asan), 1 of 2" 4-realtime-asan-1 \
+  "${plain[@]}" ctest --preset asan --no-tests=error -L realtime -I 1,9999,2
+lane "tests, real time (asan), 2 of 2" 5-realtime-asan-2 \
+  "${plain[@]}" ctest --preset asan --no-tests=error -L realtime -I 2,9999,2
+part "tests, fast (asan)" isolated 6-fast-asan \
   nice -n 19 "${plain[@]}" ctest --preset asan --no-tests=error -L fast -j2 &
 pids+=($!)
-fuzzers() { nice -n 19 scripts/fuzz.sh 30 >"$logs/4-fuzzers" 2>&1; }
+fuzzers() { nice -n 19 scripts/fuzz.sh 30 >"$logs/7-fuzzers" 2>&1; }
 part "fuzzers" fuzzers &
 pids+=($!)
 for pid in "${pids[@]}"; do wait "$pid" || status=1; done
-for log in 1-realtime-default 2-realtime-asan 3-fast-asan 4-fuzzers; do
-  echo "=== $log"
-  cat "$logs/$log"
+for log in "$logs"/[1-9]*; do
+  echo "=== ${log##*/}"
+  cat "$log"
 done
 exit $status

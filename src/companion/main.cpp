@@ -4,11 +4,7 @@
 #include <QTextStream>
 #include <cstdio>
 
-#ifdef Q_OS_WIN
-#include <io.h>
-#else
 #include <unistd.h>
-#endif
 
 #include "companion/CheckWindow.h"
 #include "companion/CompanionLog.h"
@@ -21,13 +17,7 @@ using namespace tallowen;
 
 namespace {
 
-bool stdoutIsTerminal() {
-#ifdef Q_OS_WIN
-  return _isatty(_fileno(stdout)) != 0;
-#else
-  return isatty(STDOUT_FILENO) != 0;
-#endif
-}
+bool stdoutIsTerminal() { return isatty(STDOUT_FILENO) != 0; }
 
 void print(QTextStream& out, const Finding& finding) {
   out << FindingLine(finding) << '\n';

@@ -89,7 +89,7 @@ FileWriteLock::FileWriteLock(const QString& filePath, std::chrono::milliseconds 
       ::close(fd);
       if (err == ENOLCK || err == EOPNOTSUPP || err == ENOSYS) {
         // A file system without locks (a network mount without its lock service): writes
-        // go on unguarded, as they always did there, rather than never being kept.
+        // go on unguarded rather than never being kept.
         held_ = true;
         return;
       }

@@ -9,8 +9,8 @@ QString RecordingFileName(const QDateTime& start) {
 }
 
 QString RecordingPath(const QString& folder, const QString& fileName) {
-  // The separator goes in even after a folder that ends with one, as it always did; the
-  // root alone is its own separator.
+  // The separator goes in even after a folder that ends with one (stored paths and the
+  // names made from them stay as they were); the root alone is its own separator.
   const QString base = folder == QLatin1String("/") ? folder : folder + QLatin1Char('/');
   QString path = base + fileName;
   const QString stem = fileName.chopped(4);  // without ".wma"
