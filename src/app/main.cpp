@@ -26,6 +26,7 @@ int run(int argc, char* argv[]) {
   });
 
   tallowen::Form1 window(seams);
+  tallowen::EndOnTerminationSignals(app);
   window.load();
   window.show();
   const int status = app.exec();

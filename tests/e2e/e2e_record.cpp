@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QRect>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -339,6 +340,33 @@ TEST_F(EndToEndLive, SettingsDialogStoresTheFolderAndTheFirstRecordingAsksForAQu
   EXPECT_TRUE(stored(QStringLiteral("Profile"), QStringLiteral("Prof")).contains(QStringLiteral("64 kbps")));
   expectRecordedTone(stored(QStringLiteral("LastRecorded"), QStringLiteral("FileName")),
                      secondsBetween(first, trace_.latest("stop-click")));
+}
+
+// A logout or a shutdown (SIGTERM) ends the program as 終了 does: the recording is complete
+// at once, with nothing left for the next start to mend.
+TEST_F(EndToEndLive, ATerminatedProgramCompletesItsRecording) {
+  QDir().mkpath(saveFolder_);
+  store(QStringLiteral("SaveTo"), QStringLiteral("Path"), saveFolder_);
+  store(QStringLiteral("Profile"), QStringLiteral("Prof"), QStringLiteral("FM ラジオ"));
+  const QString window = startProgram();
+  ASSERT_FALSE(window.isEmpty()) << "the main window did not come up";
+  clickButton(window, 24);  // record
+  const qint64 first = trace_.waitFor("first-sample");
+  ASSERT_GT(first, 0) << "no sound reached the recording";
+  runFor(2000);
+  program_.terminate();
+  ASSERT_TRUE(program_.waitForFinished(10000)) << "SIGTERM did not end the program";
+  EXPECT_EQ(program_.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(program_.exitCode(), 0);
+  const QString path = stored(QStringLiteral("LastRecorded"), QStringLiteral("FileName"));
+  const Probe probed = probe(path);
+  ASSERT_TRUE(probed.ok) << path.toStdString();
+  EXPECT_NEAR(probed.duration, 2.0, 0.5);
+  EXPECT_TRUE(QDir(work_.filePath(QStringLiteral("state/Tallowen/recordings"))).entryList(QDir::Files).isEmpty())
+      << "the recording was left for the next start to mend";
+  // The quarter megabyte kept ahead of the sound is cut off as the file closes: two seconds
+  // at 64 kb/s are some 16 kB.
+  EXPECT_LT(QFileInfo(path).size(), 64 * 1024) << "the room kept ahead was left at the end";
 }
 
 // The sound server goes away in the middle of a recording and comes back four seconds later
