@@ -7,11 +7,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QStyle>
 #include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -82,10 +84,24 @@ frmRecordings::frmRecordings(const Seams& seams, std::function<QString()> record
   view_->setAccessibleName(QStringLiteral("録音の一覧"));
   view_->setAccessibleDescription(
       QStringLiteral("Enter キーで再生、F2 キーで名前の変更、Delete キーでごみ箱に移動します"));
-  view_->header()->setStretchLastSection(false);
-  view_->header()->setSectionResizeMode(RecordingList::Name, QHeaderView::Stretch);
-  for (int c = RecordingList::Recorded; c < RecordingList::ColumnCount; ++c)
-    view_->header()->setSectionResizeMode(c, QHeaderView::ResizeToContents);
+  // Widths from the widest text each column can hold, not from the rows: measuring
+  // thousands of rows each time a header is read would hold the window up.
+  QHeaderView* header = view_->header();
+  header->setStretchLastSection(false);
+  header->setSectionResizeMode(QHeaderView::Fixed);
+  header->setSectionResizeMode(RecordingList::Name, QHeaderView::Stretch);
+  const QFontMetrics metrics(view_->font());
+  const std::pair<RecordingList::Column, QString> widest[] = {
+      {RecordingList::Recorded, QStringLiteral("0000/00/00 00:00")},
+      {RecordingList::Length, QStringLiteral("000:00:00")},
+      {RecordingList::Size, QStringLiteral("000.0 MB")},
+      {RecordingList::Marks, QStringLiteral("マーク")},
+  };
+  const int padding = 2 * view_->style()->pixelMetric(QStyle::PM_HeaderMargin) + 8;
+  for (const auto& [column, text] : widest) {
+    const QString title = list_->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+    header->resizeSection(column, std::max(metrics.horizontalAdvance(text), metrics.horizontalAdvance(title)) + padding);
+  }
 
   summaryLabel_ = new QLabel(this);
   summaryLabel_->setObjectName(QStringLiteral("summaryLabel"));
