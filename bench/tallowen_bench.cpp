@@ -77,6 +77,7 @@ struct Options {
   bool quick = false;
   bool startupOnly = false;    // just the start-up row, for trying changes to it
   bool recordingOnly = false;  // just the rows of the 30 s recordings
+  bool lostOnly = false;       // just the lost-samples row
 };
 
 // One run of the recorder from its own application folder, with its settings and trace.
@@ -355,6 +356,8 @@ int main(int argc, char* argv[]) {
       o.startupOnly = true;
     else if (a == "--recording")
       o.recordingOnly = true;
+    else if (a == "--lost-samples")
+      o.lostOnly = true;
     else if (a == "--program" && i + 1 < argc)
       o.program = argv[++i];
     else if (a == "--bare" && i + 1 < argc)
@@ -378,7 +381,7 @@ int main(int argc, char* argv[]) {
   }
   std::vector<Row> rows;
 
-  if (!o.startupOnly && !o.recordingOnly) {
+  if (!o.startupOnly && !o.recordingOnly && !o.lostOnly) {
     note("encoding speed");
     const EncodeTimes t = MeasureEncodeSpeed(QString::fromStdString(o.work));
     const double ratio = t.oursCpu / t.peerCpu;
@@ -389,7 +392,7 @@ int main(int argc, char* argv[]) {
 
   double bareKiB = 0, japaneseKiB = 0;
   std::vector<double> idleKiB;
-  if (!o.recordingOnly) {
+  if (!o.recordingOnly && !o.lostOnly) {
     note("start-up");
     std::vector<double> ours, bare, japanese;
     const int runs = 7;
@@ -442,7 +445,7 @@ int main(int argc, char* argv[]) {
   feeder->setSwell(1.3);
   sleepFor(1);
 
-  if (!o.recordingOnly) {
+  if (!o.recordingOnly && !o.lostOnly) {
     note("click latencies at 64 kb/s");
     std::vector<double> toFirst, toClosed;
     Recorder r(o, "record64");
@@ -481,6 +484,7 @@ int main(int argc, char* argv[]) {
   std::map<std::string, long> idleMappings, recordingMappings;
   double idleKiBBeforeRecording = NAN, recordingKiB = NAN;
   for (const Quality* q : {&first, &top}) {
+    if (o.lostOnly) break;
     note(("recording 30 s at " + q->bitRate + "b/s").c_str());
     const ProfileCollection profiles;
     const double floor = EncodingFloorCpu(*profiles.matching(q->name), seconds, QString::fromStdString(o.work));
@@ -530,33 +534,35 @@ int main(int argc, char* argv[]) {
     return 0;
   }
 
-  note("memory while playing");
-  double playingKiB = NAN;
-  bool playing = false;
-  {
-    // The latest recording of the 24 kb/s runs, 30 s long.
-    Recorder r(o, "record24k");
-    if (r.start(watch) < 0) note("the main window did not come up");
-    sleepFor(1);
-    r.click(88);
-    const MappedWindow player = watch.waitFor(r.process().pid(), "Tallowen - 再生", 10);
-    sleepFor(5);
-    playing = player.id && !capture("pactl list short sink-inputs").empty();
-    playingKiB = double(r.process().peakKiB());
-    r.process().stop();
-  }
+  if (!o.lostOnly) {
+    note("memory while playing");
+    double playingKiB = NAN;
+    bool playing = false;
+    {
+      // The latest recording of the 24 kb/s runs, 30 s long.
+      Recorder r(o, "record24k");
+      if (r.start(watch) < 0) note("the main window did not come up");
+      sleepFor(1);
+      r.click(88);
+      const MappedWindow player = watch.waitFor(r.process().pid(), "Tallowen - 再生", 10);
+      sleepFor(5);
+      playing = player.id && !capture("pactl list short sink-inputs").empty();
+      playingKiB = double(r.process().peakKiB());
+      r.process().stop();
+    }
 
-  auto mib = [](double kib) { return format("%.1f", kib / 1024); };
-  const double idle = median(idleKiB);
-  add(rows, {"peak RSS idle (VmHWM) vs the bare window with the same Japanese menu bar, MiB", mib(idle),
-             mib(japaneseKiB), format("%.2f", idle / japaneseKiB), "<= 1.30 x", verdict(idle / japaneseKiB <= 1.3)});
-  add(rows, {"peak RSS idle (VmHWM) vs the bare window, MiB", mib(idle), mib(bareKiB),
-             format("%.2f", idle / bareKiB), "recorded", "-"});
-  add(rows, {"peak RSS recording 30 s at 24 kb/s vs the same program idle, MiB", mib(recordingKiB),
-             mib(idleKiBBeforeRecording), format("%.2f", recordingKiB / idleKiBBeforeRecording), "<= 1.30 x",
-             verdict(recordingKiB / idleKiBBeforeRecording <= 1.3)});
-  add(rows, {"peak RSS playing a recording 5 s, MiB", mib(playingKiB), mib(bareKiB),
-             format("%.2f", playingKiB / bareKiB), "recorded", playing ? "-" : "FAIL (not playing)"});
+    auto mib = [](double kib) { return format("%.1f", kib / 1024); };
+    const double idle = median(idleKiB);
+    add(rows, {"peak RSS idle (VmHWM) vs the bare window with the same Japanese menu bar, MiB", mib(idle),
+               mib(japaneseKiB), format("%.2f", idle / japaneseKiB), "<= 1.30 x", verdict(idle / japaneseKiB <= 1.3)});
+    add(rows, {"peak RSS idle (VmHWM) vs the bare window, MiB", mib(idle), mib(bareKiB),
+               format("%.2f", idle / bareKiB), "recorded", "-"});
+    add(rows, {"peak RSS recording 30 s at 24 kb/s vs the same program idle, MiB", mib(recordingKiB),
+               mib(idleKiBBeforeRecording), format("%.2f", recordingKiB / idleKiBBeforeRecording), "<= 1.30 x",
+               verdict(recordingKiB / idleKiBBeforeRecording <= 1.3)});
+    add(rows, {"peak RSS playing a recording 5 s, MiB", mib(playingKiB), mib(bareKiB),
+               format("%.2f", playingKiB / bareKiB), "recorded", playing ? "-" : "FAIL (not playing)"});
+  }
 
   const int toneSeconds = o.quick ? 60 : 600;
   note(o.quick ? "lost samples over 1 minute" : "lost samples over 10 minutes");
