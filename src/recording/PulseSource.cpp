@@ -22,10 +22,10 @@ namespace {
 constexpr int kMaxHeldSeconds = 10;
 
 // Blocks of `block` are handed over; the server may hold up to kMaxHeldSeconds for us.
-pa_buffer_attr bufferAttr(const pa_sample_spec* spec, std::chrono::milliseconds block) {
+pa_buffer_attr bufferAttr(const pa_sample_spec* sampleFormat, std::chrono::milliseconds block) {
   pa_buffer_attr attr;
-  attr.maxlength = uint32_t(pa_usec_to_bytes(pa_usec_t(kMaxHeldSeconds) * PA_USEC_PER_SEC, spec));
-  attr.fragsize = uint32_t(pa_usec_to_bytes(pa_usec_t(block.count()) * PA_USEC_PER_MSEC, spec));
+  attr.maxlength = uint32_t(pa_usec_to_bytes(pa_usec_t(kMaxHeldSeconds) * PA_USEC_PER_SEC, sampleFormat));
+  attr.fragsize = uint32_t(pa_usec_to_bytes(pa_usec_t(block.count()) * PA_USEC_PER_MSEC, sampleFormat));
   attr.tlength = attr.prebuf = attr.minreq = uint32_t(-1);
   return attr;
 }
@@ -134,10 +134,10 @@ void PulseSource::start(Events events) {
 void PulseSource::contextChanged() {
   switch (pa_context_get_state(context_.get())) {
     case PA_CONTEXT_READY: {
-      pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, uint32_t(format_.sampleRate), uint8_t(format_.channels)};
+      pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32NE, uint32_t(format_.sampleRate), uint8_t(format_.channels)};
       pa_channel_map map;
       pa_channel_map_init_auto(&map, unsigned(format_.channels), PA_CHANNEL_MAP_DEFAULT);
-      stream_.reset(pa_stream_new(context_.get(), streamName_.constData(), &spec, &map));
+      stream_.reset(pa_stream_new(context_.get(), streamName_.constData(), &sampleFormat, &map));
       if (!stream_) {
         report(SourceLoss::NoInput, pulseError(context_.get()));
         return;
@@ -146,7 +146,7 @@ void PulseSource::contextChanged() {
           stream_.get(), [](pa_stream*, void* self) { static_cast<PulseSource*>(self)->streamChanged(); }, this);
       pa_stream_set_read_callback(
           stream_.get(), [](pa_stream*, size_t, void* self) { static_cast<PulseSource*>(self)->readable(); }, this);
-      const pa_buffer_attr attr = bufferAttr(&spec, block_);
+      const pa_buffer_attr attr = bufferAttr(&sampleFormat, block_);
       const QByteArray device = input_.device;
       // Held to the input it began on: when the device goes, the recording says so rather
       // than go on from whatever else the server would choose.

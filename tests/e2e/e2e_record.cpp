@@ -191,6 +191,14 @@ class EndToEndLive : public ::testing::Test {
     return QString();
   }
 
+  // The program started with a save folder and a quality chosen; its main window's id.
+  QString startWithChoicesMade() {
+    QDir().mkpath(saveFolder_);
+    store(QStringLiteral("SaveTo"), QStringLiteral("Path"), saveFolder_);
+    store(QStringLiteral("Profile"), QStringLiteral("Prof"), QStringLiteral("FM ラジオ"));
+    return startProgram();
+  }
+
   // `seconds` as the program's own notes measure the span between the first sample and
   // the end of capture.
   void expectRecordedTone(const QString& path, double seconds) {
@@ -218,10 +226,7 @@ class EndToEndLive : public ::testing::Test {
 };
 
 TEST_F(EndToEndLive, RecordsAToneFromTheMainWindow) {
-  QDir().mkpath(saveFolder_);
-  store(QStringLiteral("SaveTo"), QStringLiteral("Path"), saveFolder_);
-  store(QStringLiteral("Profile"), QStringLiteral("Prof"), QStringLiteral("FM ラジオ"));
-  const QString window = startProgram();
+  const QString window = startWithChoicesMade();
   ASSERT_FALSE(window.isEmpty()) << "the main window did not come up";
   screenshot(window, QStringLiteral("idle.png"));
 
@@ -257,10 +262,7 @@ TEST_F(EndToEndLive, RecordsAToneFromTheMainWindow) {
 // The level meter with sound, clipping, and the warning of a silent input, as the user sees
 // them (the screenshots of the README), and in the file: the three stretches as played.
 TEST_F(EndToEndLive, TheMeterFollowsTheSoundAndASilentInputIsWarnedOf) {
-  QDir().mkpath(saveFolder_);
-  store(QStringLiteral("SaveTo"), QStringLiteral("Path"), saveFolder_);
-  store(QStringLiteral("Profile"), QStringLiteral("Prof"), QStringLiteral("FM ラジオ"));
-  const QString window = startProgram();
+  const QString window = startWithChoicesMade();
   ASSERT_FALSE(window.isEmpty()) << "the main window did not come up";
   clickButton(window, 24);  // record
   ASSERT_GT(trace_.waitFor("first-sample"), 0) << "no sound reached the recording";
@@ -345,10 +347,7 @@ TEST_F(EndToEndLive, SettingsDialogStoresTheFolderAndTheFirstRecordingAsksForAQu
 // A logout or a shutdown (SIGTERM) ends the program as 終了 does: the recording is complete
 // at once, with nothing left for the next start to mend.
 TEST_F(EndToEndLive, ATerminatedProgramCompletesItsRecording) {
-  QDir().mkpath(saveFolder_);
-  store(QStringLiteral("SaveTo"), QStringLiteral("Path"), saveFolder_);
-  store(QStringLiteral("Profile"), QStringLiteral("Prof"), QStringLiteral("FM ラジオ"));
-  const QString window = startProgram();
+  const QString window = startWithChoicesMade();
   ASSERT_FALSE(window.isEmpty()) << "the main window did not come up";
   clickButton(window, 24);  // record
   const qint64 first = trace_.waitFor("first-sample");
@@ -374,10 +373,7 @@ TEST_F(EndToEndLive, ATerminatedProgramCompletesItsRecording) {
 // the window says how long it was; a new recording works afterwards without restarting.
 TEST_F(EndToEndLive, ARecordingOutlivesItsSoundServer) {
   if (!SoundServer::available()) GTEST_SKIP() << "needs the test command's own sound server";
-  QDir().mkpath(saveFolder_);
-  store(QStringLiteral("SaveTo"), QStringLiteral("Path"), saveFolder_);
-  store(QStringLiteral("Profile"), QStringLiteral("Prof"), QStringLiteral("FM ラジオ"));
-  const QString window = startProgram();
+  const QString window = startWithChoicesMade();
   ASSERT_FALSE(window.isEmpty()) << "the main window did not come up";
   clickButton(window, 24);  // record
   const qint64 first = trace_.waitFor("first-sample");
@@ -432,10 +428,7 @@ TEST_F(EndToEndLive, ARecordingOutlivesItsSoundServer) {
 // input is warned of after five seconds, and the file keeps the clock's time.
 TEST_F(EndToEndLive, AFrozenSoundServerIsFilledWithSilence) {
   if (!SoundServer::available()) GTEST_SKIP() << "needs the test command's own sound server";
-  QDir().mkpath(saveFolder_);
-  store(QStringLiteral("SaveTo"), QStringLiteral("Path"), saveFolder_);
-  store(QStringLiteral("Profile"), QStringLiteral("Prof"), QStringLiteral("FM ラジオ"));
-  const QString window = startProgram();
+  const QString window = startWithChoicesMade();
   ASSERT_FALSE(window.isEmpty()) << "the main window did not come up";
   clickButton(window, 24);  // record
   const qint64 first = trace_.waitFor("first-sample");
@@ -539,10 +532,7 @@ TEST_F(EndToEndLive, APathThatCannotBeStoredIsRefusedAndACutOneIsNeverUsed) {
 
 // The file is where the program says: a folder renamed while recording is followed.
 TEST_F(EndToEndLive, AFolderRenamedWhileRecordingIsFollowed) {
-  QDir().mkpath(saveFolder_);
-  store(QStringLiteral("SaveTo"), QStringLiteral("Path"), saveFolder_);
-  store(QStringLiteral("Profile"), QStringLiteral("Prof"), QStringLiteral("FM ラジオ"));
-  const QString window = startProgram();
+  const QString window = startWithChoicesMade();
   ASSERT_FALSE(window.isEmpty());
   clickButton(window, 24);  // record
   const qint64 first = trace_.waitFor("first-sample");
