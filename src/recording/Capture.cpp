@@ -34,6 +34,8 @@ constexpr auto kMostUnsynced = 1000ms;
 constexpr auto kStallGrace = 1000ms;
 constexpr auto kStallStep = 500ms;
 constexpr auto kReconnectStep = 1000ms;
+// How long a recording waits for its own device after the sound server has gone.
+constexpr auto kSameDeviceWait = 20s;
 // After a stall the input may hand over what it held back; more than this ahead of the
 // clock is left out, so that the file keeps the clock's time.
 constexpr auto kAheadAllowed = 250ms;
@@ -89,15 +91,15 @@ void Capture::begin() {
                                           AsfWriter::Texts{QFileInfo(setup_.path).fileName(), QStringLiteral("Tallowen")});
     level_.start(format_.sampleRate, format_.channels);
     silence_.assign(size_t(format_.sampleRate / 10) * size_t(format_.channels), 0.0f);
-    openSource();
+    openSource(setup_.input);
   } catch (const RecordingError& e) {
     cleanUpFailedStart(e.failure());
   }
 }
 
-void Capture::openSource() {
+void Capture::openSource(const AudioInput& input) {
   sourceHeard_ = false;
-  source_ = sources_.open(setup_.input, format_);
+  source_ = sources_.open(input, format_);
   source_->setBlock(kFirstBlock);
   SoundSource* source = source_.get();
   source_->start(SoundSource::Events{
@@ -146,6 +148,7 @@ RecordingResult Capture::end() {
 void Capture::onReady() {
   if (state_ == State::Opening) {
     state_ = State::Running;
+    heardFrom_ = setup_.input.device.isEmpty() ? AudioInput{source_->deviceName()} : setup_.input;
     clock_.start();
     sinceSync_.start();
     if (paused_) clock_.invalidate();
@@ -283,9 +286,13 @@ void Capture::onReconnectTick() {
                               QStringLiteral("The sound server did not come back within %1 s.").arg(kServerWait.count())});
     return;
   }
-  // A fresh connection each try: the old one belongs to a server that is gone.
+  // A fresh connection each try: the old one belongs to a server that is gone. A server
+  // that starts again brings its devices one by one, and its default input may at first
+  // be another (a monitor of its output, which records silence): the recording waits for
+  // the device it began on, and takes the default only when that has not come back.
+  const bool sameDevice = lostFor_.elapsed() < std::chrono::milliseconds(kSameDeviceWait).count();
   try {
-    openSource();
+    openSource(sameDevice ? heardFrom_ : setup_.input);
   } catch (const RecordingError& e) {
     qCDebug(lcRecording) << "reconnecting:" << e.detail();
   }

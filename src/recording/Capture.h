@@ -66,7 +66,7 @@ class Capture : public QObject {
   InputLevel& level() { return level_; }
 
  private:
-  void openSource();
+  void openSource(const AudioInput& input);
   void onReady();
   void onAudio(const float* samples, int frames);
   void onLost(SourceLoss why, const QString& detail);
@@ -123,6 +123,7 @@ class Capture : public QObject {
   QTimer drain_{this};       // how long a stop waits for the sound the server still holds
   int64_t drainTo_ = -1;     // the clock's frames at the stop; -1 while not stopping
   QElapsedTimer lostFor_;
+  AudioInput heardFrom_;  // the device the recording began on, by the server's name for it
   std::vector<float> silence_;
   int marks_ = 0;
 };

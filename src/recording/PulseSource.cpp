@@ -169,7 +169,8 @@ void PulseSource::streamChanged() {
   switch (pa_stream_get_state(stream_.get())) {
     case PA_STREAM_READY: {
       ready_ = true;
-      description_ = QString::fromUtf8(pa_stream_get_device_name(stream_.get()));
+      deviceName_ = pa_stream_get_device_name(stream_.get());
+      description_ = QString::fromUtf8(deviceName_);
       // The device's own name for messages, when the server tells it.
       pa_operation* op = pa_context_get_source_info_by_index(
           context_.get(), pa_stream_get_device_index(stream_.get()),

@@ -42,6 +42,7 @@ class PulseSource final : public SoundSource {
   void start(Events events) override;
   void setBlock(std::chrono::milliseconds block) override;
   QString description() const override { return description_; }
+  QByteArray deviceName() const override { return deviceName_; }
 
  private:
   struct ContextDeleter {
@@ -66,6 +67,7 @@ class PulseSource final : public SoundSource {
   bool ready_ = false;
   bool reported_ = false;
   QString description_;
+  QByteArray deviceName_;
   std::vector<float> aligned_;
   QObject guard_;
   // The loop outlives the connection and the stream, which free their events through it.

@@ -42,6 +42,8 @@ class SoundSource {
   virtual void setBlock(std::chrono::milliseconds block) = 0;
   // What the input is called, for messages; may be empty until `ready`.
   virtual QString description() const = 0;
+  // The server's own name of the device recorded from, once `ready`; empty where there is none.
+  virtual QByteArray deviceName() const { return {}; }
 };
 
 // Where inputs come from: the sound server in the program, a sound file in the tests and
