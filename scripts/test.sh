@@ -6,6 +6,7 @@
 #   and a home folder of its own: they spend most of their time waiting for sound.
 #   Meanwhile the sanitizers' fast tests and the fuzzers take what processor time is left,
 #   at the lowest priority, so that the real-time tests never wait for it.
+#   TALLOWEN_FAST_TESTS_NICE lowers the fast tests of a run that has both kinds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -57,9 +58,11 @@ part "tests, fast (default)" isolated 0-fast-default \
   "${japanese[@]}" ctest --preset default --no-tests=error -L fast -j2 || status=1
 cat "$logs/0-fast-default"
 
-# Two real-time lanes, one for each build (the package's test, made from the default
-# build, goes in the other lane, which has the time). More lanes than two starve the test
-# microphones' feeders on two cores.
+# Two lanes side by side, each in its own environment: the default build's real-time
+# tests; and the sanitizers' build in one run, its fast tests lowered to nice 19 beside its
+# real-time ones (two runs of one build would share the test programs' folders with no lock
+# between them), then the package's test, made from the default build. More real-time
+# lanes than two starve the test microphones' feeders on two cores.
 pids=()
 lane() {
   local name=$1 log=$2
@@ -71,14 +74,11 @@ lane "tests, real time (default)" 1-realtime-default \
   "${japanese[@]}" ctest --preset default --no-tests=error -L realtime -E package_install
 asan_lane() {
   local status=0
-  "${plain[@]}" ctest --preset asan --no-tests=error -L realtime || status=1
+  "${plain[@]}" TALLOWEN_FAST_TESTS_NICE=19 ctest --preset asan --no-tests=error -j2 || status=1
   "${japanese[@]}" ctest --preset default --no-tests=error -R package_install || status=1
   return $status
 }
-lane "tests, real time (asan), and the package" 2-realtime-asan asan_lane
-part "tests, fast (asan)" isolated 3-fast-asan \
-  nice -n 19 "${plain[@]}" ctest --preset asan --no-tests=error -L fast -j2 &
-pids+=($!)
+lane "tests, asan (fast at nice 19, and real time), and the package" 2-asan asan_lane
 fuzzers() { nice -n 19 scripts/fuzz.sh 30 >"$logs/4-fuzzers" 2>&1; }
 part "fuzzers" fuzzers &
 pids+=($!)
