@@ -1,6 +1,7 @@
 #include "LostSamples.h"
 
 #include <QFile>
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <numbers>
@@ -48,14 +49,26 @@ ToneSpan MeasureTone(const QString& path) {
   ToneSpan span;
   const std::vector<float> x = test::decodeMono(path, kSignalRate);
   const float threshold = float(kAmplitude / 2);
-  // The tone's start is the first loud sample soon after half a second of silence: whatever
-  // the microphone still held from before the silence is not part of it. "Soon", because
-  // the codec spreads a little sound ahead of an onset.
+  // The tone's start is the first loud sample soon after half a second of silence that goes
+  // on loud for a second: whatever the microphone still held from before the silence, a
+  // click or a moment of an earlier sound, is not part of it. "Soon", because the codec
+  // spreads a little sound ahead of an onset.
+  const auto staysLoud = [&](size_t from) {
+    const size_t block = kSignalRate / 100;
+    if (from + kSignalRate > x.size()) return false;
+    for (size_t b = from; b + block <= from + kSignalRate; b += block)
+      if (std::fabs(*std::max_element(x.begin() + b, x.begin() + b + block,
+                                      [](float p, float q) { return std::fabs(p) < std::fabs(q); })) < threshold)
+        return false;
+    return true;
+  };
   size_t first = 0, quiet = 0, last = x.size();
   size_t silenceEnd = x.size();
   for (; first < x.size(); ++first) {
     const float a = std::fabs(x[first]);
-    if (a >= threshold && silenceEnd < x.size() && first - silenceEnd < size_t(kSignalRate / 10)) break;
+    if (a >= threshold && silenceEnd < x.size() && first - silenceEnd < size_t(kSignalRate / 10) &&
+        staysLoud(first))
+      break;
     if (a >= 0.01f && quiet >= size_t(kSignalRate / 2)) silenceEnd = first;
     quiet = a < 0.01f ? quiet + 1 : 0;
   }
