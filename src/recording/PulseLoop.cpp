@@ -2,7 +2,9 @@
 
 #include <sys/time.h>
 
+#include <QAbstractEventDispatcher>
 #include <QSocketNotifier>
+#include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <ctime>
@@ -81,6 +83,14 @@ PulseLoop::PulseLoop() {
   api_.defer_free = &PulseLoop::deferFree;
   api_.defer_set_destroy = &PulseLoop::deferSetDestroy;
   api_.quit = &PulseLoop::quit;
+  // Freed events are swept just before the loop next sleeps: a sweep posted as an event
+  // would wake the loop for nothing, several times for each block of sound.
+  if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(QThread::currentThread()))
+    QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, &context_, [this] {
+      if (sweepPending_) sweep();
+    });
+  else
+    sweepByEvent_ = true;
 }
 
 PulseLoop::~PulseLoop() {
@@ -93,7 +103,7 @@ PulseLoop::~PulseLoop() {
 void PulseLoop::sweepLater() {
   if (sweepPending_) return;
   sweepPending_ = true;
-  QTimer::singleShot(0, &context_, [this] { sweep(); });
+  if (sweepByEvent_) QTimer::singleShot(0, &context_, [this] { sweep(); });
 }
 
 void PulseLoop::sweep() {
@@ -128,6 +138,18 @@ void PulseLoop::sweep() {
 pa_io_event* PulseLoop::ioNew(pa_mainloop_api* a, int fd, pa_io_event_flags_t events, pa_io_event_cb_t cb,
                               void* userdata) {
   PulseLoop* loop = of(a);
+  // libpulse frees its socket's event and makes a new one for each message it reads. An
+  // event freed for the same descriptor and not yet swept is taken again, notifiers and all:
+  // each notifier made, enabled or disabled costs the loop a wake-up call to itself.
+  for (auto& freed : loop->io_) {
+    if (freed->dead && freed->fd == fd && !freed->destroy) {
+      freed->dead = false;
+      freed->cb = cb;
+      freed->userdata = userdata;
+      ioEnable(reinterpret_cast<pa_io_event*>(freed.get()), events);
+      return reinterpret_cast<pa_io_event*>(freed.get());
+    }
+  }
   auto e = std::make_unique<Io>();
   e->loop = loop;
   e->fd = fd;
@@ -135,12 +157,21 @@ pa_io_event* PulseLoop::ioNew(pa_mainloop_api* a, int fd, pa_io_event_flags_t ev
   e->userdata = userdata;
   Io* io = e.get();
   auto fire = [io](pa_io_event_flags_t flags) {
-    if (!io->dead) io->cb(&io->loop->api_, reinterpret_cast<pa_io_event*>(io), io->fd, flags, io->userdata);
+    if (io->dead) {
+      // Freed and not yet swept: it sleeps until taken again.
+      io->read->setEnabled(false);
+      io->write->setEnabled(false);
+      return;
+    }
+    io->cb(&io->loop->api_, reinterpret_cast<pa_io_event*>(io), io->fd, flags, io->userdata);
   };
-  // A hang-up or an error shows as readable; libpulse finds out which when it reads.
-  e->read = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+  // Made disabled; ioEnable turns on what libpulse asks for. A hang-up or an error shows as
+  // readable; libpulse finds out which when it reads.
+  e->read = std::make_unique<QSocketNotifier>(QSocketNotifier::Read);
+  e->read->setSocket(fd);
   QObject::connect(e->read.get(), &QSocketNotifier::activated, &loop->context_, [fire] { fire(PA_IO_EVENT_INPUT); });
-  e->write = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
+  e->write = std::make_unique<QSocketNotifier>(QSocketNotifier::Write);
+  e->write->setSocket(fd);
   QObject::connect(e->write.get(), &QSocketNotifier::activated, &loop->context_,
                    [fire] { fire(PA_IO_EVENT_OUTPUT); });
   loop->io_.push_back(std::move(e));
@@ -157,9 +188,9 @@ void PulseLoop::ioEnable(pa_io_event* event, pa_io_event_flags_t events) {
 
 void PulseLoop::ioFree(pa_io_event* event) {
   auto* e = reinterpret_cast<Io*>(event);
+  // Its notifiers stay as they are until it is taken again or swept: should one fire
+  // meanwhile, it only puts itself to sleep.
   e->dead = true;
-  e->read->setEnabled(false);
-  e->write->setEnabled(false);
   e->loop->sweepLater();
 }
 

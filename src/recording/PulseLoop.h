@@ -27,7 +27,7 @@ class PulseLoop {
  private:
   static PulseLoop* of(const pa_mainloop_api* api) { return static_cast<PulseLoop*>(api->userdata); }
   // libpulse may free an event from inside its own callback: freed events are put away,
-  // and swept once control is back in the event loop.
+  // and swept once control is back in the event loop, before it sleeps.
   void sweepLater();
   void sweep();
 
@@ -53,6 +53,7 @@ class PulseLoop {
   std::list<std::unique_ptr<Time>> time_;
   std::list<std::unique_ptr<Defer>> defer_;
   bool sweepPending_ = false;
+  bool sweepByEvent_ = false;  // a thread without an event dispatcher of its own yet
 };
 
 }  // namespace tallowen
