@@ -792,7 +792,8 @@ class RecordingsWindowTest : public PlayerTest {
   void SetUp() override {
     PlayerTest::SetUp();
     // Beside the desktop's trash of the tests' own home, on the same disk, as a user's
-    // recordings usually are.
+    // recordings usually are. A fresh home has no data folder until something makes one.
+    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
     saveFolder_ = std::make_unique<QTemporaryDir>(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
                                                   QStringLiteral("/../recordings-XXXXXX"));
     ASSERT_TRUE(saveFolder_->isValid());
@@ -819,6 +820,15 @@ class RecordingsWindowTest : public PlayerTest {
     for (int row = 0; row < list.rowCount(); ++row) texts << list.index(row, c).data().toString();
     return texts;
   }
+  // The window over the save folder as the main window opens it, its list read whole and
+  // its first row current; `recordingNow_` names the file being recorded.
+  std::unique_ptr<frmRecordings> openOverFolder() {
+    auto window = std::make_unique<frmRecordings>(sys_.seams(), [this] { return recordingNow_; });
+    activate(*window);
+    EXPECT_TRUE(waitUntil([&] { return window->list().complete(); }));
+    find<QTreeView>(window.get(), "recordingList")->setCurrentIndex(window->list().index(0, 0));
+    return window;
+  }
   frmRecordings* openFrom(Form1& form) {
     find<QAction>(&form, "MFRecordings")->trigger();
     auto* window = openWindow<frmRecordings>("frmRecordings");
@@ -842,6 +852,7 @@ class RecordingsWindowTest : public PlayerTest {
   }
 
   std::unique_ptr<QTemporaryDir> saveFolder_;
+  QString recordingNow_;
 };
 
 TEST_F(RecordingsWindowTest, ListsTheFolderNewestFirstWithLengthSizeAndMarksFromTheHeaders) {
@@ -906,12 +917,9 @@ TEST_F(RecordingsWindowTest, RenameKeepsNamesUniqueAndTheLatestRecordingFollowsI
   const QString older = recording(tone_, QStringLiteral("older.wma"), 200);
   const QString latest = recording(other_, QStringLiteral("latest.wma"), 100);
   WriteSetting(kLastRecordingSetting, latest);
-  QString recordingNow;
-  frmRecordings window(sys_.seams(), [&] { return recordingNow; });
-  activate(window);
-  ASSERT_TRUE(waitUntil([&] { return window.list().complete(); }));
+  const auto opened = openOverFolder();
+  frmRecordings& window = *opened;
   auto* view = find<QTreeView>(&window, "recordingList");
-  view->setCurrentIndex(window.list().index(0, 0));
 
   // The other recording's name: refused, with a word, and nothing changes.
   typeName(window, QStringLiteral("older"));
@@ -938,7 +946,7 @@ TEST_F(RecordingsWindowTest, RenameKeepsNamesUniqueAndTheLatestRecordingFollowsI
   EXPECT_EQ(ReadSetting(kLastRecordingSetting), renamed);
 
   // The file being recorded keeps its name.
-  recordingNow = renamed;
+  recordingNow_ = renamed;
   view->setCurrentIndex(window.list().index(0, 0));
   QTest::keyClick(view, Qt::Key_F2);
   EXPECT_FALSE(view->findChild<QLineEdit*>() && view->findChild<QLineEdit*>()->isVisible());
@@ -953,12 +961,9 @@ TEST_F(RecordingsWindowTest, DeleteAsksAndMovesTheRecordingToTheTrashNeverUnlink
     QFile f(doomed);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
   }();
-  QString recordingNow;
-  frmRecordings window(sys_.seams(), [&] { return recordingNow; });
-  activate(window);
-  ASSERT_TRUE(waitUntil([&] { return window.list().complete(); }));
+  const auto opened = openOverFolder();
+  frmRecordings& window = *opened;
   auto* view = find<QTreeView>(&window, "recordingList");
-  view->setCurrentIndex(window.list().index(0, 0));
 
   // No: nothing happens.
   sys_.prompter.answers = {Prompter::Answer::No};
@@ -968,12 +973,12 @@ TEST_F(RecordingsWindowTest, DeleteAsksAndMovesTheRecordingToTheTrashNeverUnlink
   EXPECT_TRUE(QFile::exists(doomed));
 
   // Being recorded: refused before any question.
-  recordingNow = doomed;
+  recordingNow_ = doomed;
   QTest::keyClick(view, Qt::Key_Delete);
   EXPECT_EQ(sys_.prompter.messages.size(), 2u);
   EXPECT_EQ(sys_.prompter.messages[1].buttons, Prompter::Buttons::Ok);
   EXPECT_TRUE(QFile::exists(doomed));
-  recordingNow.clear();
+  recordingNow_.clear();
 
   sys_.prompter.answers = {Prompter::Answer::Yes};
   find<QPushButton>(&window, "deleteButton")->click();
