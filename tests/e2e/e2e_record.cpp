@@ -199,6 +199,23 @@ class EndToEndLive : public ::testing::Test {
     return startProgram();
   }
 
+  // The program started with its choices made, and recording: its window, and the trace's
+  // moment of the first sample (0 when either did not come).
+  struct Recording {
+    QString window;
+    qint64 first = 0;
+  };
+  Recording startRecording() {
+    Recording r{startWithChoicesMade()};
+    if (r.window.isEmpty()) {
+      ADD_FAILURE() << "the main window did not come up";
+      return r;
+    }
+    clickButton(r.window, 24);  // record
+    r.first = trace_.waitFor("first-sample");
+    return r;
+  }
+
   // `seconds` as the program's own notes measure the span between the first sample and
   // the end of capture.
   void expectRecordedTone(const QString& path, double seconds) {
@@ -262,10 +279,8 @@ TEST_F(EndToEndLive, RecordsAToneFromTheMainWindow) {
 // The level meter with sound, clipping, and the warning of a silent input, as the user sees
 // them (the screenshots of the README), and in the file: the three stretches as played.
 TEST_F(EndToEndLive, TheMeterFollowsTheSoundAndASilentInputIsWarnedOf) {
-  const QString window = startWithChoicesMade();
-  ASSERT_FALSE(window.isEmpty()) << "the main window did not come up";
-  clickButton(window, 24);  // record
-  ASSERT_GT(trace_.waitFor("first-sample"), 0) << "no sound reached the recording";
+  const auto [window, first] = startRecording();
+  ASSERT_GT(first, 0) << "no sound reached the recording";
   runFor(1500);
   screenshot(window, QStringLiteral("recording.png"));
   mic_->setAmplitude(2.0);
@@ -347,10 +362,7 @@ TEST_F(EndToEndLive, SettingsDialogStoresTheFolderAndTheFirstRecordingAsksForAQu
 // A logout or a shutdown (SIGTERM) ends the program as 終了 does: the recording is complete
 // at once, with nothing left for the next start to mend.
 TEST_F(EndToEndLive, ATerminatedProgramCompletesItsRecording) {
-  const QString window = startWithChoicesMade();
-  ASSERT_FALSE(window.isEmpty()) << "the main window did not come up";
-  clickButton(window, 24);  // record
-  const qint64 first = trace_.waitFor("first-sample");
+  const auto [window, first] = startRecording();
   ASSERT_GT(first, 0) << "no sound reached the recording";
   runFor(2000);
   program_.terminate();
@@ -373,10 +385,7 @@ TEST_F(EndToEndLive, ATerminatedProgramCompletesItsRecording) {
 // the window says how long it was; a new recording works afterwards without restarting.
 TEST_F(EndToEndLive, ARecordingOutlivesItsSoundServer) {
   if (!SoundServer::available()) GTEST_SKIP() << "needs the test command's own sound server";
-  const QString window = startWithChoicesMade();
-  ASSERT_FALSE(window.isEmpty()) << "the main window did not come up";
-  clickButton(window, 24);  // record
-  const qint64 first = trace_.waitFor("first-sample");
+  const auto [window, first] = startRecording();
   ASSERT_GT(first, 0) << "no sound reached the recording";
   runFor(4000);
   QElapsedTimer away;
@@ -428,10 +437,7 @@ TEST_F(EndToEndLive, ARecordingOutlivesItsSoundServer) {
 // input is warned of after five seconds, and the file keeps the clock's time.
 TEST_F(EndToEndLive, AFrozenSoundServerIsFilledWithSilence) {
   if (!SoundServer::available()) GTEST_SKIP() << "needs the test command's own sound server";
-  const QString window = startWithChoicesMade();
-  ASSERT_FALSE(window.isEmpty()) << "the main window did not come up";
-  clickButton(window, 24);  // record
-  const qint64 first = trace_.waitFor("first-sample");
+  const auto [window, first] = startRecording();
   ASSERT_GT(first, 0) << "no sound reached the recording";
   runFor(2000);
   ASSERT_TRUE(SoundServer::freeze());
@@ -532,11 +538,8 @@ TEST_F(EndToEndLive, APathThatCannotBeStoredIsRefusedAndACutOneIsNeverUsed) {
 
 // The file is where the program says: a folder renamed while recording is followed.
 TEST_F(EndToEndLive, AFolderRenamedWhileRecordingIsFollowed) {
-  const QString window = startWithChoicesMade();
-  ASSERT_FALSE(window.isEmpty());
-  clickButton(window, 24);  // record
-  const qint64 first = trace_.waitFor("first-sample");
-  ASSERT_GT(first, 0);
+  const auto [window, first] = startRecording();
+  ASSERT_GT(first, 0) << "no sound reached the recording";
   runFor(1500);
   const QString renamed = work_.filePath(QStringLiteral("renamed"));
   ASSERT_TRUE(QDir().rename(saveFolder_, renamed));
