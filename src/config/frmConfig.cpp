@@ -109,9 +109,11 @@ QString frmConfig::folderToStore(const QString& typed) {
 
 void frmConfig::load() {
   const QString profile = ReadSetting(kQualitySetting);
-  const QString folder = ReadSetting(kSaveFolderSetting);
+  // A folder cut when read is not the one chosen, and its cut end may name another folder
+  // that exists (its parent): as when none is stored, the default is proposed.
+  const StoredSetting folder = ReadStoredSetting(kSaveFolderSetting);
   qualityBox_->setEditText(profile);
-  folderEdit_->setText(folder.isEmpty() ? DefaultSaveFolder() : folder);
+  folderEdit_->setText(folder.value.isEmpty() || folder.cut ? DefaultSaveFolder() : folder.value);
   try {
     // The qualities come from the profile list; what can fail is the recording module.
     CheckCodecModule();
@@ -139,7 +141,7 @@ QString frmConfig::storeProblem(const QString& what, const QString& value) const
     case StoreProblem::TooLong:
       return QStringLiteral("%1が長すぎて、設定ファイルに保存すると読み返せません (保存できるのは %2 バイトまでです)。")
           .arg(what)
-          .arg(kMaxProfileValueBytes);
+          .arg(kMaxProfileValueBytes - 1);
     case StoreProblem::LineBreak:
       return QStringLiteral("%1に改行が含まれているため、設定ファイルに保存できません。").arg(what);
     case StoreProblem::NotInCodePage:

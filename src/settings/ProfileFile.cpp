@@ -201,8 +201,10 @@ ProfileValue readValue(const QByteArray& fileBytes, const QString& section, cons
   QByteArrayView value =
       trimBlanks(QByteArrayView(fileBytes.constData() + loc.valueStart, loc.valueParseEnd - loc.valueStart));
   if (isQuotePair(value)) value = value.sliced(1, value.size() - 2);
+  // The Windows program cannot tell a value that fills its whole buffer from one cut to
+  // fit it: such a value counts as cut, so that nobody takes it for what was chosen.
   return {codec.toUnicode(codec.truncateBytes(value.toByteArray(), kMaxProfileValueBytes)),
-          value.size() > kMaxProfileValueBytes};
+          value.size() >= kMaxProfileValueBytes};
 }
 
 std::optional<QByteArray> rewrite(const QByteArray& fileBytes, const QString& section, const QString& key,

@@ -16,7 +16,8 @@ inline constexpr int kMaxProfileValueBytes = 1023;
 // over): a damaged or foreign file must not take the program's memory.
 inline constexpr qint64 kMaxProfileFileBytes = 1 << 20;
 
-// A value as read, and whether it was longer than the reader returns.
+// A value as read, and whether it was cut: longer than the reader returns, or so long that
+// the Windows program could not tell it from a cut one.
 struct ProfileValue {
   QString text;
   bool cut = false;

@@ -92,7 +92,8 @@ StoreProblem ValueStoreProblem(const QString& value) {
   const LocaleCodec codec = LocaleCodec::system();
   const QByteArray bytes = codec.fromUnicode(value);
   if (codec.toUnicode(bytes) != value) return StoreProblem::NotInCodePage;
-  if (bytes.size() > kMaxProfileValueBytes) return StoreProblem::TooLong;
+  // A value that fills the whole buffer would read back as cut.
+  if (bytes.size() >= kMaxProfileValueBytes) return StoreProblem::TooLong;
   return StoreProblem::None;
 }
 

@@ -60,7 +60,7 @@ StoredSetting ReadStoredSetting(SettingKey setting);
 // Why a value could not be stored so that it reads back exactly as it is.
 enum class StoreProblem {
   None,
-  TooLong,        // more bytes than a value reads back
+  TooLong,        // as many bytes as a value reads back, or more: it would read as cut
   LineBreak,      // a line break or a NUL, where a value ends
   NotInCodePage,  // characters the settings file's code page lacks
 };
