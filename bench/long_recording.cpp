@@ -115,7 +115,7 @@ int main(int argc, char* argv[]) {
   const Resident before = resident();
   Resident atTen;
   clock.restart();
-  session.start(RecordingSetup{output, ProfileCollection().item(3), AudioInput{}});
+  session.start(RecordingSetup{output, ProfileCollection().item(3), AudioInput{}, {}});
   const int64_t tenMinutes = int64_t(10) * 60 * rate;
   while (!ended) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 20);

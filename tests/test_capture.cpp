@@ -333,9 +333,13 @@ TEST_F(CaptureLive, AStalledInputIsFilledWithSilenceAndWarnedAfterFiveSeconds) {
 TEST_F(CaptureLive, ARecordingWaitsForItsSoundServerAndGoesOn) {
   const QString path = out(QStringLiteral("server.wma"));
   Recorder recorder(tone_);
-  std::vector<std::pair<bool, qint64>> told;
+  struct Told {
+    bool lost;
+    qint64 gap, silence;
+  };
+  std::vector<Told> told;
   QObject::connect(&recorder.session, &RecordingSession::inputLostChanged,
-                   [&](bool lost, qint64 gap) { told.emplace_back(lost, gap); });
+                   [&](bool lost, qint64 gap, qint64 silence) { told.push_back({lost, gap, silence}); });
   QElapsedTimer wall;
   ASSERT_TRUE(recorder.start(path, 0));
   wall.start();
@@ -351,11 +355,57 @@ TEST_F(CaptureLive, ARecordingWaitsForItsSoundServerAndGoesOn) {
   EXPECT_TRUE(result.complete);
   EXPECT_FALSE(result.failure);
   ASSERT_EQ(told.size(), 2u);
-  EXPECT_TRUE(told[0].first);
-  EXPECT_FALSE(told[1].first);
-  EXPECT_NEAR(told[1].second, 3000, 1200);
+  EXPECT_TRUE(told[0].lost);
+  EXPECT_FALSE(told[1].lost);
+  EXPECT_NEAR(told[1].gap, 3000, 1200);
+  EXPECT_NEAR(told[1].silence, told[1].gap, 300) << "the time away went in as silence";
   EXPECT_NEAR(probe(path).duration, recorded, 0.5);
   EXPECT_GE(recorder.sound.opened, 2);
+}
+
+// The server away while the recording is paused: nothing went in, silence neither, and the
+// window is told so.
+TEST_F(CaptureLive, AServerAwayWhilePausedPutsNothingIn) {
+  const QString path = out(QStringLiteral("paused-server.wma"));
+  Recorder recorder(tone_);
+  qint64 silence = -1;
+  QObject::connect(&recorder.session, &RecordingSession::inputLostChanged,
+                   [&](bool lost, qint64, qint64 s) { if (!lost) silence = s; });
+  ASSERT_TRUE(recorder.start(path, 0));
+  runFor(1000);
+  recorder.session.pause();
+  recorder.sound.serverDown = true;
+  ASSERT_TRUE(waitUntil([&] { return recorder.session.inputLost(); }, 2000));
+  runFor(1500);
+  recorder.sound.serverDown = false;
+  ASSERT_TRUE(waitUntil([&] { return !recorder.session.inputLost(); }, 3000));
+  recorder.session.resume();
+  runFor(1000);
+  recorder.stop();
+  EXPECT_GE(silence, 0);
+  EXPECT_LT(silence, 300);
+  EXPECT_NEAR(probe(path).duration, 2.0, 0.4) << "the paused time stays out of the file";
+}
+
+// A mark asked for before the input has opened (a key pressed with the record button) goes
+// at the first moment of the recording, not nowhere.
+TEST_F(CaptureLive, AMarkAskedForAsTheRecordingStartsLandsAtItsFirstMoment) {
+  const QString path = out(QStringLiteral("early-mark.wma"));
+  Recorder recorder(tone_);
+  recorder.sound.startDelayMs = 400;  // a device slow to open
+  std::vector<bool> stored;
+  QObject::connect(&recorder.session, &RecordingSession::marked, [&](int, bool s) { stored.push_back(s); });
+  recorder.session.start(RecordingSetup{path, ProfileCollection().item(0), AudioInput{}, {}});
+  ASSERT_EQ(recorder.session.phase(), RecordingSession::Phase::Starting);
+  recorder.session.addMark(QStringLiteral("マーク 1"));
+  ASSERT_TRUE(waitUntil([&] { return recorder.session.phase() == RecordingSession::Phase::Recording; }));
+  runFor(800);
+  recorder.stop();
+  EXPECT_EQ(stored, std::vector<bool>{true});
+  const std::optional<AsfInfo> header = ReadAsfInfo(path);
+  ASSERT_TRUE(header);
+  ASSERT_EQ(header->marks.size(), 1);
+  EXPECT_EQ(header->marks[0].ms, 0);
 }
 
 TEST_F(CaptureTest, AFullDiskEndsTheRecordingAndKeepsWhatReachedIt) {
@@ -422,7 +472,7 @@ TEST_F(CaptureLive, TheDefaultInputRecordsWhatIsPlayed) {
   RecordingSession session(server, clock);
   QElapsedTimer wall;
   wall.start();
-  session.start(RecordingSetup{path, ProfileCollection().item(3), AudioInput{}});
+  session.start(RecordingSetup{path, ProfileCollection().item(3), AudioInput{}, {}});
   ASSERT_TRUE(waitUntil([&] { return session.phase() == Phase::Recording; }));
   const double started = wall.elapsed() / 1000.0;
   runFor(500);

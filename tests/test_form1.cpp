@@ -463,6 +463,37 @@ TEST_F(Form1Live, TheKeyboardReachesWhatActsAndKeysWorkWhateverHasTheFocus) {
                                    "マークを付ける M"}));
 }
 
+// Marks at both ends: one pressed with the record key lands at the first moment; past the
+// header's room for them, the time box says so, and no message opens at each press.
+TEST_F(Form1Live, AMarkWithTheRecordKeyLandsAtTheStartAndAFullRoomIsSaidInTheTimeBox) {
+  MarkStarted();
+  storeSettings();
+  sys_.sound.startDelayMs = 300;  // an input slow to open
+  auto form = shownForm();
+  QApplication::setActiveWindow(form.get());
+  QTest::keyClick(form.get(), Qt::Key_R);
+  QTest::keyClick(form.get(), Qt::Key_M);
+  EXPECT_EQ(phaseOf(*form), Phase::Starting);
+  ASSERT_TRUE(reaches(*form, Phase::Recording));
+  bool full = false;
+  for (int press = 0; press < 250 && phaseOf(*form) == Phase::Recording; ++press) {
+    QTest::keyClick(form.get(), Qt::Key_M);
+    QCoreApplication::processEvents();
+    full = full || timeBox(*form)->text() == QStringLiteral("マーク満杯");
+  }
+  full = full || waitUntil([&] { return timeBox(*form)->text() == QStringLiteral("マーク満杯"); }, 2000);
+  EXPECT_TRUE(full) << "the time box did not say the room is full";
+  EXPECT_TRUE(sys_.prompter.notices.empty()) << sys_.prompter.notices.front().text.toStdString();
+  EXPECT_TRUE(sys_.prompter.messages.empty());
+  QTest::keyClick(form.get(), Qt::Key_S);
+  ASSERT_TRUE(reaches(*form, Phase::Idle));
+  const std::optional<AsfInfo> header = ReadAsfInfo(expectedPath());
+  ASSERT_TRUE(header);
+  ASSERT_GT(header->marks.size(), 100);
+  EXPECT_LT(header->marks.size(), 250);
+  EXPECT_EQ(header->marks[0].ms, 0) << "the mark pressed with the record key";
+}
+
 TEST_F(Form1Live, TheElapsedTimeStandsStillWhilePausedAndNeverGoesBack) {
   MarkStarted();
   storeSettings();

@@ -96,6 +96,16 @@ TEST_F(SessionTest, ThePlanTakesOnlyAQualityAndAFolderSomebodyChose) {
   plan = PlanRecording();
   EXPECT_TRUE(plan.folderCut);
   EXPECT_FALSE(plan.folderChosen());
+  // A value that fills the reader's whole buffer cannot be told from a cut one.
+  for (const int bytes : {1022, 1023}) {
+    const QString folder = QStringLiteral("/tmp/") + QString(bytes - 5, QLatin1Char('f'));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[SaveTo]\r\nPath=" + folder.toUtf8() + "\r\n[Profile]\r\nProf=FM\r\n");
+    ini.close();
+    plan = PlanRecording();
+    EXPECT_EQ(plan.folderChosen(), bytes == 1022) << bytes;
+    EXPECT_EQ(ValueStoreProblem(folder) == StoreProblem::None, bytes == 1022) << "never stored so that it reads as cut";
+  }
 
   const Profile fm = *plan.profile;
   EXPECT_EQ(SetupFor(QStringLiteral("/"), fm, sys_.clock.now()).path, QStringLiteral("/2002-04-03_09-05.wma"));
@@ -300,16 +310,30 @@ TEST_F(SessionLive, TheEndOfTheSessionCompletesARecordingStillRunning) {
 // everything recorded is put back, the user is told where, and nothing else is touched.
 TEST_F(SessionLive, AFileRemovedWhileRecordingIsPutBackWithAllItsSound) {
   std::vector<QString> restored;
-  QObject::connect(&session_, &RecordingSession::fileRestored, [&](const QString& p) { restored.push_back(p); });
+  std::vector<bool> elsewhere;
+  QObject::connect(&session_, &RecordingSession::fileRestored, [&](const QString& p, bool away) {
+    restored.push_back(p);
+    elsewhere.push_back(away);
+  });
+  // The user's own folders, where a recording goes whose folder cannot be made again.
+  const ScopedEnv home("HOME", dir_.filePath(QStringLiteral("home")).toUtf8());
+  const QString rescued = dir_.filePath(QStringLiteral("home/Music/Tallowen/"));
   const QString other = saveFolder_ + QStringLiteral("/other.wma");
   const struct {
     const char* what;
     std::function<void(const QString& path)> remove;
     QString putBackAs;
   } cases[] = {
-      {"the file", [](const QString& path) { QFile::remove(path); }, QStringLiteral("2002-04-03_09-05.wma")},
+      {"its folder, and a file made at the folder's name",
+       [this](const QString&) {
+         QDir(saveFolder_).removeRecursively();
+         QFile f(saveFolder_);
+         if (f.open(QIODevice::WriteOnly)) f.write("not a folder");
+       },
+       rescued + QStringLiteral("2002-04-03_09-05.wma")},
+      {"the file", [](const QString& path) { QFile::remove(path); }, QStringLiteral("2002-04-03_09-06.wma")},
       {"its folder", [this](const QString&) { QDir(saveFolder_).removeRecursively(); },
-       QStringLiteral("2002-04-03_09-06.wma")},
+       QStringLiteral("2002-04-03_09-07.wma")},
       {"another file moved over it",
        [other](const QString& path) {
          QFile f(other);
@@ -318,12 +342,14 @@ TEST_F(SessionLive, AFileRemovedWhileRecordingIsPutBackWithAllItsSound) {
          // As mv does it: over the name, which QFile::rename refuses.
          std::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData());
        },
-       QStringLiteral("2002-04-03_09-07(2).wma")},
+       QStringLiteral("2002-04-03_09-08(2).wma")},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     restored.clear();
+    elsewhere.clear();
     results_.clear();
+    if (!QFileInfo(saveFolder_).isDir()) QFile::remove(saveFolder_);
     start();
     ASSERT_TRUE(reaches(Phase::Recording));
     const QString first = session_.path();
@@ -336,7 +362,9 @@ TEST_F(SessionLive, AFileRemovedWhileRecordingIsPutBackWithAllItsSound) {
     session_.stop();
     ASSERT_TRUE(reaches(Phase::Idle));
     const double recorded = clock.elapsed() / 1000.0;
-    EXPECT_EQ(restored[0], expectedPath(c.putBackAs));
+    const bool away = c.putBackAs.startsWith(rescued);
+    EXPECT_EQ(restored[0], away ? c.putBackAs : expectedPath(c.putBackAs));
+    EXPECT_EQ(elsewhere[0], away);
     EXPECT_EQ(session_.path(), restored[0]);
     EXPECT_EQ(ReadSetting(kLastRecordingSetting), restored[0]) << "the player finds it";
     ASSERT_EQ(results_.size(), 1u);
@@ -349,7 +377,7 @@ TEST_F(SessionLive, AFileRemovedWhileRecordingIsPutBackWithAllItsSound) {
     EXPECT_NEAR(dominantFrequency(sound, 16000), 1000, 10);
     sys_.clock.current = sys_.clock.current.addSecs(60);
   }
-  QFile moved(expectedPath(QStringLiteral("2002-04-03_09-07.wma")));
+  QFile moved(expectedPath(QStringLiteral("2002-04-03_09-08.wma")));
   ASSERT_TRUE(moved.open(QIODevice::ReadOnly));
   EXPECT_EQ(moved.readAll(), QByteArray("another file")) << "the file that took the name is untouched";
 }

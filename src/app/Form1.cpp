@@ -109,11 +109,29 @@ Form1::Form1(const Seams& seams, QWidget* parent)
   connect(session_, &RecordingSession::finished, this, &Form1::recordingFinished);
   connect(session_, &RecordingSession::inputLostChanged, this, &Form1::inputLostChanged);
   connect(session_, &RecordingSession::marked, this, &Form1::marked);
-  connect(session_, &RecordingSession::fileRestored, this, [this](const QString& path) {
+  connect(session_, &RecordingSession::fileRestored, this, [this](const QString& path, bool elsewhere) {
     seams_.prompter->notice(
         this,
-        QStringLiteral("録音中のファイルが削除されたため、録音をファイルに書き直しました。録音は続いています。") + kCrLf +
-            QDir::toNativeSeparators(path),
+        (elsewhere ? QStringLiteral("録音中のファイルが保存先フォルダーごと削除され、フォルダーを作り直せないため、"
+                                    "録音を次の場所に移しました。録音は続いています。")
+                   : QStringLiteral("録音中のファイルが削除されたため、録音をファイルに書き直しました。録音は続いています。")) +
+            kCrLf + QDir::toNativeSeparators(path),
+        Prompter::Icon::Exclamation);
+  });
+  connect(session_, &RecordingSession::soundLost, this, [this](qint64 lostMs) {
+    const QString text =
+        QStringLiteral("このプログラムがしばらく動けなかったため (一時停止、スリープ、メモリー不足など)、約 %1 秒の音を"
+                       "録音できませんでした。その部分は無音になっています。録音は続いています。")
+            .arg((lostMs + 500) / 1000);
+    announce(text);
+    seams_.prompter->notice(this, text, Prompter::Icon::Exclamation);
+  });
+  connect(session_, &RecordingSession::journalTrouble, this, [this](const QString& folder) {
+    seams_.prompter->notice(
+        this,
+        QStringLiteral("録音の経過を記録できません。ディスクの空き容量を確かめてください。録音は続いていますが、"
+                       "いまプログラムが異常終了すると、最後に記録できた時点までしか修復できません。") +
+            kCrLf + QDir::toNativeSeparators(folder),
         Prompter::Icon::Exclamation);
   });
 }
@@ -407,7 +425,8 @@ void Form1::showPhase(Phase phase) {
   pauseButton_->setVisible(look.pause);
   pauseGrey_->setVisible(look.pausedSign);
   stateBox_->setText(QString::number(stateNumber(phase)));
-  markAction_->setEnabled(phase == Phase::Recording || phase == Phase::Paused);
+  // A mark asked for as the recording starts lands at its first moment.
+  markAction_->setEnabled(phase == Phase::Starting || phase == Phase::Recording || phase == Phase::Paused);
 
   // Paused, the record button stays in place and takes clicks and keys at every moment of
   // its blink: only its picture blinks.
@@ -420,6 +439,7 @@ void Form1::showPhase(Phase phase) {
   if (look.caption) timeBox_->setText(QString::fromLatin1(look.caption));
   const bool running = phase == Phase::Recording || phase == Phase::Paused;
   levelMeter_->setVisible(running);
+  if (phase == Phase::Starting) markRoomFullSaid_ = false;
   if (!running) {
     levelMeter_->clear();
     timeBox_->setToolTip(QString());
@@ -561,20 +581,32 @@ void Form1::showTimeBoxHint() {
   timeBox_->setToolTip(hint.isEmpty() ? QString() : wrappedTip(hint));
 }
 
-void Form1::inputLostChanged(bool lost, qint64 gapMs) {
+void Form1::inputLostChanged(bool lost, qint64 gapMs, qint64 silenceMs) {
   showTime();
   if (lost) return;
-  const QString text =
-      QStringLiteral("音声サーバーとの接続が %1 秒間切れていました。その間は無音として録音しました。録音は続いています。")
-          .arg((gapMs + 500) / 1000);
+  const auto seconds = [](qint64 ms) { return (ms + 500) / 1000; };
+  const QString away = QStringLiteral("音声サーバーとの接続が %1 秒間切れていました。").arg(seconds(gapMs));
+  // While paused nothing was recorded, silence neither.
+  const QString what = silenceMs < 500 ? QStringLiteral("一時停止中だったため、録音には何も入っていません。")
+                       : silenceMs + 500 < gapMs
+                           ? QStringLiteral("そのうち録音中だった約 %1 秒は無音として録音しました。").arg(seconds(silenceMs))
+                           : QStringLiteral("その間は無音として録音しました。");
+  const QString now = session_->phase() == Phase::Paused ? QStringLiteral("いまは一時停止中です。")
+                                                          : QStringLiteral("録音は続いています。");
+  const QString text = away + what + now;
   announce(text);
   seams_.prompter->notice(this, text, Prompter::Icon::Information);
 }
 
 void Form1::marked(int number, bool stored) {
   if (!stored) {
-    seams_.prompter->notice(this, QStringLiteral("この録音には、これ以上マークを付けられません。"),
-                            Prompter::Icon::Exclamation);
+    // Said in the time box, for a moment at each press, and to a screen reader once: a key
+    // held down must not open a message at each repeat.
+    flash_ = QStringLiteral("マーク満杯");
+    flashFor_.start();
+    if (!markRoomFullSaid_) announce(QStringLiteral("この録音には、これ以上マークを付けられません。"));
+    markRoomFullSaid_ = true;
+    showTime();
     return;
   }
   flash_ = QStringLiteral("マーク %1").arg(number);

@@ -68,7 +68,7 @@ class Form1 : public QMainWindow {
   bool roomConfirmed(const QString& folder, int bitRate);
   void showPhase(RecordingSession::Phase phase);
   void recordingFinished(const RecordingResult& result);
-  void inputLostChanged(bool lost, qint64 gapMs);
+  void inputLostChanged(bool lost, qint64 gapMs, qint64 silenceMs);
   void marked(int number, bool stored);
   void tick();
   void blink();
@@ -121,6 +121,7 @@ class Form1 : public QMainWindow {
   QElapsedTimer warnedFor_;         // since the input went quiet or away
   QString flash_;                   // a word the time box shows for a moment instead of the time
   QElapsedTimer flashFor_;
+  bool markRoomFullSaid_ = false;   // the screen reader was told that no more marks fit
   std::thread repair_;              // mends what a crash left, at the start
   SingleWindow<frmConfig> config_;
   SingleWindow<frmPlayer> player_;

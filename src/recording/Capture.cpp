@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <algorithm>
+#include <utility>
 
 #include "platform/Trace.h"
 #include "recording/AsfRepair.h"
@@ -43,6 +44,14 @@ constexpr auto kAheadAllowed = 250ms;
 constexpr auto kBacklogWindow = 3000ms;
 // A stop waits at most this long for the sound that came before it.
 constexpr auto kDrainWait = 150ms;
+// The capture thread wakes at least this much later than its input or its watch should
+// have woken it only when the program itself did not run (stopped, suspended, starved).
+constexpr auto kLateSlack = 1000ms;
+// After such a time the sound server hands over, at once, what it held for us; after this
+// long it is in, and what it could not hold is made up for with silence.
+constexpr auto kCatchUpWait = 300ms;
+// Less lost than this is not worth a word: a wake-up that came late by a block.
+constexpr auto kLostWorthSaying = 500ms;
 
 int64_t framesFor(std::chrono::milliseconds d, int rate) { return int64_t(d.count()) * rate / 1000; }
 
@@ -56,6 +65,9 @@ Capture::Capture(RecordingSetup setup, SoundSources& sources, Reports reports)
   connect(&stallWatch_, &QTimer::timeout, this, &Capture::onStall);
   reconnect_.setInterval(kReconnectStep);
   connect(&reconnect_, &QTimer::timeout, this, &Capture::onReconnectTick);
+  catchUp_.setSingleShot(true);
+  catchUp_.setInterval(kCatchUpWait);
+  connect(&catchUp_, &QTimer::timeout, this, &Capture::catchUp);
   drain_.setSingleShot(true);
   drain_.setInterval(kDrainWait);
   connect(&drain_, &QTimer::timeout, this, [this] {
@@ -78,19 +90,21 @@ void Capture::begin() {
     if (const QString missing = codec.missingComponents(); !missing.isEmpty())
       throw RecordingError(FailureCause::Component, QString(), QStringLiteral("This FFmpeg lacks %1.").arg(missing));
     encoder_ = codec.createEncoder(setup_.profile);
-    file_ = OutputFile::create(setup_.path);
+    file_ = OutputFile::create(setup_.path, setup_.rescueFolders);
     setup_.path = file_->path();
     if (const int fd = ::fcntl(file_->descriptor(), F_DUPFD_CLOEXEC, 0); fd >= 0)
       recording_.open(fd, QIODevice::ReadWrite | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle);
     journal_ = std::make_unique<RecordingJournalEntry>(setup_.path, file_->descriptor());
     file_->setOnSynced([this](int64_t size) {
       if (journal_) journal_->noteSynced(size);
+      checkJournal();
     });
     file_->setOnRestored([this](const QString& path, int fd) { followFile(path, fd); });
     writer_ = std::make_unique<AsfWriter>(*file_, encoder_->format(),
                                           AsfWriter::Texts{QFileInfo(setup_.path).fileName(), QStringLiteral("Tallowen")});
     level_.start(format_.sampleRate, format_.channels);
     silence_.assign(size_t(format_.sampleRate / 10) * size_t(format_.channels), 0.0f);
+    checkJournal();
     openSource(setup_.input);
   } catch (const RecordingError& e) {
     cleanUpFailedStart(e.failure());
@@ -153,7 +167,10 @@ void Capture::onReady() {
     sinceSync_.start();
     if (paused_) clock_.invalidate();
     stallWatch_.start(kFirstBlock + kStallGrace);
+    awake_.start();
     if (reports_.begun) reports_.begun(setup_.path);
+    // Marks asked for before the input opened: the first moment of the recording.
+    for (const QString& name : std::exchange(earlyMarks_, {})) addMark(name);
     return;
   }
   if (state_ == State::Reconnecting) {
@@ -162,10 +179,12 @@ void Capture::onReady() {
     reconnect_.stop();
     fillToClock(framesFor(kFirstBlock, format_.sampleRate));
     const int64_t gap = lostFor_.elapsed();
+    const int64_t silence = (frames_ - framesAtLoss_) * 1000 / format_.sampleRate;
     TraceMoment("input-back");
-    qCInfo(lcRecording) << "the sound server came back after" << gap << "ms";
+    qCInfo(lcRecording) << "the sound server came back after" << gap << "ms;" << silence << "ms of silence went in";
     stallWatch_.start(kFirstBlock + kStallGrace);
-    if (reports_.inputBack) reports_.inputBack(gap);
+    awake_.start();
+    if (reports_.inputBack) reports_.inputBack(gap, silence);
   }
 }
 
@@ -181,7 +200,11 @@ void Capture::onAudio(const float* samples, int frames) {
     source_->setBlock(block());
   }
   stallWatch_.start(block() + kStallGrace);
+  const bool late = wokeLate();
   if (paused_ || writeFailed_) return;
+  // What the server held while the program did not run comes now, and is taken as it
+  // comes; once it is in, the rest of the time is made up for.
+  if (late && !catchUp_.isActive()) catchUp_.start();
   if (filledGap_) {
     // After silence was put in, the input's sound belongs at the clock's present: what is
     // still missing before it is silence too.
@@ -237,8 +260,40 @@ void Capture::fillToClock(int64_t leaveFrames) {
   }
 }
 
+bool Capture::wokeLate() {
+  const bool late = awake_.isValid() && awake_.elapsed() > (block() + kStallGrace + kLateSlack).count();
+  if (late) qCWarning(lcRecording) << "the capture did not run for" << awake_.elapsed() << "ms";
+  awake_.start();
+  return late;
+}
+
+void Capture::catchUp() {
+  if (state_ != State::Running || paused_ || writeFailed_) return;
+  // Silence up to the clock, less the block the server is gathering now.
+  const int64_t before = frames_;
+  fillToClock(framesFor(block(), format_.sampleRate));
+  const int64_t lostMs = (frames_ - before) * 1000 / format_.sampleRate;
+  syncIfDue();
+  if (lostMs < kLostWorthSaying.count()) return;
+  TraceMoment("sound-lost", lostMs);
+  qCWarning(lcRecording) << "the program did not run: " << lostMs << "ms of sound were lost and are silence";
+  if (reports_.soundLost) reports_.soundLost(lostMs);
+}
+
+void Capture::checkJournal() {
+  if (journalTroubleSaid_ || !journal_ || !journal_->inTrouble()) return;
+  journalTroubleSaid_ = true;
+  if (reports_.journalTrouble) reports_.journalTrouble(RecordingJournalFolder());
+}
+
 void Capture::onStall() {
   if (state_ != State::Running || paused_) return;
+  if (wokeLate()) {
+    // Not the input's stall but the program's own: the server held what it could.
+    if (!catchUp_.isActive()) catchUp_.start();
+    stallWatch_.start(kStallStep);
+    return;
+  }
   // The input is late: the time it stays away becomes silence, a step at a time, so that
   // what reaches the disk keeps up with the clock meanwhile.
   fillToClock(framesFor(block(), format_.sampleRate));
@@ -268,7 +323,9 @@ void Capture::onLost(SourceLoss why, const QString& detail) {
       TraceMoment("input-lost");
       qCInfo(lcRecording) << "the sound server went away:" << detail;
       state_ = State::Reconnecting;
+      framesAtLoss_ = frames_;
       stallWatch_.stop();
+      catchUp_.stop();
       lostFor_.start();
       reconnect_.start();
       if (reports_.inputLost) reports_.inputLost();
@@ -278,6 +335,7 @@ void Capture::onLost(SourceLoss why, const QString& detail) {
 
 void Capture::onReconnectTick() {
   if (state_ != State::Reconnecting) return;
+  awake_.start();
   fillToClock(0);
   syncIfDue(true);
   if (lostFor_.elapsed() >= std::chrono::milliseconds(kServerWait).count()) {
@@ -327,6 +385,7 @@ void Capture::setPaused(bool paused) {
   } else {
     clock_.start();
     stallWatch_.start(block() + kStallGrace);
+    awake_.start();
   }
 }
 
@@ -337,6 +396,10 @@ void Capture::setWatched(bool watched) {
 }
 
 void Capture::addMark(const QString& name) {
+  if (state_ == State::Opening && writer_) {
+    earlyMarks_ << name;
+    return;
+  }
   if (state_ == State::Opening || state_ == State::Ended || !writer_) return;
   // Where the clock stands in the file: while paused, the point the recording paused at.
   const int64_t ms = clockFrames() * 1000 / format_.sampleRate;
@@ -349,6 +412,7 @@ void Capture::addMark(const QString& name) {
   if (stored) {
     ++marks_;
     if (journal_) journal_->noteMarks(writer_->marks());
+    checkJournal();
   }
   if (reports_.marked) reports_.marked(marks_, stored);
 }
@@ -362,6 +426,7 @@ void Capture::followFile(const QString& path, int fd) {
   if (journal_) journal_->markCompleted();
   journal_ = std::make_unique<RecordingJournalEntry>(path, fd);
   if (!marks.isEmpty()) journal_->noteMarks(marks);
+  checkJournal();
   setup_.path = path;
   qCInfo(lcRecording) << "the recording was removed and put back at" << path;
   if (reports_.fileRestored) reports_.fileRestored(path);
@@ -409,6 +474,7 @@ void Capture::finish() {
   stallWatch_.stop();
   reconnect_.stop();
   drain_.stop();
+  catchUp_.stop();
   source_.reset();
   RecordingResult result;
   result.started = running && file_ != nullptr;

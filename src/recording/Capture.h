@@ -37,8 +37,16 @@ class Capture : public QObject {
     std::function<void(const RecordingResult& result)> ended;  // once
     std::function<void(const QString& path)> fileRestored;     // removed while recording; put back
     std::function<void()> inputLost;                           // the sound server went away
-    std::function<void(int64_t gapMs)> inputBack;              // ... and came back
+    // ... and came back; `silenceMs` of the time away went into the file as silence (none
+    // of what passed while paused).
+    std::function<void(int64_t gapMs, int64_t silenceMs)> inputBack;
     std::function<void(int number, bool stored)> marked;
+    // The program itself did not run for a while (stopped, suspended, starved): `lostMs` of
+    // sound that the sound server could not hold for it went into the file as silence.
+    std::function<void(int64_t lostMs)> soundLost;
+    // The journal cannot note the recording (once): a crash now would be mended only as far
+    // as the journal got. `folder` is the journal's.
+    std::function<void(const QString& folder)> journalTrouble;
   };
 
   // How long the sound server may stay away before the recording is completed.
@@ -74,6 +82,11 @@ class Capture : public QObject {
   void fillToClock(int64_t leaveFrames);
   void onStall();
   void onReconnectTick();
+  // Whether the capture thread itself did not run for longer than it ever waits; then the
+  // sound the server could not hold is made up for once its backlog is in.
+  bool wokeLate();
+  void catchUp();
+  void checkJournal();
   int64_t clockFrames() const;
   void syncIfDue(bool now = false);
   void endLater(const std::optional<RecordingFailure>& why);
@@ -126,6 +139,11 @@ class Capture : public QObject {
   AudioInput heardFrom_;  // the device the recording began on, by the server's name for it
   std::vector<float> silence_;
   int marks_ = 0;
+  QStringList earlyMarks_;  // asked for before the input opened: they go at 00:00:00
+  int64_t framesAtLoss_ = 0;  // what the file held when the sound server went away
+  QElapsedTimer awake_;       // since the capture thread last handled the input or its watch
+  QTimer catchUp_{this};      // the backlog the server held is in by then
+  bool journalTroubleSaid_ = false;
 };
 
 }  // namespace tallowen

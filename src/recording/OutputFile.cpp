@@ -33,7 +33,17 @@ OutputFile::OutputFile(const QString& path) : path_(path), file_(std::make_uniqu
 
 OutputFile::~OutputFile() { close(); }
 
-std::unique_ptr<OutputFile> OutputFile::create(const QString& wanted) {
+namespace {
+
+std::optional<std::pair<uint64_t, uint64_t>> folderIdentity(const QString& folder) {
+  struct stat st {};
+  if (::stat(QFile::encodeName(folder).constData(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+  return std::pair{uint64_t(st.st_dev), uint64_t(st.st_ino)};
+}
+
+}  // namespace
+
+std::unique_ptr<OutputFile> OutputFile::create(const QString& wanted, const QStringList& rescueFolders) {
   const QFileInfo info(wanted);
   const QString folder = info.absolutePath();
   // A folder removed since it was chosen (or never made) is made again.
@@ -46,7 +56,11 @@ std::unique_ptr<OutputFile> OutputFile::create(const QString& wanted) {
     std::unique_ptr<OutputFile> out(new OutputFile(path));
     // NewOnly fails if another program made the file in the meantime: never overwrite.
     // Readable, so that a repair and a copy can go through the same descriptor.
-    if (out->file_->open(QIODevice::ReadWrite | QIODevice::NewOnly | QIODevice::Unbuffered)) return out;
+    if (out->file_->open(QIODevice::ReadWrite | QIODevice::NewOnly | QIODevice::Unbuffered)) {
+      out->rescueFolders_ = rescueFolders;
+      if (const auto id = folderIdentity(folder)) out->createdIn_ = FolderId{id->first, id->second};
+      return out;
+    }
     why = QStringLiteral("The file %1 cannot be created: %2").arg(shown(path), out->file_->errorString());
     if (!QFileInfo::exists(path)) throw RecordingError(FailureCause::SaveFolderWrite, folder, why);
   }
@@ -128,21 +142,28 @@ bool OutputFile::removed() const {
   return ::fstat(file_->handle(), &st) == 0 && st.st_nlink == 0;
 }
 
-void OutputFile::restoreIfRemoved() {
-  if (!file_->isOpen() || !removed()) return;
-  const QFileInfo was(path_);
-  const QString folder = was.absolutePath();
-  auto lost = [&](const QString& why) {
-    return RecordingError(FailureCause::FileLost, path_,
-                          QStringLiteral("The recording %1 was removed while recording and cannot be put back: %2")
-                              .arg(shown(path_), why));
-  };
-  if (!QDir().mkpath(folder)) throw lost(QStringLiteral("the folder cannot be made again"));
+bool OutputFile::folderIsOurs(const QString& folder) const {
+  struct stat st {};
+  if (::lstat(QFile::encodeName(folder).constData(), &st) != 0) return false;
+  if (S_ISDIR(st.st_mode)) return true;
+  const auto id = folderIdentity(folder);
+  return id && createdIn_ && id->first == createdIn_->device && id->second == createdIn_->inode;
+}
+
+std::unique_ptr<QFile> OutputFile::copyInto(const QString& folder, QString& path, QString& why) {
+  // Made again only where nothing stands at its name.
+  if (!QFileInfo::exists(folder) && !QFileInfo(folder).isSymLink()) QDir().mkpath(folder);
+  if (!folderIsOurs(folder)) {
+    why = QStringLiteral("the folder %1 cannot be made again").arg(shown(folder));
+    return nullptr;
+  }
   // Never over a file that took its place: the next free name instead.
-  const QString path = RecordingPath(folder, was.fileName());
+  path = RecordingPath(folder, QFileInfo(path_).fileName());
   auto copy = std::make_unique<QFile>(path);
-  if (!copy->open(QIODevice::ReadWrite | QIODevice::NewOnly | QIODevice::Unbuffered))
-    throw lost(copy->errorString());
+  if (!copy->open(QIODevice::ReadWrite | QIODevice::NewOnly | QIODevice::Unbuffered)) {
+    why = copy->errorString();
+    return nullptr;
+  }
   const qint64 at = file_->pos();
   QByteArray chunk(1 << 20, Qt::Uninitialized);
   bool ok = file_->seek(0);
@@ -155,15 +176,36 @@ void OutputFile::restoreIfRemoved() {
     ok = copy->write(chunk.constData(), got) == got;
   }
   if (!ok || !copy->seek(at) || !file_->seek(at)) {
-    const QString why = copy->errorString();
+    why = copy->errorString();
     copy->close();
     QFile::remove(path);
-    throw lost(why);
+    return nullptr;
   }
-  file_->close();
-  file_ = std::move(copy);
-  path_ = path;
-  if (onRestored_) onRestored_(path_, file_->handle());
+  return copy;
+}
+
+void OutputFile::restoreIfRemoved() {
+  if (!file_->isOpen() || !removed()) return;
+  const QString folder = QFileInfo(path_).absolutePath();
+  QString why;
+  for (const QString& place : QStringList{folder} + rescueFolders_) {
+    QString path;
+    std::unique_ptr<QFile> copy = copyInto(place, path, why);
+    if (!copy) {
+      qCWarning(lcRecording) << "the recording cannot be put back in" << place << ":" << why;
+      continue;
+    }
+    file_->close();
+    file_ = std::move(copy);
+    path_ = path;
+    // The copy's folder, from here on: a later removal is put back there.
+    if (const auto id = folderIdentity(QFileInfo(path_).absolutePath())) createdIn_ = FolderId{id->first, id->second};
+    if (onRestored_) onRestored_(path_, file_->handle());
+    return;
+  }
+  throw RecordingError(FailureCause::FileLost, path_,
+                       QStringLiteral("The recording %1 was removed while recording and cannot be put back: %2")
+                           .arg(shown(path_), why));
 }
 
 void OutputFile::syncToDisk() {
@@ -185,7 +227,8 @@ void OutputFile::close() {
   try {
     restoreIfRemoved();
     trimReserve();
-  } catch (const RecordingError&) {
+  } catch (const RecordingError& e) {
+    qCWarning(lcRecording) << "closing the recording:" << e.detail();
   }
   file_->close();
 }

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QFile>
 #include <QString>
+#include <QStringList>
+#include <optional>
 #include <functional>
 #include <memory>
 
@@ -15,7 +17,9 @@ class OutputFile {
  public:
   // Makes the folder if it is missing and creates the file, or the next free name of its
   // minute ("(2)", "(3)", ...) when another program took it meanwhile. Throws RecordingError.
-  static std::unique_ptr<OutputFile> create(const QString& path);
+  // `rescueFolders` take the recording, in turn, when it is removed while it records and
+  // its own folder cannot be made again.
+  static std::unique_ptr<OutputFile> create(const QString& path, const QStringList& rescueFolders = {});
   ~OutputFile();
 
   OutputFile(const OutputFile&) = delete;
@@ -58,11 +62,23 @@ class OutputFile {
   // name) lives on while it is open, but nobody could find it again. Then everything
   // written so far goes to a new file at its name (making the folder again if need be,
   // taking the next free name if another file stands there), and writing goes on there.
-  // Throws RecordingError (FileLost) when it cannot be put back.
+  // Where the folder cannot be made again, or something else stands at its name, the file
+  // goes to the first rescue folder that takes it. Throws RecordingError (FileLost) when it
+  // cannot be put back anywhere.
   void restoreIfRemoved();
+  // A new file under the recording's name in `folder` with everything written so far.
+  std::unique_ptr<QFile> copyInto(const QString& folder, QString& path, QString& why);
+  // The folder at this path is the recording's own: a folder (not a link to elsewhere), or
+  // the very folder it was created in (a save folder chosen as a link).
+  bool folderIsOurs(const QString& folder) const;
   void reserveAhead(int64_t needed);
 
   QString path_;
+  QStringList rescueFolders_;
+  struct FolderId {
+    uint64_t device = 0, inode = 0;
+  };
+  std::optional<FolderId> createdIn_;
   std::unique_ptr<QFile> file_;
   int64_t size_ = 0;
   int64_t reservedTo_ = 0;      // the zeros written ahead end here

@@ -8,9 +8,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QUuid>
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -143,12 +143,31 @@ std::optional<JournalNote::Identity> identityOf(int fd) {
   return id;
 }
 
-// Replaces the entry whole: a crash leaves the old note or the new, never a part.
+// Where a new note is written before it takes the entry's name.
+QByteArray pendingNameOf(const QString& entryPath) { return QFile::encodeName(entryPath) + ".new"; }
+
+// Replaces the entry whole: a crash, a power cut or a full disk leaves the old note or the
+// new, never a part and never an empty file. Each write is checked as it is made, and the
+// note reaches the disk before it takes the entry's name: a buffered writer would find a
+// full disk only as it closed, after its empty file had replaced the entry.
 bool writeNote(const QString& entryPath, const JournalNote& note) {
-  QSaveFile entry(entryPath);
-  if (!entry.open(QIODevice::WriteOnly)) return false;
   const QByteArray bytes = FormatJournalNote(note);
-  return entry.write(bytes) == bytes.size() && entry.commit();
+  const QByteArray pending = pendingNameOf(entryPath);
+  // One writer per entry: the program that holds its lock.
+  const int fd = ::open(pending.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  bool written = true;
+  for (qsizetype done = 0; written && done < bytes.size();) {
+    const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+    if (n < 0 && errno == EINTR) continue;
+    written = n > 0;
+    done += std::max<ssize_t>(n, 0);
+  }
+  written = written && ::fdatasync(fd) == 0;
+  written = ::close(fd) == 0 && written;
+  written = written && ::rename(pending.constData(), QFile::encodeName(entryPath).constData()) == 0;
+  if (!written) ::unlink(pending.constData());
+  return written;
 }
 
 }  // namespace
@@ -232,17 +251,18 @@ RecordingJournalEntry::RecordingJournalEntry(const QString& recordingPath, int f
   note_.path = QFileInfo(recordingPath).absoluteFilePath();
   note_.identity = identityOf(fd);
   const QString folder = entriesFolder();
-  if (!note_.identity || !QDir().mkpath(folder)) return;
+  failedAtStart_ = true;
+  if (!note_.identity || !QDir().mkpath(folder)) {
+    qCWarning(lcRepair) << "the journal cannot note" << note_.path << "in" << folder;
+    return;
+  }
   const QString base = folder + QLatin1Char('/') + QUuid::createUuid().toString(QUuid::WithoutBraces);
   // The lock comes first: an entry is never seen without the program that holds it.
   lock_ = std::make_unique<QLockFile>(base + kLockSuffix);
   lock_->setStaleLockTime(0);
-  if (!lock_->tryLock(0)) {
-    lock_.reset();
-    return;
-  }
-  if (writeNote(base + kEntrySuffix, note_)) {
+  if (lock_->tryLock(0) && writeNote(base + kEntrySuffix, note_)) {
     entryPath_ = base + kEntrySuffix;
+    failedAtStart_ = false;
     return;
   }
   qCWarning(lcRepair) << "the journal cannot note" << note_.path << "in" << folder;
@@ -251,24 +271,36 @@ RecordingJournalEntry::RecordingJournalEntry(const QString& recordingPath, int f
 
 RecordingJournalEntry::~RecordingJournalEntry() = default;  // an unfinished entry stays
 
+void RecordingJournalEntry::rewrite(const char* what) {
+  // When this fails, what the entry noted before still holds.
+  if (writeNote(entryPath_, note_)) {
+    failedInARow_ = 0;
+    return;
+  }
+  ++failedInARow_;
+  qCWarning(lcRepair) << "the journal did not take the" << what << "of" << note_.path << "(" << failedInARow_
+                      << "in a row)";
+}
+
 void RecordingJournalEntry::noteSynced(int64_t size) {
   if (entryPath_.isEmpty() || size == note_.syncedSize) return;
   if (sinceSyncNoted_.isValid() && sinceSyncNoted_.elapsed() < kSyncNoteInterval.count()) return;
   sinceSyncNoted_.start();
   note_.syncedSize = size;
-  // When this fails, the older size still holds.
-  if (!writeNote(entryPath_, note_)) qCWarning(lcRepair) << "the journal did not take the synced size of" << note_.path;
+  rewrite("synced size");
 }
 
 void RecordingJournalEntry::noteMarks(const QList<asf::Mark>& marks) {
   if (entryPath_.isEmpty() || marks == note_.marks) return;
   note_.marks = marks;
-  // When this fails, the marks noted before still hold.
-  if (!writeNote(entryPath_, note_)) qCWarning(lcRepair) << "the journal did not take the marks of" << note_.path;
+  rewrite("marks");
 }
 
 void RecordingJournalEntry::markCompleted() {
-  if (!entryPath_.isEmpty()) QFile::remove(entryPath_);
+  if (!entryPath_.isEmpty()) {
+    QFile::remove(entryPath_);
+    QFile::remove(QFile::decodeName(pendingNameOf(entryPath_)));
+  }
   entryPath_.clear();
   lock_.reset();  // removes the lock file
 }
@@ -413,6 +445,8 @@ QList<InterruptedRecording> RepairInterruptedRecordings(
     if (!lock.tryLock(0)) continue;
     const InterruptedRecording recording = lookAt(entryPath, beforeEachTry);
     if (!recording.kept) QFile::remove(entryPath);
+    // A note a crash left half made never took the entry's name.
+    QFile::remove(QFile::decodeName(pendingNameOf(entryPath)));
     found << recording;
   }
   return found;

@@ -72,9 +72,18 @@ class RecordingJournalEntry {
   // The file is complete: its entry goes.
   void markCompleted();
   bool isWritten() const { return !entryPath_.isEmpty(); }
+  // The journal cannot be written (a full disk, a folder that takes no file): the entry
+  // could not be made, or its last notes failed one after the other. A crash now would be
+  // mended only as far as the journal got.
+  bool inTrouble() const { return failedAtStart_ || failedInARow_ >= 2; }
 
  private:
+  // Writes the note in place of the entry; a failure is logged and counted.
+  void rewrite(const char* what);
+
   QString entryPath_;
+  bool failedAtStart_ = false;
+  int failedInARow_ = 0;
   JournalNote note_;
   QElapsedTimer sinceSyncNoted_;
   std::unique_ptr<QLockFile> lock_;

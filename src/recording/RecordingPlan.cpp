@@ -1,6 +1,7 @@
 #include "recording/RecordingPlan.h"
 
 #include <QDir>
+#include <QStandardPaths>
 #include <QStorageInfo>
 #include <algorithm>
 
@@ -24,7 +25,13 @@ RecordingSetup SetupFor(const QString& folder, const Profile& profile, const QDa
   // The separator goes in even after a folder that ends with one; the root alone is its
   // own separator.
   const QString base = folder == QLatin1String("/") ? folder : folder + QLatin1Char('/');
-  return RecordingSetup{base + RecordingFileName(now), profile, AudioInput{}};
+  // A removed recording whose folder cannot be made again is kept where the user finds
+  // their own files.
+  QStringList rescue;
+  for (const auto location : {QStandardPaths::MusicLocation, QStandardPaths::GenericDataLocation})
+    if (const QString place = QStandardPaths::writableLocation(location); !place.isEmpty())
+      rescue << place + QStringLiteral("/Tallowen");
+  return RecordingSetup{base + RecordingFileName(now), profile, AudioInput{}, rescue};
 }
 
 std::optional<qint64> SecondsOfRoom(const QString& folder, int bitRate) {

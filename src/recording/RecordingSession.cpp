@@ -1,5 +1,6 @@
 #include "recording/RecordingSession.h"
 
+#include <QFileInfo>
 #include <QThread>
 
 #include "platform/Seams.h"
@@ -62,24 +63,26 @@ void RecordingSession::start(const RecordingSetup& setup) {
     here([this, path] {
       path_ = path;
       noteLatestRecording(path);
-      emit fileRestored(path);
+      emit fileRestored(path, QFileInfo(path).absolutePath() != QFileInfo(setup_.path).absolutePath());
     });
   };
   reports.inputLost = [here, this] {
     here([this] {
       inputLost_ = true;
-      emit inputLostChanged(true, 0);
+      emit inputLostChanged(true, 0, 0);
     });
   };
-  reports.inputBack = [here, this](int64_t gapMs) {
-    here([this, gapMs] {
+  reports.inputBack = [here, this](int64_t gapMs, int64_t silenceMs) {
+    here([this, gapMs, silenceMs] {
       inputLost_ = false;
-      emit inputLostChanged(false, gapMs);
+      emit inputLostChanged(false, gapMs, silenceMs);
     });
   };
   reports.marked = [here, this](int number, bool stored) {
     here([this, number, stored] { emit marked(number, stored); });
   };
+  reports.soundLost = [here, this](int64_t lostMs) { here([this, lostMs] { emit soundLost(lostMs); }); };
+  reports.journalTrouble = [here, this](const QString& folder) { here([this, folder] { emit journalTrouble(folder); }); };
 
   thread_ = std::make_unique<QThread>();
   thread_->setObjectName(QStringLiteral("Tallowen capture"));
@@ -145,7 +148,8 @@ void RecordingSession::stop() {
 }
 
 void RecordingSession::addMark(const QString& name) {
-  if (phase_ != Phase::Recording && phase_ != Phase::Paused) return;
+  // A mark asked for as the recording starts goes at its first moment.
+  if (phase_ != Phase::Starting && phase_ != Phase::Recording && phase_ != Phase::Paused) return;
   ++marks_;
   onCapture([name](Capture& c) { c.addMark(name); });
 }

@@ -63,10 +63,17 @@ class RecordingSession : public QObject {
  signals:
   void phaseChanged(RecordingSession::Phase phase);
   void finished(const RecordingResult& result);
-  // The file was removed while recording; everything recorded is in `path` now.
-  void fileRestored(const QString& path);
-  void inputLostChanged(bool lost, qint64 gapMs);
+  // The file was removed while recording; everything recorded is in `path` now: in its
+  // own folder, or `elsewhere` when that could not be made again.
+  void fileRestored(const QString& path, bool elsewhere);
+  // The sound server went away, or came back after `gapMs`, of which `silenceMs` went into
+  // the file as silence (none of what passed while paused).
+  void inputLostChanged(bool lost, qint64 gapMs, qint64 silenceMs);
   void marked(int number, bool stored);
+  // The program itself did not run for a while: `lostMs` of sound are silence in the file.
+  void soundLost(qint64 lostMs);
+  // The journal of recordings in progress (in `folder`) cannot be written, once.
+  void journalTrouble(const QString& folder);
 
  private:
   void setPhase(Phase phase);

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include "recording/Profiles.h"
 
@@ -20,6 +21,9 @@ struct RecordingSetup {
   QString path;
   Profile profile;
   AudioInput input;
+  // Where the recording goes, in turn, when it is removed while it records and its own
+  // folder cannot be made again: folders of the user's own.
+  QStringList rescueFolders;
 };
 
 }  // namespace tallowen

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QProcess>
 #include <QRect>
 #include <QRegularExpression>
@@ -160,6 +161,7 @@ class EndToEnd : public ::testing::Test {
     env.insert(QStringLiteral("XDG_STATE_HOME"), work_.filePath(QStringLiteral("state")));
     env.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
     env.insert(QStringLiteral("TALLOWEN_TRACE"), trace_.path());
+    for (auto it = extraEnvironment_.cbegin(); it != extraEnvironment_.cend(); ++it) env.insert(it.key(), it.value());
     program_.setProcessEnvironment(env);
     program_.setProcessChannelMode(QProcess::ForwardedChannels);  // its complaints show in the log
     // Under a loaded machine the first window has been seen not to come up once in a few
@@ -241,6 +243,7 @@ class EndToEnd : public ::testing::Test {
   Trace trace_{work_.filePath(QStringLiteral("trace.txt"))};
   std::unique_ptr<MicFeeder> mic_;  // sounds all through the test, as a microphone would
   QProcess program_;
+  QHash<QString, QString> extraEnvironment_;  // for the program, over the test's own
 };
 
 // The end-to-end suites run against the clock.

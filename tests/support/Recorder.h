@@ -21,7 +21,7 @@ class Recorder {
   // Starts a recording of the profile at `profile` into `path`; false when it did not
   // start.
   bool start(const QString& path, int profile) {
-    session.start(RecordingSetup{path, ProfileCollection().item(profile), AudioInput{}});
+    session.start(RecordingSetup{path, ProfileCollection().item(profile), AudioInput{}, {}});
     using Phase = RecordingSession::Phase;
     // A short file recorded as fast as it goes may be done before the first look.
     return waitUntil([&] { return session.phase() == Phase::Recording || session.phase() == Phase::Idle; }) &&

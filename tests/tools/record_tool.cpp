@@ -81,7 +81,7 @@ int main(int argc, char* argv[]) {
       QTimer::singleShot(int(seconds * 1000), &session, [&session] { session.stop(); });
   });
   try {
-    session.start(RecordingSetup{args[2], ProfileCollection().item(args[3].toInt()), AudioInput{}});
+    session.start(RecordingSetup{args[2], ProfileCollection().item(args[3].toInt()), AudioInput{}, {}});
   } catch (const RecordingError& e) {
     std::fprintf(stderr, "%s\n", qPrintable(e.detail()));
     return 1;
