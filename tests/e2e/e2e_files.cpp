@@ -184,6 +184,7 @@ TEST_F(RecordingFilesLive, AnotherCopyNeitherTrashesNorRenamesTheFileBeingRecord
 
   second_.terminate();
   ASSERT_TRUE(second_.waitForFinished(10000));
+  EXPECT_EQ(second_.exitCode(), 0) << "the second copy ended cleanly (under the sanitizers: without a leak)";
   clickButton(window, 56);  // stop
   ASSERT_GT(trace_.waitFor("file-closed", first), 0) << "the file was not completed";
   EXPECT_EQ(stored(QStringLiteral("LastRecorded"), QStringLiteral("FileName")), recording);
