@@ -72,9 +72,12 @@ bool sameNameInOtherCase(const QByteArray& from, const QByteArray& to) {
 // "a.wma" to "A.wma" where both are one name: rename(2) does nothing then (the kernel sees
 // one file), so the file goes through a third name.
 RenameResult changeCase(const QByteArray& from, const QByteArray& to) {
-  const QByteArray stem = nameOf(to).chopped(std::min<qsizetype>(4, nameOf(to).size()));
-  const QByteArray step = folderOf(to) + '/' + stem + '~' +
-                          QByteArray::number(QRandomGenerator::global()->generate(), 16) + ".wma";
+  // Beside it, and of the same kind, should it ever be left there.
+  const QByteArray name = nameOf(to);
+  const qsizetype dot = name.lastIndexOf('.');
+  const QByteArray step = folderOf(to) + '/' + (dot > 0 ? name.left(dot) : name) + '~' +
+                          QByteArray::number(QRandomGenerator::global()->generate(), 16) +
+                          (dot > 0 ? name.mid(dot) : QByteArray());
   if (const int error = renameNoReplace(from, step)) return {RenameResult::Outcome::Failed, error, {}};
   const int error = renameNoReplace(step, to);
   if (error == 0) return {RenameResult::Outcome::Renamed, 0, {}};
