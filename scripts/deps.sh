@@ -15,7 +15,8 @@ packages=(
 if [[ "${1:-}" == test ]]; then
   packages+=(
     libgtest-dev clang libclang-rt-14-dev
-    pulseaudio-utils ffmpeg xvfb xauth x11-utils xdotool imagemagick
+    pulseaudio-utils ffmpeg xvfb xauth x11-utils xdotool xclip imagemagick
+    dosfstools fusefat
     dpkg-dev desktop-file-utils libchm-bin strace
     lintian appstream groff-base
     pipewire pipewire-pulse wireplumber dbus

@@ -583,6 +583,40 @@ TEST_F(StartUpRepair, RepairThatCrashesTheProgramIsNotBegunAtEveryStart) {
   EXPECT_EQ(readAll(path), crashed_);
 }
 
+// What the recordings window of any copy asks before it renames or moves a file: the
+// journal's entry, while its program holds it, names the file by its identity.
+TEST_F(StartUpRepair, AFileIsBeingRecordedWhileARunningProgramHoldsItsEntry) {
+  const QString path = dir_.filePath(QStringLiteral("now.wma"));
+  const QString moved = dir_.filePath(QStringLiteral("moved.wma"));
+  const QString link = dir_.filePath(QStringLiteral("link.wma"));
+  writeAll(path, "sound");
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  {
+    RecordingJournalEntry entry(path, file.handle());
+    ASSERT_TRUE(entry.isWritten());
+    EXPECT_TRUE(BeingRecorded(QFile::encodeName(path)));
+    // Moved while it records (its folder renamed): the same file under another name.
+    ASSERT_TRUE(QFile::rename(path, moved));
+    EXPECT_TRUE(BeingRecorded(QFile::encodeName(moved)));
+    writeAll(path, "another file at the old name");
+    EXPECT_FALSE(BeingRecorded(QFile::encodeName(path)));
+    // A link to it is a name of its own: renaming the link leaves the recording alone.
+    ASSERT_TRUE(QFile::link(moved, link));
+    EXPECT_FALSE(BeingRecorded(QFile::encodeName(link)));
+    EXPECT_FALSE(BeingRecorded(QFile::encodeName(dir_.filePath(QStringLiteral("nothing.wma")))));
+  }
+  // The entry stays as a program that died leaves it, with its lock free.
+  ASSERT_EQ(journalEntries().filter(QStringLiteral(".entry")).size(), 1);
+  EXPECT_FALSE(BeingRecorded(QFile::encodeName(moved)));
+
+  RecordingJournalEntry again(moved, file.handle());
+  ASSERT_TRUE(again.isWritten());
+  EXPECT_TRUE(BeingRecorded(QFile::encodeName(moved)));
+  again.markCompleted();
+  EXPECT_FALSE(BeingRecorded(QFile::encodeName(moved)));
+}
+
 TEST_F(StartUpRepair, NotesReadBackAsWrittenAndOthersAreRefused) {
   JournalNote note;
   note.path = QStringLiteral("/home/u/録音 100%\nnew line.wma");

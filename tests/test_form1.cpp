@@ -191,6 +191,21 @@ TEST(RecordingName, NamesFollowTheLocalMinuteAndNeverRepeat) {
   EXPECT_EQ(RecordingPath(QStringLiteral("/"), name), QStringLiteral("/") + name) << "the root takes no second separator";
 }
 
+// Whatever stands at a name takes it: a link that leads nowhere would have the recording
+// made wherever it points (or not at all), and a folder cannot be written over.
+TEST(RecordingName, ALinkOrAFolderAtANameTakesIt) {
+  QTemporaryDir dir, elsewhere;
+  const QString name = QStringLiteral("2002-04-03_09-05.wma");
+  ASSERT_TRUE(QFile::link(elsewhere.filePath(QStringLiteral("gone.wma")), dir.filePath(name)));
+  ASSERT_FALSE(QFileInfo::exists(dir.filePath(name))) << "a link that leads nowhere";
+  EXPECT_EQ(RecordingPath(dir.path(), name), dir.filePath(QStringLiteral("2002-04-03_09-05(2).wma")));
+  ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("2002-04-03_09-05(2).wma")));
+  ASSERT_TRUE(QFile::link(QStringLiteral("2002-04-03_09-05(3).wma"), dir.filePath(QStringLiteral("2002-04-03_09-05(3).wma"))));
+  EXPECT_EQ(RecordingPath(dir.path(), name), dir.filePath(QStringLiteral("2002-04-03_09-05(4).wma")))
+      << "a folder, and a link to itself";
+  EXPECT_TRUE(QDir(elsewhere.path()).isEmpty());
+}
+
 TEST(RecordingName, ElapsedTimeDropsWholeDays) {
   EXPECT_EQ(ElapsedText(0), QStringLiteral("00:00:00"));
   EXPECT_EQ(ElapsedText(999), QStringLiteral("00:00:00"));

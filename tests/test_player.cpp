@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <QAccessible>
@@ -18,6 +20,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -931,6 +934,14 @@ TEST_F(RecordingsWindowTest, RenameKeepsNamesUniqueAndTheLatestRecordingFollowsI
   typeName(window, QStringLiteral("../away"));
   EXPECT_EQ(sys_.prompter.messages.size(), 2u);
   EXPECT_TRUE(QFile::exists(latest));
+  // A line break (pasted) or a tab would be stored cut in setting.ini: refused.
+  typeName(window, QStringLiteral("講義\n第1回"));
+  typeName(window, QStringLiteral("講義\t第1回"));
+  ASSERT_EQ(sys_.prompter.messages.size(), 4u);
+  EXPECT_TRUE(sys_.prompter.messages[2].text.contains(QStringLiteral("改行")));
+  EXPECT_TRUE(sys_.prompter.messages[3].text.contains(QStringLiteral("制御文字")));
+  EXPECT_TRUE(QFile::exists(latest));
+  EXPECT_EQ(ReadSetting(kLastRecordingSetting), latest);
 
   typeName(window, QStringLiteral("講義 第1回"));
   const QString renamed = saveFolder_->filePath(QStringLiteral("講義 第1回.wma"));
@@ -950,7 +961,7 @@ TEST_F(RecordingsWindowTest, RenameKeepsNamesUniqueAndTheLatestRecordingFollowsI
   view->setCurrentIndex(window.list().index(0, 0));
   QTest::keyClick(view, Qt::Key_F2);
   EXPECT_FALSE(view->findChild<QLineEdit*>() && view->findChild<QLineEdit*>()->isVisible());
-  EXPECT_EQ(sys_.prompter.messages.size(), 3u);
+  EXPECT_EQ(sys_.prompter.messages.size(), 5u);
   EXPECT_TRUE(QFile::exists(renamed));
 }
 
@@ -989,4 +1000,242 @@ TEST_F(RecordingsWindowTest, DeleteAsksAndMovesTheRecordingToTheTrashNeverUnlink
   EXPECT_TRUE(QFile::exists(trash() + QStringLiteral("/info/doomed.wma.trashinfo"))) << "it can be put back";
   EXPECT_EQ(column(window.list(), RecordingList::Name), QStringList{"kept.wma"});
   EXPECT_TRUE(QFile::exists(kept));
+}
+
+namespace {
+
+QByteArray contents(const QByteArray& nativePath) {
+  QFile f(QFile::decodeName(nativePath));
+  const int fd = ::open(nativePath.constData(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0 || !f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) return {};
+  return f.readAll();
+}
+
+// A file at a path that may not read as a QString, `age` seconds old.
+void writeNative(const QByteArray& nativePath, const QByteArray& bytes, int age) {
+  const int fd = ::open(nativePath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0) << nativePath.toStdString();
+  ASSERT_EQ(::write(fd, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
+  const timespec when{::time(nullptr) - age, 0};
+  const timespec times[2] = {when, when};
+  ASSERT_EQ(::futimens(fd, times), 0);
+  ::close(fd);
+}
+
+bool exists(const QByteArray& nativePath) {
+  struct stat st;
+  return ::lstat(nativePath.constData(), &st) == 0;
+}
+
+// This thread without the superuser's way past a file's permissions, as any user reads
+// files: a file the user may not read is then one to the tests too.
+class AsAnyUser {
+ public:
+  AsAnyUser() {
+    if (::geteuid() != 0 || ::syscall(SYS_capget, &header_, kept_) != 0) return;
+    __user_cap_data_struct fewer[2] = {kept_[0], kept_[1]};
+    for (const int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH})
+      fewer[CAP_TO_INDEX(cap)].effective &= ~CAP_TO_MASK(cap);
+    dropped_ = ::syscall(SYS_capset, &header_, fewer) == 0;
+  }
+  ~AsAnyUser() {
+    if (dropped_) ::syscall(SYS_capset, &header_, kept_);
+  }
+  AsAnyUser(const AsAnyUser&) = delete;
+  AsAnyUser& operator=(const AsAnyUser&) = delete;
+
+ private:
+  __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct kept_[2]{};
+  bool dropped_ = false;
+};
+
+int exitStatus(const QString& program, const QStringList& args) {
+  QProcess p;
+  p.start(program, args);
+  if (!p.waitForFinished(20000) || p.exitStatus() != QProcess::NormalExit) return -1;
+  return p.exitCode();
+}
+
+// A FAT file system made by mkfs.vfat in a file and mounted on `folder`: by the kernel, or
+// by fusefat where the kernel has no FAT. `mounted()` says whether either could.
+class FatDisk {
+ public:
+  explicit FatDisk(const QString& folder) : folder_(folder), image_(folder + QStringLiteral(".img")) {
+    QDir().mkpath(folder);
+    QFile image(image_);
+    if (!image.open(QIODevice::WriteOnly) || !image.resize(8 << 20)) return;
+    image.close();
+    if (exitStatus(QStringLiteral("mkfs.vfat"), {image_}) != 0) return;
+    if (exitStatus(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("vfat"), QStringLiteral("-o"),
+                                             QStringLiteral("loop"), image_, folder}) != 0)
+      exitStatus(QStringLiteral("fusefat"), {QStringLiteral("-o"), QStringLiteral("rw+"), image_, folder});
+    struct stat inside, outside;
+    mounted_ = ::stat(QFile::encodeName(folder).constData(), &inside) == 0 &&
+               ::stat(QFile::encodeName(folder + QStringLiteral("/..")).constData(), &outside) == 0 &&
+               inside.st_dev != outside.st_dev;
+  }
+  ~FatDisk() {
+    if (mounted_) exitStatus(QStringLiteral("umount"), {folder_});
+    QFile::remove(image_);
+  }
+  bool mounted() const { return mounted_; }
+
+ private:
+  QString folder_, image_;
+  bool mounted_ = false;
+};
+
+}  // namespace
+
+// A name copied from a disk of another system (Shift_JIS bytes, where names are taken as
+// UTF-8) and a file this user may not read are recordings all the same: listed, counted,
+// and said for what they are. The odd name can be renamed, which is how it is mended;
+// what needs a name that reads (the player, the trash) asks for that first.
+TEST_F(RecordingsWindowTest, NamesThatDoNotReadAndFilesThatCannotBeReadAreListedAndCounted) {
+  recording(tone_, QStringLiteral("plain.wma"), 300);
+  const QByteArray sjis = QFile::encodeName(saveFolder_->path()) + "/\x89\xEF\x8B\x63.wma";  // 会議 in Shift_JIS
+  const QByteArray sound = contents(QFile::encodeName(other_));
+  writeNative(sjis, sound, 200);
+  const QString locked = recording(long_, QStringLiteral("locked.wma"), 100);
+  ASSERT_EQ(::chmod(QFile::encodeName(locked).constData(), 0), 0);
+  const AsAnyUser user;
+  if (::faccessat(AT_FDCWD, QFile::encodeName(locked).constData(), R_OK, AT_EACCESS) == 0)
+    GTEST_SKIP() << "this user reads a file of mode 000";
+
+  const auto opened = openOverFolder();
+  frmRecordings& window = *opened;
+  const RecordingList& list = window.list();
+  auto* view = find<QTreeView>(&window, "recordingList");
+  EXPECT_EQ(column(list, RecordingList::Name), (QStringList{"locked.wma", "\\x89\\xEF\\x8Bc.wma", "plain.wma"}));
+  EXPECT_TRUE(find<QLabel>(&window, "summaryLabel")->text().endsWith(QStringLiteral("(3 件)")));
+  EXPECT_EQ(column(list, RecordingList::Length), (QStringList{"読めません", "00:00:06", "00:00:06"}))
+      << "the odd name's header is read all the same";
+  EXPECT_TRUE(list.index(0, RecordingList::Name).data(Qt::ToolTipRole).toString().contains(QStringLiteral("権限")));
+  EXPECT_TRUE(list.index(1, RecordingList::Name).data(Qt::ToolTipRole).toString().contains(QStringLiteral("F2")));
+
+  // Neither plays; each says why, and the player is not asked.
+  QSignalSpy plays(&window, &frmRecordings::playRequested);
+  view->setFocus();
+  QTest::keyClick(view, Qt::Key_Return);
+  view->setCurrentIndex(list.index(1, 0));
+  QTest::keyClick(view, Qt::Key_Return);
+  EXPECT_EQ(plays.size(), 0);
+  ASSERT_EQ(sys_.prompter.messages.size(), 2u);
+  EXPECT_TRUE(sys_.prompter.messages[0].text.contains(QStringLiteral("読む権限")));
+  EXPECT_TRUE(sys_.prompter.messages[1].text.contains(QStringLiteral("名前を変えて")));
+  // The trash cannot take the odd name: said before anything is asked.
+  QTest::keyClick(view, Qt::Key_Delete);
+  ASSERT_EQ(sys_.prompter.messages.size(), 3u);
+  EXPECT_EQ(sys_.prompter.messages[2].buttons, Prompter::Buttons::Ok);
+  EXPECT_TRUE(exists(sjis));
+
+  typeName(window, QStringLiteral("会議"));
+  const QString renamed = saveFolder_->filePath(QStringLiteral("会議.wma"));
+  EXPECT_EQ(sys_.prompter.messages.size(), 3u) << sys_.prompter.messages.back().text.toStdString();
+  EXPECT_FALSE(exists(sjis));
+  EXPECT_EQ(contents(QFile::encodeName(renamed)), sound);
+  EXPECT_EQ(list.index(1, RecordingList::Name).data().toString(), QStringLiteral("会議.wma"));
+  QTest::keyClick(view, Qt::Key_Return);
+  ASSERT_EQ(plays.size(), 1) << "now it plays";
+  EXPECT_EQ(plays[0][0].toString(), renamed);
+
+  // The unreadable file is renamed as any other: the folder is what a rename changes.
+  view->setCurrentIndex(list.index(0, 0));
+  typeName(window, QStringLiteral("unlocked"));
+  EXPECT_TRUE(exists(QFile::encodeName(saveFolder_->filePath(QStringLiteral("unlocked.wma")))));
+  EXPECT_FALSE(exists(QFile::encodeName(locked)));
+  EXPECT_EQ(sys_.prompter.messages.size(), 3u);
+}
+
+// On FAT "talk.wma" and "TALK.wma" are one name: a change of case alone renames the file,
+// as on any other disk; a name that another file holds in other letters is refused.
+TEST_F(RecordingsWindowTest, AChangeOfCaseAloneRenamesTheFileEvenOnFat) {
+  // Where case tells names apart, two files differ in case alone: neither takes the other's name.
+  const QString take = recording(tone_, QStringLiteral("take.wma"), 200);
+  const QString TAKE = recording(other_, QStringLiteral("TAKE.wma"), 100);
+  {
+    const auto opened = openOverFolder();
+    find<QTreeView>(opened.get(), "recordingList")->setCurrentIndex(opened->list().index(1, 0));
+    typeName(*opened, QStringLiteral("TAKE"));
+    ASSERT_EQ(sys_.prompter.messages.size(), 1u);
+    EXPECT_TRUE(sys_.prompter.messages[0].text.contains(QStringLiteral("すでにあります")));
+    EXPECT_EQ(contents(QFile::encodeName(take)), contents(QFile::encodeName(tone_)));
+    EXPECT_EQ(contents(QFile::encodeName(TAKE)), contents(QFile::encodeName(other_)));
+    sys_.prompter.messages.clear();
+  }
+
+  const QString fat = saveFolder_->filePath(QStringLiteral("fat"));
+  FatDisk disk(fat);
+  if (!disk.mounted()) GTEST_SKIP() << "no FAT file system can be mounted here";
+  WriteSetting(kSaveFolderSetting, fat);
+  const QString talk = fat + QStringLiteral("/talk.wma");
+  ASSERT_TRUE(QFile::copy(tone_, talk));
+  ASSERT_TRUE(QFile::copy(other_, fat + QStringLiteral("/notes.wma")));
+  WriteSetting(kLastRecordingSetting, talk);
+  const auto opened = openOverFolder();
+  frmRecordings& window = *opened;
+  auto* view = find<QTreeView>(&window, "recordingList");
+  const int row = column(window.list(), RecordingList::Name).indexOf(QStringLiteral("talk.wma"));
+  ASSERT_GE(row, 0);
+  view->setCurrentIndex(window.list().index(row, 0));
+
+  typeName(window, QStringLiteral("TALK"));
+  EXPECT_TRUE(sys_.prompter.messages.empty()) << sys_.prompter.messages[0].text.toStdString();
+  QStringList names = QDir(fat).entryList(QDir::Files | QDir::Hidden);
+  names.sort();
+  EXPECT_EQ(names, (QStringList{"TALK.wma", "notes.wma"})) << "renamed, and nothing left on the way";
+  EXPECT_EQ(contents(QFile::encodeName(fat + QStringLiteral("/TALK.wma"))), contents(QFile::encodeName(tone_)));
+  EXPECT_EQ(ReadSetting(kLastRecordingSetting), fat + QStringLiteral("/TALK.wma"));
+  EXPECT_EQ(window.list().index(row, 0).data().toString(), QStringLiteral("TALK.wma"));
+
+  view->setCurrentIndex(window.list().index(1 - row, 0));
+  typeName(window, QStringLiteral("talk"));
+  ASSERT_EQ(sys_.prompter.messages.size(), 1u) << "TALK.wma holds that name";
+  EXPECT_TRUE(sys_.prompter.messages[0].text.contains(QStringLiteral("すでにあります")));
+  EXPECT_EQ(contents(QFile::encodeName(fat + QStringLiteral("/notes.wma"))), contents(QFile::encodeName(other_)));
+  EXPECT_EQ(contents(QFile::encodeName(fat + QStringLiteral("/TALK.wma"))), contents(QFile::encodeName(tone_)));
+}
+
+// A file that went behind the window's back (a file manager, another program) is said to
+// be gone, and the folder is listed again; nothing claims that it stayed.
+TEST_F(RecordingsWindowTest, AFileAlreadyGoneIsSaidToBeGoneAndTheFolderIsListedAgain) {
+  const QString kept = recording(tone_, QStringLiteral("kept.wma"), 300);
+  const QString gone = recording(other_, QStringLiteral("gone.wma"), 200);
+  const auto opened = openOverFolder();
+  frmRecordings& window = *opened;
+  auto* view = find<QTreeView>(&window, "recordingList");
+  auto names = [&] { return column(window.list(), RecordingList::Name); };
+  auto saidGone = [&](size_t i) {
+    return i < sys_.prompter.messages.size() && sys_.prompter.messages[i].text.contains(QStringLiteral("もうありません")) &&
+           !sys_.prompter.messages[i].text.contains(QStringLiteral("そのまま残って"));
+  };
+
+  ASSERT_TRUE(QFile::remove(gone));
+  QTest::keyClick(view, Qt::Key_Delete);
+  ASSERT_EQ(sys_.prompter.messages.size(), 1u) << "nothing asked about a file that is not there";
+  EXPECT_TRUE(saidGone(0)) << sys_.prompter.messages[0].text.toStdString();
+  EXPECT_TRUE(waitUntil([&] { return names() == QStringList{"kept.wma"}; }, 5000));
+
+  // Gone while the question waits for its answer.
+  const QString late = recording(long_, QStringLiteral("late.wma"), 100);
+  ASSERT_TRUE(waitUntil([&] { return names() == (QStringList{"late.wma", "kept.wma"}); }, 5000));
+  view->setCurrentIndex(window.list().index(0, 0));
+  sys_.prompter.answers = {Prompter::Answer::Yes};
+  sys_.prompter.onMessage = [&] { QFile::remove(late); };
+  QTest::keyClick(view, Qt::Key_Delete);
+  sys_.prompter.onMessage = nullptr;
+  ASSERT_EQ(sys_.prompter.messages.size(), 3u);
+  EXPECT_EQ(sys_.prompter.messages[1].buttons, Prompter::Buttons::YesNo);
+  EXPECT_TRUE(saidGone(2)) << sys_.prompter.messages[2].text.toStdString();
+  EXPECT_TRUE(waitUntil([&] { return names() == QStringList{"kept.wma"}; }, 5000));
+
+  // And a rename of a file gone.
+  view->setCurrentIndex(window.list().index(0, 0));
+  ASSERT_TRUE(QFile::remove(kept));
+  typeName(window, QStringLiteral("renamed"));
+  ASSERT_EQ(sys_.prompter.messages.size(), 4u);
+  EXPECT_TRUE(saidGone(3)) << sys_.prompter.messages[3].text.toStdString();
+  EXPECT_FALSE(QFile::exists(saveFolder_->filePath(QStringLiteral("renamed.wma"))));
+  EXPECT_TRUE(waitUntil([&] { return window.list().rowCount() == 0; }, 5000));
 }

@@ -1,12 +1,18 @@
 #include "player/RecordingList.h"
 
-#include <QDir>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QLocale>
 #include <algorithm>
 #include <vector>
 
+#include "platform/FolderNames.h"
 #include "player/PositionText.h"
 #include "recording/AsfReader.h"
 
@@ -18,7 +24,46 @@ namespace {
 // first rows fill in at once.
 constexpr int kBatch = 64;
 
-QString key(const RecordingEntry& e) { return e.path + QLatin1Char('\n') + QString::number(e.size); }
+QByteArray key(const RecordingEntry& e) { return e.nativePath + '\n' + QByteArray::number(e.size); }
+
+// The names that go with the file system's spelling.
+void nameFromPath(RecordingEntry& e) {
+  const QByteArray native = e.nativePath.mid(e.nativePath.lastIndexOf('/') + 1);
+  e.nameReads = NameDecodes(native);
+  e.name = ShownName(native);
+  e.path = e.nameReads ? QFile::decodeName(e.nativePath)
+                       : QFile::decodeName(e.nativePath.left(e.nativePath.size() - native.size())) + e.name;
+}
+
+// The folder's recordings, unsorted, as the file system has them. Not QDir's listing: it
+// leaves out a name that does not read in the locale's encoding (one copied from a disk
+// of another system) and, asked for readable files, a file this user may not read; both
+// are recordings all the same, and the list shows them.
+QList<RecordingEntry> recordingsIn(const QString& folder) {
+  QList<RecordingEntry> found;
+  QByteArray base = QFile::encodeName(QFileInfo(folder).absoluteFilePath());
+  if (!base.endsWith('/')) base += '/';
+  DIR* dir = ::opendir(base.constData());
+  if (!dir) return found;
+  const int at = ::dirfd(dir);
+  while (const dirent* d = ::readdir(dir)) {
+    const QByteArray native(d->d_name);
+    // Hidden names are not listed, as a file manager does not show them.
+    if (native.startsWith('.') || native.size() < 5 || native.right(4).toLower() != ".wma") continue;
+    struct stat st;
+    // Through a link: one that leads to a recording lists it; one that leads nowhere is no recording.
+    if (::fstatat(at, d->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode)) continue;
+    RecordingEntry e;
+    e.nativePath = base + native;
+    nameFromPath(e);
+    e.readable = ::faccessat(at, d->d_name, R_OK, AT_EACCESS) == 0;
+    e.size = st.st_size;
+    e.modified = QDateTime::fromMSecsSinceEpoch(qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000);
+    found << e;
+  }
+  ::closedir(dir);
+  return found;
+}
 
 }  // namespace
 
@@ -42,7 +87,7 @@ void RecordingList::stopReading() {
 void RecordingList::load(const QString& folder) {
   stopReading();
   // What was read before stays, for files that have not changed since.
-  QHash<QString, RecordingEntry> known;
+  QHash<QByteArray, RecordingEntry> known;
   if (folder == folder_)
     for (const RecordingEntry& e : std::as_const(entries_))
       if (e.headerRead) known.insert(key(e), e);
@@ -56,24 +101,17 @@ void RecordingList::load(const QString& folder) {
   if (!folder.isEmpty()) {
     // Sorted here, each file's time read once: QDir's own sort by time reads it at every
     // comparison, which takes half a second for a folder of 5000.
-    const QFileInfoList files = QDir(folder).entryInfoList({QStringLiteral("*.wma"), QStringLiteral("*.WMA")},
-                                                           QDir::Files | QDir::Readable, QDir::Unsorted);
+    const QList<RecordingEntry> files = recordingsIn(folder);
     std::vector<std::pair<qint64, qsizetype>> newestFirst;
     newestFirst.reserve(files.size());
     for (qsizetype i = 0; i < files.size(); ++i)
-      newestFirst.emplace_back(-files[i].lastModified().toMSecsSinceEpoch(), i);
+      newestFirst.emplace_back(-files[i].modified.toMSecsSinceEpoch(), i);
     std::sort(newestFirst.begin(), newestFirst.end());
     entries_.reserve(files.size());
-    for (const auto& [negativeMs, i] : newestFirst) {
-      RecordingEntry e;
-      e.path = files[i].absoluteFilePath();
-      e.size = files[i].size();
-      e.modified = files[i].lastModified();
-      entries_ << e;
-    }
+    for (const auto& [negativeMs, i] : newestFirst) entries_ << files[i];
     for (RecordingEntry& e : entries_) {
       const auto found = known.constFind(key(e));
-      if (found != known.constEnd() && found->modified == e.modified) {
+      if (found != known.constEnd() && found->modified == e.modified && found->readable == e.readable) {
         e = *found;
       } else {
         toRead << e;
@@ -98,7 +136,7 @@ void RecordingList::load(const QString& folder) {
     for (RecordingEntry& e : toRead) {
       if (cancel->load()) return;
       e.headerRead = true;
-      if (const std::optional<AsfInfo> info = ReadAsfInfo(e.path)) {
+      if (const std::optional<AsfInfo> info = e.readable ? ReadAsfInfo(e.nativePath) : std::nullopt) {
         e.headerValid = true;
         e.created = info->created;
         e.durationMs = info->durationMs;
@@ -119,7 +157,7 @@ void RecordingList::headersArrived(quint64 generation, const QList<RecordingEntr
     int row = -1;
     for (int i = 0; i < entries_.size() && row < 0; ++i) {
       const int at = (readFrom_ + i) % int(entries_.size());
-      if (entries_[at].path == read.path) row = at;
+      if (entries_[at].nativePath == read.nativePath) row = at;
     }
     if (row < 0) continue;
     readFrom_ = row;
@@ -137,15 +175,16 @@ void RecordingList::headersArrived(quint64 generation, const QList<RecordingEntr
   }
 }
 
-int RecordingList::rowOf(const QString& path) const {
+int RecordingList::rowOf(const QByteArray& nativePath) const {
   for (int row = 0; row < entries_.size(); ++row)
-    if (entries_[row].path == path) return row;
+    if (entries_[row].nativePath == nativePath) return row;
   return -1;
 }
 
-void RecordingList::renamed(int row, const QString& path) {
+void RecordingList::renamed(int row, const QByteArray& nativePath) {
   if (row < 0 || row >= entries_.size()) return;
-  entries_[row].path = path;
+  entries_[row].nativePath = nativePath;
+  nameFromPath(entries_[row]);
   emit dataChanged(index(row, Name), index(row, Name));
 }
 
@@ -165,11 +204,20 @@ QVariant RecordingList::data(const QModelIndex& index, int role) const {
   const RecordingEntry& e = entries_[index.row()];
   if (role == Qt::TextAlignmentRole && index.column() != Name)
     return QVariant(Qt::AlignRight | Qt::AlignVCenter);
+  if (role == Qt::ToolTipRole || role == Qt::AccessibleDescriptionRole) {
+    if (!e.nameReads)
+      return QStringLiteral("名前に読み取れない文字があるため、その部分を \\x と 16 進数 2 桁で示しています。"
+                            "再生や削除の前に、F2 キーで名前を変えてください。");
+    if (!e.readable) return QStringLiteral("このファイルを読む権限がありません。");
+    return {};
+  }
   if (role != Qt::DisplayRole && role != Qt::EditRole && role != Qt::AccessibleTextRole) return {};
-  const QString unknown = e.headerRead ? QStringLiteral("不明") : QStringLiteral("…");
+  const QString unknown = !e.readable   ? QStringLiteral("読めません")
+                          : e.headerRead ? QStringLiteral("不明")
+                                         : QStringLiteral("…");
   switch (index.column()) {
     case Name:
-      return QFileInfo(e.path).fileName();
+      return e.name;
     case Recorded: {
       // The header's own date when it has one; a copied file keeps it, its file date not.
       const QDateTime when = e.created.isValid() ? e.created.toLocalTime() : e.modified;
@@ -202,7 +250,7 @@ Qt::ItemFlags RecordingList::flags(const QModelIndex& index) const {
 bool RecordingList::setData(const QModelIndex& index, const QVariant& value, int role) {
   if (role != Qt::EditRole || index.column() != Name || index.row() >= entries_.size()) return false;
   const QString name = value.toString();
-  if (name != QFileInfo(entries_[index.row()].path).fileName()) emit renameRequested(index.row(), name);
+  if (name != entries_[index.row()].name) emit renameRequested(index.row(), name);
   return false;
 }
 

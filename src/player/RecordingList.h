@@ -12,7 +12,13 @@ namespace tallowen {
 
 // One recording of the save folder, as the list shows it.
 struct RecordingEntry {
+  QByteArray nativePath;  // as the file system spells it: what every change of the file goes by
+  // The same as Qt names files; for a name that does not read (nameReads), the shown
+  // spelling, which names no file.
   QString path;
+  QString name;            // as the list shows it, with what does not read as \xHH
+  bool nameReads = true;   // the name reads in the encoding file names are taken in
+  bool readable = true;    // this user may read the file
   qint64 size = 0;
   QDateTime modified;
   // From the header, once read: when it began, how long it is, its marks.
@@ -38,12 +44,12 @@ class RecordingList : public QAbstractTableModel {
   void load(const QString& folder);
   const QString& folder() const { return folder_; }
   const RecordingEntry& entry(int row) const { return entries_[row]; }
-  int rowOf(const QString& path) const;
+  int rowOf(const QByteArray& nativePath) const;
   // All headers read.
   bool complete() const { return pending_ == 0; }
 
-  // The file of `row` is now at `path` (renamed), or gone (removed).
-  void renamed(int row, const QString& path);
+  // The file of `row` is now at `nativePath` (renamed), or gone (removed).
+  void renamed(int row, const QByteArray& nativePath);
   void removed(int row);
 
   int rowCount(const QModelIndex& parent = {}) const override;

@@ -17,10 +17,14 @@
 #include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <algorithm>
 
+#include "platform/FolderNames.h"
+#include "platform/LocaleCodec.h"
 #include "platform/Pictures.h"
 #include "player/PlayerLog.h"
 #include "player/RecordingList.h"
+#include "recording/RecordingJournal.h"
 #include "settings/modINI.h"
 
 namespace tallowen {
@@ -174,7 +178,7 @@ frmRecordings::frmRecordings(const Seams& seams, std::function<QString()> record
 }
 
 void frmRecordings::refresh() {
-  const QString kept = currentRow() >= 0 ? list_->entry(currentRow()).path : QString();
+  const QByteArray kept = currentRow() >= 0 ? list_->entry(currentRow()).nativePath : QByteArray();
   const QString folder = ReadSetting(kSaveFolderSetting);
   if (!watcher_->directories().isEmpty()) watcher_->removePaths(watcher_->directories());
   if (!folder.isEmpty() && QFileInfo(folder).isDir()) watcher_->addPath(folder);
@@ -223,7 +227,15 @@ int frmRecordings::currentRow() const {
 
 void frmRecordings::playCurrent() {
   const int row = currentRow();
-  if (row >= 0) emit playRequested(list_->entry(row).path);
+  if (row < 0) return;
+  const RecordingEntry& entry = list_->entry(row);
+  if (!entry.nameReads)
+    say(QStringLiteral("「%1」は名前に読み取れない文字があるため、再生できません。F2 キーで名前を変えてから再生してください。")
+            .arg(entry.name));
+  else if (!entry.readable)
+    say(QStringLiteral("「%1」は、読む権限がないため再生できません。").arg(entry.name));
+  else
+    emit playRequested(entry.path);
 }
 
 void frmRecordings::renameCurrent() {
@@ -234,63 +246,123 @@ void frmRecordings::renameCurrent() {
   view_->edit(name);
 }
 
+void frmRecordings::say(const QString& text) {
+  seams_.prompter->message(this, text, Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
+}
+
 bool frmRecordings::busy(int row) {
-  if (!samePath(list_->entry(row).path, recordingNow_ ? recordingNow_() : QString())) return false;
-  seams_.prompter->message(this, QStringLiteral("録音中のファイルは、録音が終わるまで名前の変更も削除もできません。"),
-                           Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
+  // Recorded by this program, or by another copy of it: their journal entries tell.
+  const RecordingEntry& entry = list_->entry(row);
+  if (!samePath(entry.path, recordingNow_ ? recordingNow_() : QString()) && !BeingRecorded(entry.nativePath))
+    return false;
+  say(QStringLiteral("録音中のファイルは、録音が終わるまで名前の変更も削除もできません。"));
   return true;
+}
+
+void frmRecordings::gone(const QString& name) {
+  say(QStringLiteral("「%1」はもうありません。一覧を新しくします。").arg(name));
+  // Not at once: this may be in the middle of the list taking a typed name.
+  QMetaObject::invokeMethod(this, &frmRecordings::refresh, Qt::QueuedConnection);
 }
 
 void frmRecordings::rename(int row, const QString& typed) {
   if (busy(row)) return;
-  const QString from = list_->entry(row).path;
+  const RecordingEntry entry = list_->entry(row);
   QString name = typed.trimmed();
   if (name.isEmpty()) return;
+  // A line break (pasted), a tab and the like: setting.ini, where the latest recording's
+  // path is kept, ends a value at a line break, and the list could not show the name.
+  if (std::any_of(name.begin(), name.end(), [](QChar c) { return c.category() == QChar::Other_Control; })) {
+    say(QStringLiteral("名前に改行やタブなどの制御文字は使えません。"));
+    return;
+  }
   if (!name.endsWith(QStringLiteral(".wma"), Qt::CaseInsensitive)) name += QStringLiteral(".wma");
-  auto refuse = [this](const QString& why) {
-    seams_.prompter->message(this, why, Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
-  };
   if (name.contains(QLatin1Char('/')) || name.startsWith(QLatin1Char('.'))) {
-    refuse(QStringLiteral("名前に「/」は使えません。また、「.」で始まる名前は隠しファイルになるため使えません。"));
+    say(QStringLiteral("名前に「/」は使えません。また、「.」で始まる名前は隠しファイルになるため使えません。"));
     return;
   }
-  const QString to = QFileInfo(from).absoluteDir().filePath(name);
-  if (QFileInfo::exists(to) && !samePath(from, to)) {
-    refuse(QStringLiteral("「%1」という名前のファイルがすでにあります。別の名前を付けてください。").arg(name));
-    return;
+  const QByteArray from = entry.nativePath;
+  const QByteArray to = from.left(from.lastIndexOf('/') + 1) + QFile::encodeName(name);
+  const QString toPath = QFile::decodeName(to);
+  // Any recording may become the latest one's name in setting.ini: only a path that is
+  // read back from there as it is.
+  switch (ValueStoreProblem(toPath)) {
+    case StoreProblem::None:
+      break;
+    case StoreProblem::LineBreak:
+      say(QStringLiteral("名前に改行やタブなどの制御文字は使えません。"));
+      return;
+    case StoreProblem::NotInCodePage:
+      say(QStringLiteral("「%1」には、設定ファイルの文字コード (%2) にない文字があるため、この名前は使えません。")
+              .arg(name, QString::fromLatin1(LocaleCodec::system().codeset())));
+      return;
+    case StoreProblem::TooLong:
+      say(QStringLiteral("名前が長すぎます。もっと短い名前を付けてください。"));
+      return;
   }
-  QFile file(from);
-  if (!file.rename(to)) {
-    refuse(QStringLiteral("名前を変更できませんでした。") + QString::fromLatin1(kCrLf) + file.errorString());
-    return;
+  const RenameResult result = RenameWithoutReplacing(from, to);
+  switch (result.outcome) {
+    case RenameResult::Outcome::Renamed:
+      break;
+    case RenameResult::Outcome::Taken:
+      say(QStringLiteral("「%1」という名前のファイルがすでにあります。別の名前を付けてください。").arg(name));
+      return;
+    case RenameResult::Outcome::Gone:
+      gone(entry.name);
+      return;
+    case RenameResult::Outcome::Failed: {
+      QString text = QStringLiteral("名前を変更できませんでした。") + QString::fromLatin1(kCrLf) + qt_error_string(result.error);
+      if (!result.leftAt.isEmpty())
+        text += QString::fromLatin1(kCrLf) +
+                QStringLiteral("ファイルは「%1」にあります。").arg(QDir::toNativeSeparators(QFile::decodeName(result.leftAt)));
+      qCWarning(lcPlayer) << "not renamed:" << from << "to" << to << qt_error_string(result.error) << result.leftAt;
+      say(text);
+      QMetaObject::invokeMethod(this, &frmRecordings::refresh, Qt::QueuedConnection);
+      return;
+    }
   }
   qCInfo(lcPlayer) << "renamed" << from << "to" << to;
   // The play button plays the latest recording under its new name.
-  if (samePath(ReadSetting(kLastRecordingSetting), from)) WriteSetting(kLastRecordingSetting, to);
+  if (entry.nameReads && samePath(ReadSetting(kLastRecordingSetting), entry.path))
+    WriteSetting(kLastRecordingSetting, toPath);
   list_->renamed(row, to);
 }
 
 void frmRecordings::deleteCurrent() {
-  const int row = currentRow();
+  int row = currentRow();
   if (row < 0 || busy(row)) return;
-  const QString path = list_->entry(row).path;
-  const QString name = QFileInfo(path).fileName();
-  if (seams_.prompter->message(this, QStringLiteral("「%1」をごみ箱に移しますか?").arg(name),
+  const RecordingEntry entry = list_->entry(row);
+  if (!entry.nameReads) {
+    // The trash takes a file by a name it can write down, and this one has none.
+    say(QStringLiteral("「%1」は名前に読み取れない文字があるため、このままではごみ箱に移せません。"
+                       "F2 キーで名前を変えてから削除してください。")
+            .arg(entry.name));
+    return;
+  }
+  if (!NameTaken(entry.nativePath)) {
+    gone(entry.name);
+    return;
+  }
+  if (seams_.prompter->message(this, QStringLiteral("「%1」をごみ箱に移しますか?").arg(entry.name),
                                Prompter::Icon::Question, Prompter::Buttons::YesNo) != Prompter::Answer::Yes)
     return;
+  // The list may have been read again while the question waited.
+  row = list_->rowOf(entry.nativePath);
+  if (row >= 0 && busy(row)) return;
   // Into the desktop's trash, where it can be put back from: never removed for good. Qt
   // makes the trash folder, but not the data folder it lives in, which a new account may lack.
   QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
-  if (!QFile::moveToTrash(path)) {
-    seams_.prompter->message(this,
-                             QStringLiteral("「%1」をごみ箱に移せませんでした。ファイルはそのまま残っています。").arg(name),
-                             Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
+  if (!QFile::moveToTrash(entry.path)) {
+    if (!NameTaken(entry.nativePath))
+      gone(entry.name);
+    else
+      say(QStringLiteral("「%1」をごみ箱に移せませんでした。ファイルはそのまま残っています。").arg(entry.name));
     return;
   }
-  qCInfo(lcPlayer) << "moved to the trash:" << path;
+  qCInfo(lcPlayer) << "moved to the trash:" << entry.path;
   list_->removed(row);
   if (list_->rowCount() > 0)
-    view_->setCurrentIndex(list_->index(std::min(row, list_->rowCount() - 1), RecordingList::Name));
+    view_->setCurrentIndex(list_->index(std::clamp(row, 0, list_->rowCount() - 1), RecordingList::Name));
 }
 
 void frmRecordings::openFolder() {

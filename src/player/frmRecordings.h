@@ -20,7 +20,8 @@ class RecordingList;
 class frmRecordings : public QDialog {
   Q_OBJECT
  public:
-  // `recordingNow` tells the file being recorded, which is neither renamed nor deleted.
+  // `recordingNow` tells the file this program records; another copy's recording is known
+  // by the journal. Neither is renamed nor deleted.
   frmRecordings(const Seams& seams, std::function<QString()> recordingNow, QWidget* parent = nullptr);
 
   // Lists the save folder again.
@@ -43,6 +44,8 @@ class frmRecordings : public QDialog {
   void deleteCurrent();
   void openFolder();
   bool busy(int row);
+  void gone(const QString& name);
+  void say(const QString& text);
   void showCount();
   void updateButtons();
 

@@ -107,8 +107,10 @@ std::optional<AsfInfo> ParseAsfHeader(const QByteArray& bytes) {
   return info;
 }
 
-std::optional<AsfInfo> ReadAsfInfo(const QString& path) {
-  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+std::optional<AsfInfo> ReadAsfInfo(const QString& path) { return ReadAsfInfo(QFile::encodeName(path)); }
+
+std::optional<AsfInfo> ReadAsfInfo(const QByteArray& nativePath) {
+  const int fd = ::open(nativePath.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
   QByteArray bytes;
   struct stat st {};

@@ -25,6 +25,8 @@ struct AsfInfo {
 // Reads the header of the file at `path` (never more than its header, never blocking on a
 // pipe); nothing when it is not an ASF file or its header is damaged.
 std::optional<AsfInfo> ReadAsfInfo(const QString& path);
+// The same for a path as the file system spells it, which may not read as a QString.
+std::optional<AsfInfo> ReadAsfInfo(const QByteArray& nativePath);
 // The same from a header's bytes, for a file read elsewhere.
 std::optional<AsfInfo> ParseAsfHeader(const QByteArray& header);
 

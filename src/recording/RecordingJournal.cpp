@@ -452,4 +452,36 @@ QList<InterruptedRecording> RepairInterruptedRecordings(
   return found;
 }
 
+bool BeingRecorded(const JournalNote::Identity& file) {
+  const QDir folder(entriesFolder());
+  const QStringList entries = folder.entryList({QLatin1Char('*') + kEntrySuffix}, QDir::Files, QDir::Name);
+  for (const QString& name : entries) {
+    const QString entryPath = folder.filePath(name);
+    QFile entry(entryPath);
+    if (!entry.open(QIODevice::ReadOnly)) continue;
+    const std::optional<JournalNote> note = ParseJournalNote(entry.read(kMaxEntryBytes + 1));
+    if (!note || !note->identity) continue;
+    const JournalNote::Identity& noted = *note->identity;
+    if (noted.device != file.device || noted.inode != file.inode || (noted.born && file.born && noted.born != file.born))
+      continue;
+    // A running program holds its entries' locks; one that can be taken was left by a
+    // program that died, and is let go of at once.
+    QLockFile lock(entryPath.left(entryPath.size() - kEntrySuffix.size()) + kLockSuffix);
+    lock.setStaleLockTime(0);
+    if (!lock.tryLock(0)) return true;
+  }
+  return false;
+}
+
+bool BeingRecorded(const QByteArray& nativePath) {
+  struct stat st;
+  if (::lstat(nativePath.constData(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  JournalNote::Identity file{uint64_t(st.st_dev), uint64_t(st.st_ino), std::nullopt};
+  struct statx sx;
+  if (::statx(AT_FDCWD, nativePath.constData(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &sx) == 0 &&
+      (sx.stx_mask & STATX_BTIME) && sx.stx_ino == st.st_ino)
+    file.born = int64_t(sx.stx_btime.tv_sec) * 1000000000 + sx.stx_btime.tv_nsec;
+  return BeingRecorded(file);
+}
+
 }  // namespace tallowen

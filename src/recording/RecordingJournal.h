@@ -120,4 +120,13 @@ struct InterruptedRecording {
 QList<InterruptedRecording> RepairInterruptedRecordings(
     const std::function<void(const QString& path)>& beforeEachTry = {});
 
+// Whether a running copy of the program, this one or another, is recording into this file,
+// told by the journal's entries that a running program holds. The file is known by its
+// identity, so a recording moved since it began is still found, and another file at its
+// old name is not; a file the journal cannot name (it could not be written) is not found.
+bool BeingRecorded(const JournalNote::Identity& file);
+// The same for what stands at `nativePath` (a link is not the file it leads to); false
+// when nothing does.
+bool BeingRecorded(const QByteArray& nativePath);
+
 }  // namespace tallowen

@@ -1,6 +1,6 @@
 #include "recording/RecordingName.h"
 
-#include <QFileInfo>
+#include "platform/FolderNames.h"
 
 namespace tallowen {
 
@@ -14,7 +14,9 @@ QString RecordingPath(const QString& folder, const QString& fileName) {
   const QString base = folder == QLatin1String("/") ? folder : folder + QLatin1Char('/');
   QString path = base + fileName;
   const QString stem = fileName.chopped(4);  // without ".wma"
-  for (int n = 2; QFileInfo::exists(path); ++n) path = base + stem + QStringLiteral("(%1).wma").arg(n);
+  // Whatever stands at a name takes it, a link that leads nowhere too: a new file cannot be
+  // made there without going wherever the link points.
+  for (int n = 2; NameTaken(path); ++n) path = base + stem + QStringLiteral("(%1).wma").arg(n);
   return path;
 }
 

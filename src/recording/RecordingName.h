@@ -9,7 +9,8 @@ namespace tallowen {
 QString RecordingFileName(const QDateTime& start);
 
 // The folder, the separator and the name ("/name" in the root folder "/"). A name taken already becomes
-// "yyyy-mm-dd_hh-mm(2).wma", "(3)", ...: an earlier recording of the same minute stays.
+// "yyyy-mm-dd_hh-mm(2).wma", "(3)", ...: an earlier recording of the same minute stays. Anything
+// at a name takes it: a file, a folder, a link wherever it leads.
 QString RecordingPath(const QString& folder, const QString& fileName);
 
 // Elapsed time as "hh:mm:ss" of a day: whole days are dropped.
