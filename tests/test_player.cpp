@@ -28,6 +28,8 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cmath>
+#include <functional>
+#include <limits>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -39,6 +41,8 @@
 #include "player/RecordingList.h"
 #include "player/frmPlayer.h"
 #include "player/frmRecordings.h"
+#include "recording/AsfFormat.h"
+#include "recording/AsfReader.h"
 #include "settings/modINI.h"
 #include "support/AudioCheck.h"
 #include "support/FakeSeams.h"
@@ -80,6 +84,33 @@ QString makeWma(const QString& folder, const QString& name, int frequency, int s
   QFile::remove(wav);
   QFile::remove(meta);
   return wma;
+}
+
+// A copy of the ASF file `source` at `copy`, its header changed by `edit`, which gets the
+// File Properties Object and the first stream's WAVEFORMATEX.
+QString withHeader(const QString& source, const QString& copy, const std::function<void(uint8_t*, uint8_t*)>& edit) {
+  QFile in(source);
+  if (!in.open(QIODevice::ReadOnly)) return {};
+  QByteArray bytes = in.readAll();
+  auto find = [&](const asf::Guid& g) {
+    return bytes.indexOf(QByteArray(reinterpret_cast<const char*>(g.data()), qsizetype(g.size())));
+  };
+  const qsizetype file = find(asf::kFileProperties), stream = find(asf::kStreamProperties);
+  EXPECT_GT(file, 0);
+  EXPECT_GT(stream, 0);
+  if (file <= 0 || stream <= 0) return {};
+  auto* b = reinterpret_cast<uint8_t*>(bytes.data());
+  edit(b + file, b + stream + asf::kSpTypeData);
+  QFile out(copy);
+  if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size()) return {};
+  return copy;
+}
+
+// The play and send durations of a File Properties Object, for `hours` of sound.
+void claimHours(uint8_t* fileProperties, qint64 hours) {
+  const uint64_t duration = uint64_t(hours * 3600 * 1000 + asf::le(fileProperties + asf::kFpPreroll, 8)) * 10000;
+  asf::putLe(fileProperties + asf::kFpPlayDuration, duration, 8);
+  asf::putLe(fileProperties + asf::kFpSendDuration, duration, 8);
 }
 
 template <typename T = QWidget>
@@ -207,7 +238,24 @@ TEST(PositionText, CutsToWholeSecondsWithTwoDigitsAtLeast) {
       {360000, "100:00:00"}, {7322.99, "02:02:02"}, {86399, "23:59:59"},
   };
   for (const auto& [seconds, text] : cases) EXPECT_EQ(PositionText(seconds), QString::fromLatin1(text)) << seconds;
-  EXPECT_THROW(PositionText(40000.0 * 3600), std::overflow_error) << "hours beyond 16 bits";
+}
+
+// A header may claim any length: what is shown stays as wide as three digits of hours
+// allow, and says that it is more.
+TEST(PositionText, TimesBeyondThreeDigitsOfHoursOrBeforeTheStartAreBounded) {
+  const std::pair<double, const char*> cases[] = {
+      {999 * 3600.0 + 3599.9, "999:59:59"},
+      {1000 * 3600.0, ">999:59:59"},
+      {32768 * 3600.0, ">999:59:59"},
+      {40000 * 3600.0, ">999:59:59"},
+      {1.8e15, ">999:59:59"},
+      {std::numeric_limits<double>::infinity(), ">999:59:59"},
+      {-1, "00:00:00"},
+      {-1e18, "00:00:00"},
+      {std::numeric_limits<double>::quiet_NaN(), "00:00:00"},
+  };
+  for (const auto& [seconds, text] : cases) EXPECT_EQ(PositionText(seconds), QString::fromLatin1(text)) << seconds;
+  EXPECT_EQ(SplitPlayPos(40000.0 * 3600).PosHours, 32767) << "the largest count, not a wrapped one";
 }
 
 class PlayerTest : public ::testing::Test {
@@ -246,6 +294,31 @@ QTemporaryDir* PlayerTest::folder_ = nullptr;
 QString PlayerTest::tone_;
 QString PlayerTest::other_;
 QString PlayerTest::long_;
+
+// What a downloaded file's header claims reaches the list bounded: a length of 40,000
+// hours, a start in the year 60095, a bit rate beyond 31 bits.
+TEST_F(PlayerTest, TheListShowsWhatAnImpossibleHeaderClaimsWithinBounds) {
+  QTemporaryDir folder;
+  withHeader(tone_, folder.filePath(QStringLiteral("forever.wma")), [](uint8_t* file, uint8_t* format) {
+    claimHours(file, 40000);
+    asf::putLe(file + asf::kFpCreationDate, ~uint64_t(0), 8);
+    asf::putLe(format + 8, 0xffffffff, 4);  // bytes a second
+  });
+  const std::optional<AsfInfo> info = ReadAsfInfo(folder.filePath(QStringLiteral("forever.wma")));
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->durationMs, 40000LL * 3600 * 1000);
+  EXPECT_FALSE(info->created.isValid()) << info->created.toString().toStdString();
+  EXPECT_EQ(info->bitRate, std::numeric_limits<int>::max());
+
+  RecordingList list;
+  list.load(folder.path());
+  ASSERT_TRUE(waitUntil([&] { return list.complete(); }, 5000));
+  ASSERT_EQ(list.rowCount(), 1);
+  EXPECT_EQ(list.index(0, RecordingList::Length).data().toString(), QStringLiteral(">999:59:59"));
+  // No date in the header: the file's own.
+  EXPECT_EQ(list.index(0, RecordingList::Recorded).data().toString(),
+            QFileInfo(folder.filePath(QStringLiteral("forever.wma"))).lastModified().toString(QStringLiteral("yyyy/MM/dd HH:mm")));
+}
 
 TEST_F(PlayerTest, EscLeavesEitherPlayerOpenWhileTheCloseBoxStillCloses) {
   frmPlayer latest(sys_.seams());
