@@ -598,6 +598,112 @@ TEST_F(PlayerLive, FilesThatCannotPlayAreSaidInWords) {
   EXPECT_TRUE(waitUntil([&] { return player.CurrentPosition() > 0.2; }, 10000));
 }
 
+// A stream header with no channels or a rate of 0 is damage, not a missing plugin; a codec
+// that nothing installed decodes is still a missing part.
+TEST_F(PlayerLive, ADamagedStreamHeaderIsSaidToBeDamagedAndAnUnknownCodecMissing) {
+  MediaPlayer player;
+  player.show();
+  const struct {
+    const char* name;
+    std::function<void(uint8_t*)> edit;  // of the WAVEFORMATEX
+    const char* said;
+  } cases[] = {
+      {"no-channels.wma", [](uint8_t* format) { asf::putLe(format + 2, 0, 2); }, "ファイルが壊れています: "},
+      {"no-rate.wma", [](uint8_t* format) { asf::putLe(format + 4, 0, 4); }, "ファイルが壊れています: "},
+      {"unknown-codec.wma", [](uint8_t* format) { asf::putLe(format, 0x7777, 2); }, "再生に必要な部品がありません: "},
+  };
+  for (const auto& [name, edit, said] : cases) {
+    const QString path = withHeader(tone_, folder_->filePath(QString::fromLatin1(name)),
+                                    [&edit = edit](uint8_t*, uint8_t* format) { edit(format); });
+    player.setFileName(path);
+    EXPECT_TRUE(waitUntil([&] { return !player.problem().isEmpty(); }, 10000)) << name;
+    EXPECT_EQ(player.problem(), QString::fromUtf8(said) + QString::fromLatin1(name));
+    EXPECT_EQ(player.CurrentPosition(), -1) << name;
+  }
+}
+
+// At the end a step forward stays at the end, and the next K plays from the start, whether
+// End was pressed while it played or while it was paused.
+TEST_F(PlayerLive, AfterTheEndForwardStaysThereAndTheNextPlayStartsAgain) {
+  WriteSetting(kLastRecordingSetting, long_);
+  frmPlayer window(sys_.seams());
+  activate(window);
+  MediaPlayer* player = control(window);
+  auto* label = child<QLabel>(window, "Label1");
+  ASSERT_TRUE(waitUntil([&] { return playing(player); }, 10000));
+  for (const bool paused : {false, true}) {
+    SCOPED_TRACE(paused ? "paused" : "playing");
+    if (paused) {
+      press(window, Qt::Key_K);
+      ASSERT_TRUE(waitUntil([&] { return player->playState() == PlayState::Paused; }, 3000));
+    }
+    press(window, Qt::Key_End);
+    press(window, Qt::Key_Right);
+    EXPECT_TRUE(staysTrue([&] { return player->CurrentPosition() >= 29.9 && player->playState() == PlayState::Stopped; },
+                          600))
+        << player->CurrentPosition();
+    EXPECT_EQ(label->text(), PositionText(player->Duration()));
+    EXPECT_GE(player->Duration(), 29.9);
+    press(window, Qt::Key_K);
+    EXPECT_TRUE(waitUntil([&] { return playing(player) && player->CurrentPosition() < 5; }, 5000))
+        << "K played nothing: at " << player->CurrentPosition();
+  }
+}
+
+// A file cut short while it plays ends where its sound does, and says so; played again it
+// plays from the start up to its cut.
+TEST_F(PlayerLive, AFileCutShortWhileItPlaysEndsWhereItsSoundDoesAndSaysSo) {
+  const QString path = folder_->filePath(QStringLiteral("cut.wma"));
+  QFile::remove(path);
+  ASSERT_TRUE(QFile::copy(long_, path));
+  WriteSetting(kLastRecordingSetting, path);
+  frmPlayer window(sys_.seams());
+  activate(window);
+  MediaPlayer* player = control(window);
+  auto* label = child<QLabel>(window, "Label1");
+  ASSERT_TRUE(waitUntil([&] { return player->CurrentPosition() >= 0.5; }, 10000));
+  ASSERT_TRUE(QFile::resize(path, QFileInfo(path).size() * 4 / 30));  // some 4 s of the 30 are left
+  ASSERT_TRUE(waitUntil([&] { return player->playState() == PlayState::Stopped; }, 10000));
+  const double end = player->CurrentPosition();
+  std::printf("cut to 4 s of 30: ended at %.3f s\n", end);
+  EXPECT_GT(end, 3.0);
+  EXPECT_LT(end, 6.0);
+  EXPECT_NEAR(player->Duration(), end, 0.001);
+  EXPECT_TRUE(waitUntil([&] { return label->text() == PositionText(end); }, 1000)) << label->text().toStdString();
+  EXPECT_EQ(player->problem(), QStringLiteral("ファイルが途中で切れています (%1 まで): cut.wma").arg(PositionText(end)));
+
+  press(window, Qt::Key_K);
+  EXPECT_TRUE(player->problem().isEmpty());
+  EXPECT_TRUE(child(*player, "seekBar")->isVisible());
+  EXPECT_EQ(child<QLabel>(*player, "length")->text(), PositionText(end));
+  EXPECT_TRUE(waitUntil([&] { return playing(player) && player->CurrentPosition() < 3; }, 5000));
+}
+
+// A header that claims 40,000 hours: the length shown is bounded and whole in its label, and
+// the file ends where its sound does.
+TEST_F(PlayerLive, AHeaderClaimingFortyThousandHoursShowsABoundedLengthAndEndsWithItsSound) {
+  const QString path = withHeader(tone_, folder_->filePath(QStringLiteral("forever.wma")),
+                                  [](uint8_t* file, uint8_t*) { claimHours(file, 40000); });
+  WriteSetting(kLastRecordingSetting, path);
+  frmPlayer window(sys_.seams());
+  activate(window);
+  MediaPlayer* player = control(window);
+  auto* length = child<QLabel>(*player, "length");
+  ASSERT_TRUE(waitUntil([&] { return playing(player); }, 10000)) << player->problem().toStdString();
+  EXPECT_NEAR(player->Duration(), 40000.0 * 3600, 1);
+  EXPECT_EQ(length->text(), QStringLiteral(">999:59:59"));
+  EXPECT_LE(length->fontMetrics().horizontalAdvance(length->text()), length->contentsRect().width());
+  EXPECT_GE(child(*player, "seekBar")->width(), 180) << "the seek bar keeps most of the row";
+  QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(child(*player, "seekBar"));
+  ASSERT_TRUE(bar);
+  EXPECT_TRUE(bar->text(QAccessible::Value).endsWith(QStringLiteral(" / >999:59:59"))) << bar->text(QAccessible::Value).toStdString();
+
+  ASSERT_TRUE(waitUntil([&] { return player->playState() == PlayState::Stopped; }, 10000));
+  EXPECT_NEAR(player->CurrentPosition(), 6, 0.2);
+  EXPECT_TRUE(waitUntil([&] { return child<QLabel>(window, "Label1")->text() == QStringLiteral("00:00:06"); }, 1000));
+  EXPECT_TRUE(player->problem().startsWith(QStringLiteral("ファイルが途中で切れています"))) << player->problem().toStdString();
+}
+
 TEST_F(PlayerLive, ButtonsPauseSkipStopAndPlayOnceToTheEnd) {
   MediaPlayer player;
   player.setFileName(long_);
