@@ -622,6 +622,29 @@ TEST_F(PlayerLive, ADamagedStreamHeaderIsSaidToBeDamagedAndAnUnknownCodecMissing
   }
 }
 
+// After a file that cannot play, the position box shows no time of the file before it.
+TEST_F(PlayerLive, AFailureLeavesNoTimeOfTheFileBeforeInThePositionBox) {
+  WriteSetting(kLastRecordingSetting, tone_);
+  frmPlayer window(sys_.seams());
+  window.show();
+  auto* label = child<QLabel>(window, "Label1");
+  const QString broken = folder_->filePath(QStringLiteral("garbage.wma"));
+  QFile f(broken);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(QByteArray(20000, 'x'));
+  f.close();
+  for (const QString& failing : {folder_->filePath(QStringLiteral("missing.wma")), broken}) {
+    SCOPED_TRACE(failing.toStdString());
+    window.play(tone_);
+    ASSERT_TRUE(waitUntil([&] { return label->text() == QStringLiteral("00:00:01"); }, 10000)) << label->text().toStdString();
+    window.play(failing);
+    ASSERT_TRUE(waitUntil([&] { return !control(window)->problem().isEmpty(); }, 10000));
+    // By the label's next tick at the latest.
+    EXPECT_TRUE(waitUntil([&] { return label->text().isEmpty(); }, 1000)) << label->text().toStdString();
+    EXPECT_TRUE(staysTrue([&] { return label->text().isEmpty(); }, 500)) << label->text().toStdString();
+  }
+}
+
 // At the end a step forward stays at the end, and the next K plays from the start, whether
 // End was pressed while it played or while it was paused.
 TEST_F(PlayerLive, AfterTheEndForwardStaysThereAndTheNextPlayStartsAgain) {
