@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSlider>
+#include <QStyle>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -245,16 +246,16 @@ TEST(PositionText, CutsToWholeSecondsWithTwoDigitsAtLeast) {
 TEST(PositionText, TimesBeyondThreeDigitsOfHoursOrBeforeTheStartAreBounded) {
   const std::pair<double, const char*> cases[] = {
       {999 * 3600.0 + 3599.9, "999:59:59"},
-      {1000 * 3600.0, ">999:59:59"},
-      {32768 * 3600.0, ">999:59:59"},
-      {40000 * 3600.0, ">999:59:59"},
-      {1.8e15, ">999:59:59"},
-      {std::numeric_limits<double>::infinity(), ">999:59:59"},
+      {1000 * 3600.0, "999時間超"},
+      {32768 * 3600.0, "999時間超"},
+      {40000 * 3600.0, "999時間超"},
+      {1.8e15, "999時間超"},
+      {std::numeric_limits<double>::infinity(), "999時間超"},
       {-1, "00:00:00"},
       {-1e18, "00:00:00"},
       {std::numeric_limits<double>::quiet_NaN(), "00:00:00"},
   };
-  for (const auto& [seconds, text] : cases) EXPECT_EQ(PositionText(seconds), QString::fromLatin1(text)) << seconds;
+  for (const auto& [seconds, text] : cases) EXPECT_EQ(PositionText(seconds), QString::fromUtf8(text)) << seconds;
   EXPECT_EQ(SplitPlayPos(40000.0 * 3600).PosHours, 32767) << "the largest count, not a wrapped one";
 }
 
@@ -310,11 +311,18 @@ TEST_F(PlayerTest, TheListShowsWhatAnImpossibleHeaderClaimsWithinBounds) {
   EXPECT_FALSE(info->created.isValid()) << info->created.toString().toStdString();
   EXPECT_EQ(info->bitRate, std::numeric_limits<int>::max());
 
-  RecordingList list;
-  list.load(folder.path());
+  WriteSetting(kSaveFolderSetting, folder.path());
+  frmRecordings window(sys_.seams(), [] { return QString(); });
+  window.show();
+  const RecordingList& list = window.list();
   ASSERT_TRUE(waitUntil([&] { return list.complete(); }, 5000));
   ASSERT_EQ(list.rowCount(), 1);
-  EXPECT_EQ(list.index(0, RecordingList::Length).data().toString(), QStringLiteral(">999:59:59"));
+  const QString length = list.index(0, RecordingList::Length).data().toString();
+  EXPECT_EQ(length, QStringLiteral("999時間超"));
+  // Whole in its column, not cut short with "…".
+  auto* view = find<QTreeView>(&window, "recordingList");
+  const int margin = view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+  EXPECT_LE(view->fontMetrics().horizontalAdvance(length), view->visualRect(list.index(0, RecordingList::Length)).width() - 2 * margin);
   // No date in the header: the file's own.
   EXPECT_EQ(list.index(0, RecordingList::Recorded).data().toString(),
             QFileInfo(folder.filePath(QStringLiteral("forever.wma"))).lastModified().toString(QStringLiteral("yyyy/MM/dd HH:mm")));
@@ -714,12 +722,12 @@ TEST_F(PlayerLive, AHeaderClaimingFortyThousandHoursShowsABoundedLengthAndEndsWi
   auto* length = child<QLabel>(*player, "length");
   ASSERT_TRUE(waitUntil([&] { return playing(player); }, 10000)) << player->problem().toStdString();
   EXPECT_NEAR(player->Duration(), 40000.0 * 3600, 1);
-  EXPECT_EQ(length->text(), QStringLiteral(">999:59:59"));
+  EXPECT_EQ(length->text(), QStringLiteral("999時間超"));
   EXPECT_LE(length->fontMetrics().horizontalAdvance(length->text()), length->contentsRect().width());
   EXPECT_GE(child(*player, "seekBar")->width(), 180) << "the seek bar keeps most of the row";
   QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(child(*player, "seekBar"));
   ASSERT_TRUE(bar);
-  EXPECT_TRUE(bar->text(QAccessible::Value).endsWith(QStringLiteral(" / >999:59:59"))) << bar->text(QAccessible::Value).toStdString();
+  EXPECT_TRUE(bar->text(QAccessible::Value).endsWith(QStringLiteral(" / 999時間超"))) << bar->text(QAccessible::Value).toStdString();
 
   ASSERT_TRUE(waitUntil([&] { return player->playState() == PlayState::Stopped; }, 10000));
   EXPECT_NEAR(player->CurrentPosition(), 6, 0.2);

@@ -37,7 +37,8 @@ PlayPosParts SplitPlayPos(double PlayPos) {
 }
 
 QString PositionText(double seconds) {
-  if (seconds >= kLongestShown + 1) return QStringLiteral(">999:59:59");
+  // In words: no wider than "000:00:00", which ">999:59:59" is.
+  if (seconds >= kLongestShown + 1) return QStringLiteral("999時間超");
   const PlayPosParts parts = SplitPlayPos(seconds);
   return twoDigits(parts.PosHours) + QLatin1Char(':') + twoDigits(parts.PosMinutes) + QLatin1Char(':') +
          twoDigits(parts.PosSeconds);

@@ -17,7 +17,8 @@ PlayPosParts SplitPlayPos(double PlayPos);
 
 // "hh:mm:ss", each part at least two digits: 3661 s is "01:01:01", 100 hours "100:00:00".
 // Hours have three digits at most: a longer time, which only a header that lies can give,
-// is ">999:59:59", and nothing before the start or not a number is "00:00:00".
+// is "999時間超" (more than 999 hours), and nothing before the start or not a number is
+// "00:00:00".
 QString PositionText(double seconds);
 
 }  // namespace tallowen
