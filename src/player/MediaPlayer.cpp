@@ -13,6 +13,7 @@
 #include <climits>
 #include <cmath>
 
+#include "platform/Trace.h"
 #include "player/PlaybackEngine.h"
 #include "player/PositionText.h"
 #include "player/SeekBar.h"
@@ -535,6 +536,7 @@ void MediaPlayer::showDuration(qint64 ms) {
   seekBar_->setRange(0, int(std::clamp<qint64>(ms, 0, INT_MAX)));
   lengthLabel_->setText(ms < 0 ? QString() : PositionText(ms / 1000.0));
   placeLength();
+  if (ms >= 0) TraceMoment("player-length");
   showPosition();
   updateControls();
 }
