@@ -17,9 +17,10 @@ namespace {
 // A header larger than this is not a recording's: a list of thousands of files reads each
 // header whole, and never more.
 constexpr uint64_t kMaxHeaderBytes = 256 * 1024;
-// The last moment a date is shown for: the windows give a year four digits.
+// The last moment a date is shown for: the windows give a year four digits, in any time
+// zone (up to 14 hours ahead of UTC).
 constexpr uint64_t kLatestDateIn1601Units =
-    kUnixEpochIn1601Units + uint64_t(253402300799) * 10'000'000;  // 9999-12-31 23:59:59 UTC
+    kUnixEpochIn1601Units + uint64_t(253402214399) * 10'000'000;  // 9999-12-30 23:59:59 UTC
 
 int boundedInt(uint64_t value) { return int(std::min<uint64_t>(value, INT_MAX)); }
 
