@@ -37,7 +37,7 @@ PlayPosParts SplitPlayPos(double PlayPos) {
 }
 
 QString PositionText(double seconds) {
-  // In words: no wider than "000:00:00", which ">999:59:59" is.
+  // In words, to be as narrow as "000:00:00": ">999:59:59" is wider.
   if (seconds >= kLongestShown + 1) return QStringLiteral("999時間超");
   const PlayPosParts parts = SplitPlayPos(seconds);
   return twoDigits(parts.PosHours) + QLatin1Char(':') + twoDigits(parts.PosMinutes) + QLatin1Char(':') +
