@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the fuzzers with clang (libFuzzer, AddressSanitizer, UBSan) and runs each for
 # SECONDS, all at once: the settings file, the recording header's repair, the journal's
-# entries.
-#   scripts/fuzz.sh [SECONDS] [BUILD_FOLDER] [NAME...]     (NAME: settings asf_repair journal)
+# entries, and what the recordings list and the player make of a header.
+#   scripts/fuzz.sh [SECONDS] [BUILD_FOLDER] [NAME...]     (NAME: settings asf_repair journal asf_info)
 # Fails on a crash, a broken property, a hang (an input taking over 10 s) or a leak in any.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,9 +10,10 @@ seconds=${1:-60}
 folder=${2:-build-fuzz}
 shift $(($# < 2 ? $# : 2))
 names=("$@")
-[ ${#names[@]} -gt 0 ] || names=(settings asf_repair journal)
-# The longest input each is given: a repair seed holds a few packets of up to 3200 bytes.
-declare -A max_len=([settings]=4096 [asf_repair]=16384 [journal]=4096)
+[ ${#names[@]} -gt 0 ] || names=(settings asf_repair journal asf_info)
+# The longest input each is given: a repair seed holds a few packets of up to 3200 bytes,
+# a header of the program's own some 8.5 kB (the room it keeps for marks).
+declare -A max_len=([settings]=4096 [asf_repair]=16384 [journal]=4096 [asf_info]=16384)
 
 cmake -S tests/fuzz -B "$folder" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$folder" -j2 --target "${names[@]/#/fuzz_}" >/dev/null

@@ -22,6 +22,7 @@
 #include <QScreen>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QStyle>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -31,6 +32,8 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cmath>
+#include <functional>
+#include <limits>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -42,6 +45,8 @@
 #include "player/RecordingList.h"
 #include "player/frmPlayer.h"
 #include "player/frmRecordings.h"
+#include "recording/AsfFormat.h"
+#include "recording/AsfReader.h"
 #include "settings/modINI.h"
 #include "support/AudioCheck.h"
 #include "support/FakeSeams.h"
@@ -83,6 +88,33 @@ QString makeWma(const QString& folder, const QString& name, int frequency, int s
   QFile::remove(wav);
   QFile::remove(meta);
   return wma;
+}
+
+// A copy of the ASF file `source` at `copy`, its header changed by `edit`, which gets the
+// File Properties Object and the first stream's WAVEFORMATEX.
+QString withHeader(const QString& source, const QString& copy, const std::function<void(uint8_t*, uint8_t*)>& edit) {
+  QFile in(source);
+  if (!in.open(QIODevice::ReadOnly)) return {};
+  QByteArray bytes = in.readAll();
+  auto find = [&](const asf::Guid& g) {
+    return bytes.indexOf(QByteArray(reinterpret_cast<const char*>(g.data()), qsizetype(g.size())));
+  };
+  const qsizetype file = find(asf::kFileProperties), stream = find(asf::kStreamProperties);
+  EXPECT_GT(file, 0);
+  EXPECT_GT(stream, 0);
+  if (file <= 0 || stream <= 0) return {};
+  auto* b = reinterpret_cast<uint8_t*>(bytes.data());
+  edit(b + file, b + stream + asf::kSpTypeData);
+  QFile out(copy);
+  if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size()) return {};
+  return copy;
+}
+
+// The play and send durations of a File Properties Object, for `hours` of sound.
+void claimHours(uint8_t* fileProperties, qint64 hours) {
+  const uint64_t duration = uint64_t(hours * 3600 * 1000 + asf::le(fileProperties + asf::kFpPreroll, 8)) * 10000;
+  asf::putLe(fileProperties + asf::kFpPlayDuration, duration, 8);
+  asf::putLe(fileProperties + asf::kFpSendDuration, duration, 8);
 }
 
 template <typename T = QWidget>
@@ -210,7 +242,24 @@ TEST(PositionText, CutsToWholeSecondsWithTwoDigitsAtLeast) {
       {360000, "100:00:00"}, {7322.99, "02:02:02"}, {86399, "23:59:59"},
   };
   for (const auto& [seconds, text] : cases) EXPECT_EQ(PositionText(seconds), QString::fromLatin1(text)) << seconds;
-  EXPECT_THROW(PositionText(40000.0 * 3600), std::overflow_error) << "hours beyond 16 bits";
+}
+
+// A header may claim any length: what is shown stays as wide as three digits of hours
+// allow, and says that it is more.
+TEST(PositionText, TimesBeyondThreeDigitsOfHoursOrBeforeTheStartAreBounded) {
+  const std::pair<double, const char*> cases[] = {
+      {999 * 3600.0 + 3599.9, "999:59:59"},
+      {1000 * 3600.0, "999時間超"},
+      {32768 * 3600.0, "999時間超"},
+      {40000 * 3600.0, "999時間超"},
+      {1.8e15, "999時間超"},
+      {std::numeric_limits<double>::infinity(), "999時間超"},
+      {-1, "00:00:00"},
+      {-1e18, "00:00:00"},
+      {std::numeric_limits<double>::quiet_NaN(), "00:00:00"},
+  };
+  for (const auto& [seconds, text] : cases) EXPECT_EQ(PositionText(seconds), QString::fromUtf8(text)) << seconds;
+  EXPECT_EQ(SplitPlayPos(40000.0 * 3600).PosHours, 32767) << "the largest count, not a wrapped one";
 }
 
 class PlayerTest : public ::testing::Test {
@@ -249,6 +298,38 @@ QTemporaryDir* PlayerTest::folder_ = nullptr;
 QString PlayerTest::tone_;
 QString PlayerTest::other_;
 QString PlayerTest::long_;
+
+// What a downloaded file's header claims reaches the list bounded: a length of 40,000
+// hours, a start in the year 60095, a bit rate beyond 31 bits.
+TEST_F(PlayerTest, TheListShowsWhatAnImpossibleHeaderClaimsWithinBounds) {
+  QTemporaryDir folder;
+  withHeader(tone_, folder.filePath(QStringLiteral("forever.wma")), [](uint8_t* file, uint8_t* format) {
+    claimHours(file, 40000);
+    asf::putLe(file + asf::kFpCreationDate, ~uint64_t(0), 8);
+    asf::putLe(format + 8, 0xffffffff, 4);  // bytes a second
+  });
+  const std::optional<AsfInfo> info = ReadAsfInfo(folder.filePath(QStringLiteral("forever.wma")));
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->durationMs, 40000LL * 3600 * 1000);
+  EXPECT_FALSE(info->created.isValid()) << info->created.toString().toStdString();
+  EXPECT_EQ(info->bitRate, std::numeric_limits<int>::max());
+
+  WriteSetting(kSaveFolderSetting, folder.path());
+  frmRecordings window(sys_.seams(), [] { return QString(); });
+  window.show();
+  const RecordingList& list = window.list();
+  ASSERT_TRUE(waitUntil([&] { return list.complete(); }, 5000));
+  ASSERT_EQ(list.rowCount(), 1);
+  const QString length = list.index(0, RecordingList::Length).data().toString();
+  EXPECT_EQ(length, QStringLiteral("999時間超"));
+  // Whole in its column, not cut short with "…".
+  auto* view = find<QTreeView>(&window, "recordingList");
+  const int margin = view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+  EXPECT_LE(view->fontMetrics().horizontalAdvance(length), view->visualRect(list.index(0, RecordingList::Length)).width() - 2 * margin);
+  // No date in the header: the file's own.
+  EXPECT_EQ(list.index(0, RecordingList::Recorded).data().toString(),
+            QFileInfo(folder.filePath(QStringLiteral("forever.wma"))).lastModified().toString(QStringLiteral("yyyy/MM/dd HH:mm")));
+}
 
 TEST_F(PlayerTest, EscLeavesEitherPlayerOpenWhileTheCloseBoxStillCloses) {
   frmPlayer latest(sys_.seams());
@@ -526,6 +607,135 @@ TEST_F(PlayerLive, FilesThatCannotPlayAreSaidInWords) {
   player.setFileName(tone_);
   EXPECT_TRUE(player.problem().isEmpty()) << "a good file clears the message";
   EXPECT_TRUE(waitUntil([&] { return player.CurrentPosition() > 0.2; }, 10000));
+}
+
+// A stream header with no channels or a rate of 0 is damage, not a missing plugin; a codec
+// that nothing installed decodes is still a missing part.
+TEST_F(PlayerLive, ADamagedStreamHeaderIsSaidToBeDamagedAndAnUnknownCodecMissing) {
+  MediaPlayer player;
+  player.show();
+  const struct {
+    const char* name;
+    std::function<void(uint8_t*)> edit;  // of the WAVEFORMATEX
+    const char* said;
+  } cases[] = {
+      {"no-channels.wma", [](uint8_t* format) { asf::putLe(format + 2, 0, 2); }, "ファイルが壊れています: "},
+      {"no-rate.wma", [](uint8_t* format) { asf::putLe(format + 4, 0, 4); }, "ファイルが壊れています: "},
+      {"unknown-codec.wma", [](uint8_t* format) { asf::putLe(format, 0x7777, 2); }, "再生に必要な部品がありません: "},
+  };
+  for (const auto& [name, edit, said] : cases) {
+    const QString path = withHeader(tone_, folder_->filePath(QString::fromLatin1(name)),
+                                    [&edit = edit](uint8_t*, uint8_t* format) { edit(format); });
+    player.setFileName(path);
+    EXPECT_TRUE(waitUntil([&] { return !player.problem().isEmpty(); }, 10000)) << name;
+    EXPECT_EQ(player.problem(), QString::fromUtf8(said) + QString::fromLatin1(name));
+    EXPECT_EQ(player.CurrentPosition(), -1) << name;
+  }
+}
+
+// After a file that cannot play, the position box shows no time of the file before it.
+TEST_F(PlayerLive, AFailureLeavesNoTimeOfTheFileBeforeInThePositionBox) {
+  WriteSetting(kLastRecordingSetting, tone_);
+  frmPlayer window(sys_.seams());
+  window.show();
+  auto* label = child<QLabel>(window, "Label1");
+  const QString broken = folder_->filePath(QStringLiteral("garbage.wma"));
+  QFile f(broken);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(QByteArray(20000, 'x'));
+  f.close();
+  for (const QString& failing : {folder_->filePath(QStringLiteral("missing.wma")), broken}) {
+    SCOPED_TRACE(failing.toStdString());
+    window.play(tone_);
+    ASSERT_TRUE(waitUntil([&] { return label->text() == QStringLiteral("00:00:01"); }, 10000)) << label->text().toStdString();
+    window.play(failing);
+    ASSERT_TRUE(waitUntil([&] { return !control(window)->problem().isEmpty(); }, 10000));
+    // By the label's next tick at the latest.
+    EXPECT_TRUE(waitUntil([&] { return label->text().isEmpty(); }, 1000)) << label->text().toStdString();
+    EXPECT_TRUE(staysTrue([&] { return label->text().isEmpty(); }, 500)) << label->text().toStdString();
+  }
+}
+
+// At the end a step forward stays at the end, and the next K plays from the start, whether
+// End was pressed while it played or while it was paused.
+TEST_F(PlayerLive, AfterTheEndForwardStaysThereAndTheNextPlayStartsAgain) {
+  WriteSetting(kLastRecordingSetting, long_);
+  frmPlayer window(sys_.seams());
+  activate(window);
+  MediaPlayer* player = control(window);
+  auto* label = child<QLabel>(window, "Label1");
+  ASSERT_TRUE(waitUntil([&] { return playing(player); }, 10000));
+  for (const bool paused : {false, true}) {
+    SCOPED_TRACE(paused ? "paused" : "playing");
+    if (paused) {
+      press(window, Qt::Key_K);
+      ASSERT_TRUE(waitUntil([&] { return player->playState() == PlayState::Paused; }, 3000));
+    }
+    press(window, Qt::Key_End);
+    press(window, Qt::Key_Right);
+    EXPECT_TRUE(staysTrue([&] { return player->CurrentPosition() >= 29.9 && player->playState() == PlayState::Stopped; },
+                          600))
+        << player->CurrentPosition();
+    EXPECT_EQ(label->text(), PositionText(player->Duration()));
+    EXPECT_GE(player->Duration(), 29.9);
+    press(window, Qt::Key_K);
+    EXPECT_TRUE(waitUntil([&] { return playing(player) && player->CurrentPosition() < 5; }, 5000))
+        << "K played nothing: at " << player->CurrentPosition();
+  }
+}
+
+// A file cut short while it plays ends where its sound does, and says so; played again it
+// plays from the start up to its cut.
+TEST_F(PlayerLive, AFileCutShortWhileItPlaysEndsWhereItsSoundDoesAndSaysSo) {
+  const QString path = folder_->filePath(QStringLiteral("cut.wma"));
+  QFile::remove(path);
+  ASSERT_TRUE(QFile::copy(long_, path));
+  WriteSetting(kLastRecordingSetting, path);
+  frmPlayer window(sys_.seams());
+  activate(window);
+  MediaPlayer* player = control(window);
+  auto* label = child<QLabel>(window, "Label1");
+  ASSERT_TRUE(waitUntil([&] { return player->CurrentPosition() >= 0.5; }, 10000));
+  ASSERT_TRUE(QFile::resize(path, QFileInfo(path).size() * 4 / 30));  // some 4 s of the 30 are left
+  ASSERT_TRUE(waitUntil([&] { return player->playState() == PlayState::Stopped; }, 10000));
+  const double end = player->CurrentPosition();
+  std::printf("cut to 4 s of 30: ended at %.3f s\n", end);
+  EXPECT_GT(end, 3.0);
+  EXPECT_LT(end, 6.0);
+  EXPECT_NEAR(player->Duration(), end, 0.001);
+  EXPECT_TRUE(waitUntil([&] { return label->text() == PositionText(end); }, 1000)) << label->text().toStdString();
+  EXPECT_EQ(player->problem(), QStringLiteral("ファイルが途中で切れています (%1 まで): cut.wma").arg(PositionText(end)));
+
+  press(window, Qt::Key_K);
+  EXPECT_TRUE(player->problem().isEmpty());
+  EXPECT_TRUE(child(*player, "seekBar")->isVisible());
+  EXPECT_EQ(child<QLabel>(*player, "length")->text(), PositionText(end));
+  EXPECT_TRUE(waitUntil([&] { return playing(player) && player->CurrentPosition() < 3; }, 5000));
+}
+
+// A header that claims 40,000 hours: the length shown is bounded and whole in its label, and
+// the file ends where its sound does.
+TEST_F(PlayerLive, AHeaderClaimingFortyThousandHoursShowsABoundedLengthAndEndsWithItsSound) {
+  const QString path = withHeader(tone_, folder_->filePath(QStringLiteral("forever.wma")),
+                                  [](uint8_t* file, uint8_t*) { claimHours(file, 40000); });
+  WriteSetting(kLastRecordingSetting, path);
+  frmPlayer window(sys_.seams());
+  activate(window);
+  MediaPlayer* player = control(window);
+  auto* length = child<QLabel>(*player, "length");
+  ASSERT_TRUE(waitUntil([&] { return playing(player); }, 10000)) << player->problem().toStdString();
+  EXPECT_NEAR(player->Duration(), 40000.0 * 3600, 1);
+  EXPECT_EQ(length->text(), QStringLiteral("999時間超"));
+  EXPECT_LE(length->fontMetrics().horizontalAdvance(length->text()), length->contentsRect().width());
+  EXPECT_GE(child(*player, "seekBar")->width(), 180) << "the seek bar keeps most of the row";
+  QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(child(*player, "seekBar"));
+  ASSERT_TRUE(bar);
+  EXPECT_TRUE(bar->text(QAccessible::Value).endsWith(QStringLiteral(" / 999時間超"))) << bar->text(QAccessible::Value).toStdString();
+
+  ASSERT_TRUE(waitUntil([&] { return player->playState() == PlayState::Stopped; }, 10000));
+  EXPECT_NEAR(player->CurrentPosition(), 6, 0.2);
+  EXPECT_TRUE(waitUntil([&] { return child<QLabel>(window, "Label1")->text() == QStringLiteral("00:00:06"); }, 1000));
+  EXPECT_TRUE(player->problem().startsWith(QStringLiteral("ファイルが途中で切れています"))) << player->problem().toStdString();
 }
 
 TEST_F(PlayerLive, ButtonsPauseSkipStopAndPlayOnceToTheEnd) {

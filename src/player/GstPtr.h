@@ -20,6 +20,11 @@ struct GstQueryDeleter {
 };
 using QueryPtr = std::unique_ptr<GstQuery, GstQueryDeleter>;
 
+struct GstCapsDeleter {
+  void operator()(GstCaps* caps) const { gst_caps_unref(caps); }
+};
+using CapsPtr = std::unique_ptr<GstCaps, GstCapsDeleter>;
+
 struct GErrorDeleter {
   void operator()(GError* error) const { g_error_free(error); }
 };

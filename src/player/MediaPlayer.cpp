@@ -13,6 +13,7 @@
 #include <climits>
 #include <cmath>
 
+#include "platform/Trace.h"
 #include "player/PlaybackEngine.h"
 #include "player/PositionText.h"
 #include "player/SeekBar.h"
@@ -74,6 +75,13 @@ MediaPlayer::MediaPlayer(QWidget* parent) : QWidget(parent), engine_(new Playbac
   connect(engine_, &PlaybackEngine::durationChanged, this, &MediaPlayer::showDuration);
   connect(engine_, &PlaybackEngine::seekableChanged, this, &MediaPlayer::updateControls);
   connect(engine_, &PlaybackEngine::failed, this, &MediaPlayer::showFailure);
+  connect(engine_, &PlaybackEngine::cutShort, this, [this](qint64 reachedMs, qint64 expectedMs) {
+    showProblem(QStringLiteral("ファイルが途中で切れています (%1 まで): %2")
+                    .arg(PositionText(reachedMs / 1000.0), QFileInfo(fileName_).fileName()),
+                QStringLiteral("ファイルの示す長さは %1").arg(PositionText(expectedMs / 1000.0)));
+    // The file still plays up to its cut: the next play or seek brings the seek bar back.
+    notice_ = true;
+  });
 
   setFixedSize(kWidth, kBarHeight + 2 + kRowHeight);
   applyVolume(0);
@@ -96,16 +104,15 @@ void MediaPlayer::buildControls() {
   seekBar_->setPageStep(int(kForwardMs));
   seekBar_->setFocusPolicy(Qt::TabFocus);
   seekBar_->setValueText([this](int ms) {
-    return PositionText(ms / 1000.0) + QStringLiteral(" / ") + PositionText(seekBar_->maximum() / 1000.0);
+    // The bar's range stops at INT_MAX ms; the length is the file's own.
+    return PositionText(ms / 1000.0) + QStringLiteral(" / ") + PositionText(std::max(Duration(), 0.0));
   });
   lengthLabel_ = new QLabel(this);
   lengthLabel_->setObjectName(QStringLiteral("length"));
   lengthLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   lengthLabel_->setAccessibleName(QStringLiteral("全体の長さ"));
   lengthLabel_->setToolTip(QStringLiteral("全体の長さ"));
-  const int lengthWidth = std::max(50, lengthLabel_->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00")) + 4);
-  lengthLabel_->setGeometry(kWidth - lengthWidth, 0, lengthWidth, kBarHeight);
-  seekBar_->setGeometry(0, 0, kWidth - lengthWidth - 2, kBarHeight);
+  placeLength();
   problemLabel_ = new QLabel(this);
   problemLabel_->setObjectName(QStringLiteral("message"));
   problemLabel_->setAccessibleName(QStringLiteral("再生できない理由"));
@@ -299,11 +306,7 @@ void MediaPlayer::applyMute(bool muted) {
 
 void MediaPlayer::setFileName(const QString& path) {
   fileName_ = path;
-  problemLabel_->hide();
-  problemLabel_->clear();
-  problemLabel_->setToolTip(QString());
-  seekBar_->show();
-  lengthLabel_->show();
+  clearProblem();
   clearLoop();
   const QFileInfo file(path);
   if (path.isEmpty()) {
@@ -323,7 +326,7 @@ void MediaPlayer::setFileName(const QString& path) {
 }
 
 double MediaPlayer::CurrentPosition() const {
-  if (fileName_.isEmpty() || !problem().isEmpty()) return -1;
+  if (fileName_.isEmpty()) return -1;
   switch (engine_->media()) {
     case PlaybackEngine::Media::None:
     case PlaybackEngine::Media::Failed:
@@ -378,11 +381,15 @@ void MediaPlayer::togglePlay() {
     play();
 }
 
-void MediaPlayer::play() { engine_->play(); }
+void MediaPlayer::play() {
+  dismissNotice();
+  engine_->play();
+}
 
 void MediaPlayer::pause() { engine_->pause(); }
 
 void MediaPlayer::stop() {
+  dismissNotice();
   clearLoop();
   engine_->stop();
   showPosition();
@@ -458,6 +465,7 @@ void MediaPlayer::seekBy(qint64 ms) { seekTo(std::max<qint64>(0, positionMs() + 
 
 void MediaPlayer::seekTo(qint64 ms) {
   if (!engine_->isSeekable()) return;
+  dismissNotice();
   if (engine_->duration() >= 0) ms = std::min(ms, engine_->duration());
   // Leaving the loop ends it.
   if (loopTo_ >= 0 && (ms < loopFrom_ || ms >= loopTo_)) clearLoop();
@@ -475,6 +483,9 @@ void MediaPlayer::showFailure(const PlaybackFailure& failure) {
     case PlaybackFailure::Cause::MissingComponent:
       showProblem(QStringLiteral("再生に必要な部品がありません: %1").arg(name), failure.detail);
       break;
+    case PlaybackFailure::Cause::Damaged:
+      showProblem(QStringLiteral("ファイルが壊れています: %1").arg(name), failure.detail);
+      break;
     case PlaybackFailure::Cause::Unreadable:
       showProblem(QStringLiteral("ファイルを読めません: %1").arg(name), failure.detail);
       break;
@@ -488,6 +499,7 @@ void MediaPlayer::showFailure(const PlaybackFailure& failure) {
 }
 
 void MediaPlayer::showProblem(const QString& text, const QString& detail) {
+  notice_ = false;
   problemLabel_->setText(text);
   problemLabel_->setToolTip(detail.isEmpty() ? text : QStringLiteral("%1\n(%2)").arg(text, detail));
   problemLabel_->setAccessibleDescription(detail);
@@ -497,9 +509,34 @@ void MediaPlayer::showProblem(const QString& text, const QString& detail) {
   updateControls();
 }
 
+void MediaPlayer::dismissNotice() {
+  if (notice_) clearProblem();
+}
+
+void MediaPlayer::clearProblem() {
+  notice_ = false;
+  problemLabel_->hide();
+  problemLabel_->clear();
+  problemLabel_->setToolTip(QString());
+  problemLabel_->setAccessibleDescription(QString());
+  seekBar_->show();
+  lengthLabel_->show();
+}
+
+void MediaPlayer::placeLength() {
+  // As wide as "00:00:00", or as the length shown when it is longer; the bar takes the rest.
+  const QFontMetrics metrics = lengthLabel_->fontMetrics();
+  const int width = std::max({50, metrics.horizontalAdvance(QStringLiteral("00:00:00")) + 4,
+                              metrics.horizontalAdvance(lengthLabel_->text()) + 4});
+  lengthLabel_->setGeometry(kWidth - width, 0, width, kBarHeight);
+  seekBar_->setGeometry(0, 0, kWidth - width - 2, kBarHeight);
+}
+
 void MediaPlayer::showDuration(qint64 ms) {
   seekBar_->setRange(0, int(std::clamp<qint64>(ms, 0, INT_MAX)));
   lengthLabel_->setText(ms < 0 ? QString() : PositionText(ms / 1000.0));
+  placeLength();
+  if (ms >= 0) TraceMoment("player-length");
   showPosition();
   updateControls();
 }

@@ -56,7 +56,8 @@ class MediaPlayer : public QWidget {
   void setMarks(const QList<qint64>& marksMs);
   QList<qint64> marks() const { return marks_; }
 
-  // What the control says about a file it cannot play; empty when it plays.
+  // What the control says about a file it cannot play, or that ended before its length;
+  // empty when it plays.
   QString problem() const;
 
   // The play button takes the keyboard focus.
@@ -98,6 +99,10 @@ class MediaPlayer : public QWidget {
   void applyMute(bool muted);
   void showFailure(const PlaybackFailure& failure);
   void showProblem(const QString& text, const QString& detail = QString());
+  // Hides what showProblem() said of a file cut short, and brings the seek bar back.
+  void dismissNotice();
+  void clearProblem();
+  void placeLength();
   void showDuration(qint64 ms);
   void showPosition();
   void showRate();
@@ -127,6 +132,7 @@ class MediaPlayer : public QWidget {
   QString fileName_;
   int volume_ = 0;
   bool muted_ = false;
+  bool notice_ = false;  // the message is about a file cut short, which still plays
   QList<qint64> marks_;
   qint64 loopFrom_ = -1;  // A of the A-B loop, -1 while unset
   qint64 loopTo_ = -1;    // B

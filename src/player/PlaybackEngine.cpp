@@ -17,6 +17,10 @@ namespace {
 // server's stream volume, which the desktop's mixer owns).
 constexpr guint kPlayAudio = 0x2;
 constexpr guint kPlaySoftVolume = 0x10;
+// The furthest a seek can ask for in GStreamer's nanoseconds.
+constexpr qint64 kLatestMs = G_MAXINT64 / GST_MSECOND;
+// The sound may end this much before the length a file gives and the file still be whole.
+constexpr qint64 kShortfallMs = 1000;
 
 bool initGStreamer() {
   static const bool ready = [] {
@@ -41,6 +45,18 @@ bool comesFromSink(GstMessage* message) {
   return klass && std::strstr(klass, "Sink");
 }
 
+// Whether an installed decoder takes sound of these caps: when one does and decodebin still
+// reports a missing plugin, the decoder refused the stream's own parameters (0 channels,
+// a rate of 0), and the file is damaged rather than the installation incomplete.
+bool decoderInstalledFor(const GstCaps* caps) {
+  GList* decoders = gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_DECODER, GST_RANK_MARGINAL);
+  GList* fitting = gst_element_factory_list_filter(decoders, caps, GST_PAD_SINK, FALSE);
+  const bool found = fitting != nullptr;
+  gst_plugin_feature_list_free(fitting);
+  gst_plugin_feature_list_free(decoders);
+  return found;
+}
+
 PlaybackFailure::Cause causeOf(const GError* error, bool fromSink) {
   using Cause = PlaybackFailure::Cause;
   if (error->domain == GST_CORE_ERROR && error->code == GST_CORE_ERROR_MISSING_PLUGIN) return Cause::MissingComponent;
@@ -61,7 +77,7 @@ struct PlaybackEngine::Pipeline {
 
 // What the engine's thread needs of one bus message, taken while the message is alive.
 struct PlaybackEngine::BusNote {
-  enum class Kind { Error, EndOfStream, Prerolled, DurationChanged, LoopEnd, ClockLost };
+  enum class Kind { Error, EndOfStream, Prerolled, DurationChanged, LoopEnd, ClockLost, DecoderRefused };
   Kind kind = Kind::Error;
   quint64 generation = 0;
   quint64 seekGeneration = 0;
@@ -125,6 +141,23 @@ struct PlaybackEngine::Relay {
       case GST_MESSAGE_CLOCK_LOST:
         note.kind = BusNote::Kind::ClockLost;
         break;
+      case GST_MESSAGE_ELEMENT: {
+        // decodebin's word for a missing plugin comes before its error, with the caps it
+        // found no decoder for.
+        const GstStructure* s = gst_message_get_structure(message);
+        if (!s || !gst_structure_has_name(s, "missing-plugin")) return;
+        const gchar* type = gst_structure_get_string(s, "type");
+        GstCaps* rawCaps = nullptr;
+        if (!type || std::strcmp(type, "decoder") != 0 || !gst_structure_get(s, "detail", GST_TYPE_CAPS, &rawCaps, nullptr))
+          return;
+        const CapsPtr caps(rawCaps);
+        if (!decoderInstalledFor(caps.get())) return;
+        const GCharPtr text(gst_caps_to_string(caps.get()));
+        note.kind = BusNote::Kind::DecoderRefused;
+        note.failure.detail = QStringLiteral("the decoder for %1 refused the stream").arg(QString::fromUtf8(text.get()));
+        qCDebug(lcPlayer) << note.failure.detail;
+        break;
+      }
       default:
         return;
     }
@@ -245,8 +278,13 @@ void PlaybackEngine::stop() {
 
 void PlaybackEngine::seek(qint64 ms) {
   if (media_ == Media::None || media_ == Media::Failed) return;
-  ms = std::max<qint64>(ms, 0);
-  if (duration_ >= 0) ms = std::min(ms, duration_);
+  ms = std::clamp<qint64>(ms, 0, kLatestMs);
+  // Sought to the end, a paused pipeline would hold its end of stream until it plays, and
+  // the next play would end at once: the file is at its end now, as if played there.
+  if (ready_ && duration_ >= 0 && ms >= duration_) {
+    atTheEnd();
+    return;
+  }
   if (media_ == Media::Ended) setMedia(Media::Ready);
   seekNow(ms);
 }
@@ -301,7 +339,13 @@ void PlaybackEngine::handle(const BusNote& note) {
   if (note.generation != generation_) return;
   switch (note.kind) {
     case BusNote::Kind::Error:
-      fail(note.failure);
+      if (!decoderRefusal_.isEmpty() && note.failure.cause == PlaybackFailure::Cause::MissingComponent)
+        fail({PlaybackFailure::Cause::Damaged, decoderRefusal_});
+      else
+        fail(note.failure);
+      break;
+    case BusNote::Kind::DecoderRefused:
+      decoderRefusal_ = note.failure.detail;
       break;
     case BusNote::Kind::EndOfStream:
       ended();
@@ -339,15 +383,25 @@ void PlaybackEngine::prerolled() {
 }
 
 void PlaybackEngine::ended() {
+  // Where the sound ran out is the file's end, whatever length it gave before: a file cut
+  // short (or a header that claims more than the file holds) ends early.
+  gint64 position = -1;
+  const bool known = gst_element_query_position(pipeline_->playbin.get(), GST_FORMAT_TIME, &position) && position >= 0;
+  const qint64 reached = known ? position / GST_MSECOND : -1;
+  const qint64 expected = duration_;
+  if (reached >= 0 && (expected < 0 || reached < expected - kShortfallMs)) {
+    duration_ = reached;
+    emit durationChanged(duration_);
+  }
+  atTheEnd();
+  if (expected >= 0 && duration_ < expected) emit cutShort(duration_, expected);
+}
+
+void PlaybackEngine::atTheEnd() {
   // A later seek or play starts from a paused pipeline, not from one that ran dry.
   gst_element_set_state(pipeline_->playbin.get(), GST_STATE_PAUSED);
-  if (duration_ < 0) {
-    gint64 position = 0;
-    if (gst_element_query_position(pipeline_->playbin.get(), GST_FORMAT_TIME, &position) && position >= 0) {
-      duration_ = position / GST_MSECOND;
-      emit durationChanged(duration_);
-    }
-  }
+  loopFrom_ = loopTo_ = -1;
+  pendingSeek_ = -1;
   atEnd_ = true;
   seeking_ = false;
   setState(State::Stopped);
@@ -395,6 +449,7 @@ void PlaybackEngine::readDurationAndSeekable() {
 }
 
 void PlaybackEngine::seekNow(qint64 ms) {
+  ms = std::clamp<qint64>(ms, 0, kLatestMs);
   atEnd_ = false;
   if (!ready_) {
     pendingSeek_ = ms;
@@ -443,6 +498,7 @@ void PlaybackEngine::tearDown() {
   // Every thread of the old file has stopped: what it said is old from here on.
   ++generation_;
   ready_ = seeking_ = atEnd_ = false;
+  decoderRefusal_.clear();
   pendingSeek_ = -1;
   loopFrom_ = loopTo_ = -1;
   failure_ = {};

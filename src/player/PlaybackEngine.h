@@ -16,6 +16,7 @@ struct PlaybackFailure {
     MissingComponent,  // no GStreamer, or no plugin for this kind of file
     Unreadable,        // the file cannot be opened or read
     Undecodable,       // read, but not sound that can be decoded
+    Damaged,           // a decoder for its kind is there, but the file's stream header is impossible
     NoOutput,          // the sound server cannot be reached
     Other,
   };
@@ -72,6 +73,9 @@ class PlaybackEngine : public QObject {
   void durationChanged(qint64 ms);
   void seekableChanged(bool seekable);
   void failed(const PlaybackFailure& failure);
+  // The sound ran out at `reachedMs`, well before the length the file gave (`expectedMs`):
+  // the file was cut short, maybe while it played. The duration is now `reachedMs`.
+  void cutShort(qint64 reachedMs, qint64 expectedMs);
 
  private:
   struct Pipeline;
@@ -82,6 +86,8 @@ class PlaybackEngine : public QObject {
   void handle(const BusNote& note);
   void prerolled();
   void ended();
+  // Where a seek to or past the end leaves the file: as if it had played to its end.
+  void atTheEnd();
   void fail(const PlaybackFailure& failure);
   void setState(State state);
   void setMedia(Media media);
@@ -109,6 +115,7 @@ class PlaybackEngine : public QObject {
   qint64 seekTarget_ = 0;
   qint64 pendingSeek_ = -1;     // asked for before the file was ready
   bool atEnd_ = false;
+  QString decoderRefusal_;       // why an installed decoder refused the stream; empty while none did
   double rate_ = 1.0;
   qint64 loopFrom_ = -1;
   qint64 loopTo_ = -1;

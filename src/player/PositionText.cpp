@@ -1,16 +1,17 @@
 #include "player/PositionText.h"
 
+#include <algorithm>
 #include <cmath>
-#include <stdexcept>
 
 namespace tallowen {
 
 namespace {
 
-qint16 toInt16(double value) {
-  if (!(value >= -32768 && value <= 32767)) throw std::overflow_error("position out of range");
-  return qint16(value);
-}
+// The windows are laid out for three digits of hours: the recordings window's length
+// column, the player's labels. No ASF file times more than 2^32 ms (1193 hours) anyway.
+constexpr double kLongestShown = 999 * 3600.0 + 59 * 60 + 59;
+
+qint16 toInt16(double value) { return qint16(std::clamp(value, 0.0, 32767.0)); }
 
 QString twoDigits(qint16 value) {
   const QString text = QString::number(value);
@@ -20,7 +21,7 @@ QString twoDigits(qint16 value) {
 }  // namespace
 
 PlayPosParts SplitPlayPos(double PlayPos) {
-  PlayPos = std::trunc(PlayPos);
+  PlayPos = std::isnan(PlayPos) ? 0 : std::clamp(std::trunc(PlayPos), 0.0, 32767 * 3600.0 + 3599);
   PlayPosParts parts;
   if (PlayPos >= 3600) {
     parts.PosHours = toInt16(std::floor(PlayPos / 3600));
@@ -36,6 +37,8 @@ PlayPosParts SplitPlayPos(double PlayPos) {
 }
 
 QString PositionText(double seconds) {
+  // In words, to be as narrow as "000:00:00": ">999:59:59" is wider.
+  if (seconds >= kLongestShown + 1) return QStringLiteral("999時間超");
   const PlayPosParts parts = SplitPlayPos(seconds);
   return twoDigits(parts.PosHours) + QLatin1Char(':') + twoDigits(parts.PosMinutes) + QLatin1Char(':') +
          twoDigits(parts.PosSeconds);

@@ -11,10 +11,14 @@ struct PlayPosParts {
   qint16 PosSeconds = 0;
 };
 
-// Throws std::overflow_error for hours beyond a 16-bit count (some 3.7 years).
+// What is before the start is the start; hours beyond a 16-bit count (some 3.7 years)
+// stay at the largest count.
 PlayPosParts SplitPlayPos(double PlayPos);
 
 // "hh:mm:ss", each part at least two digits: 3661 s is "01:01:01", 100 hours "100:00:00".
+// Hours have three digits at most: a longer time, which only a header that lies can give,
+// is "999時間超" (more than 999 hours), and nothing before the start or not a number is
+// "00:00:00".
 QString PositionText(double seconds);
 
 }  // namespace tallowen

@@ -5,7 +5,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
-#include <stdexcept>
 
 #include "platform/Pictures.h"
 #include "platform/TextFit.h"
@@ -132,6 +131,7 @@ void frmPlayer::playFile(const QString& path) {
   if (const std::optional<AsfInfo> info = ReadAsfInfo(path))
     for (const asf::Mark& mark : info->marks) marks << mark.ms;
   mediaPlayer_->setMarks(marks);
+  showPosition();
   const QString name = QFileInfo(path).fileName();
   positionLabel_->setToolTip(name);
   positionLabel_->setAccessibleDescription(name.isEmpty() ? QString() : QStringLiteral("再生中のファイル: ") + name);
@@ -162,15 +162,10 @@ void frmPlayer::playOtherFile() {
 }
 
 void frmPlayer::showPosition() {
-  // -1: nothing to report, and the label keeps what it shows. A position that cannot be
-  // read comes as 0.
+  // -1: nothing plays (no file, or one that failed), and the label shows no time, not
+  // the last one of another file. A position that cannot be read comes as 0.
   const double position = mediaPlayer_->CurrentPosition();
-  if (position == -1) return;
-  try {
-    positionLabel_->setText(PositionText(position));
-  } catch (const std::overflow_error&) {
-    qCDebug(lcPlayer) << "position beyond what the label shows:" << position;
-  }
+  positionLabel_->setText(position == -1 ? QString() : PositionText(position));
 }
 
 }  // namespace tallowen

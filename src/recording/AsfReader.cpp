@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <QFile>
+#include <algorithm>
+#include <climits>
 
 namespace tallowen {
 
@@ -15,6 +17,12 @@ namespace {
 // A header larger than this is not a recording's: a list of thousands of files reads each
 // header whole, and never more.
 constexpr uint64_t kMaxHeaderBytes = 256 * 1024;
+// The last moment a date is shown for: the windows give a year four digits, in any time
+// zone (up to 14 hours ahead of UTC).
+constexpr uint64_t kLatestDateIn1601Units =
+    kUnixEpochIn1601Units + uint64_t(253402214399) * 10'000'000;  // 9999-12-30 23:59:59 UTC
+
+int boundedInt(uint64_t value) { return int(std::min<uint64_t>(value, INT_MAX)); }
 
 QString utf16(const uint8_t* p, uint64_t bytes) {
   QString text;
@@ -76,15 +84,17 @@ std::optional<AsfInfo> ParseAsfHeader(const QByteArray& bytes) {
     if (isGuid(o, kFileProperties) && size >= kFilePropertiesSize) {
       properties = true;
       playDuration = le(o + kFpPlayDuration, 8);
-      // 100-ns units since 1601; what comes before 1970 is no date a recorder writes.
-      if (const uint64_t since1601 = le(o + kFpCreationDate, 8); since1601 > kUnixEpochIn1601Units)
+      // 100-ns units since 1601; what comes before 1970 is no date a recorder writes, and
+      // what comes after 9999 is no date at all.
+      if (const uint64_t since1601 = le(o + kFpCreationDate, 8);
+          since1601 > kUnixEpochIn1601Units && since1601 <= kLatestDateIn1601Units)
         info.created = QDateTime::fromMSecsSinceEpoch(int64_t((since1601 - kUnixEpochIn1601Units) / 10000), Qt::UTC);
       prerollMs = int64_t(std::min<uint64_t>(le(o + kFpPreroll, 8), 86'400'000));
     } else if (isGuid(o, kStreamProperties) && size >= kSpTypeData + 16 && info.sampleRate == 0 &&
                isGuid(o + kObjectHeaderSize, kAudioMedia)) {
       info.channels = int(le(o + kSpTypeData + 2, 2));
-      info.sampleRate = int(le(o + kSpTypeData + 4, 4));
-      info.bitRate = int(le(o + kSpTypeData + 8, 4) * 8);
+      info.sampleRate = boundedInt(le(o + kSpTypeData + 4, 4));
+      info.bitRate = boundedInt(le(o + kSpTypeData + 8, 4) * 8);
     } else if (isGuid(o, kContentDescription) && size >= kObjectHeaderSize + 10) {
       const uint64_t titleBytes = le(o + kObjectHeaderSize, 2);
       uint64_t lengths = 0;

@@ -90,7 +90,8 @@ inline void screenshot(const QString& window, const QString& name) {
 }
 
 // The moments the program notes when TALLOWEN_TRACE names a file: "record-click",
-// "first-sample", "paused", "stop-click", "file-closed", on the machine's steady clock.
+// "first-sample", "paused", "stop-click", "file-closed", "player-length", on the machine's
+// steady clock.
 class Trace {
  public:
   explicit Trace(const QString& path) : path_(path) {}
