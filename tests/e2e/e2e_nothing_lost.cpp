@@ -78,6 +78,8 @@ TEST_F(NothingLostLive, AJournalOnAFullDiskKeepsItsEntryAndTheCrashIsMended) {
   // The next start mends the recording, with the mark the journal had.
   ASSERT_FALSE(startProgram().isEmpty());
   ASSERT_TRUE(waitUntil([&] { return probe(path).duration > 1.0; }, 15000)) << "the recording was not mended";
+  std::printf("recorded %.2f s before the crash; mended to %.2f s with %zu marks\n", recorded, probe(path).duration,
+              chaptersOf(path).size());
   EXPECT_NEAR(probe(path).duration, recorded, 1.5);
   EXPECT_GE(chaptersOf(path).size(), 1u) << "the mark noted before the disk filled";
   endProgram();
@@ -104,6 +106,7 @@ TEST_F(NothingLostLive, ARecordingWhoseFolderCannotBeMadeAgainIsCompletedInTheUs
   EXPECT_TRUE(path.startsWith(home + QStringLiteral("/Music/Tallowen/"))) << path.toStdString();
   const Probe probed = probe(path);
   ASSERT_TRUE(probed.ok) << path.toStdString();
+  std::printf("the clock ran %.2f s; the file in the user's folder holds %.2f s\n", clock, probed.duration);
   EXPECT_NEAR(probed.duration, clock, 0.5) << "all of it, from before the folder went too";
   const std::vector<float> sound = decodeMono(path, 16000);
   ASSERT_GT(sound.size(), 16000u * 2);
