@@ -84,7 +84,10 @@ test_env_start() {
   mkdir -p "$HOME"
   unset XDG_CONFIG_HOME XDG_DATA_HOME
 
-  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$TEST_ENV_DIR/display" 2>"$TEST_ENV_DIR/xvfb.log" &
+  # No reset when the last client goes, which would refuse the next one for a moment, and
+  # room for more clients than the tests' programs and tools ever hold at once.
+  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset -maxclients 2048 \
+    3>"$TEST_ENV_DIR/display" 2>"$TEST_ENV_DIR/xvfb.log" &
   TEST_ENV_XVFB=$!
   for _ in $(seq 100); do [[ -s "$TEST_ENV_DIR/display" ]] && break; sleep 0.05; done
   export DISPLAY=:$(cat "$TEST_ENV_DIR/display")

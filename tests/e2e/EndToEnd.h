@@ -178,6 +178,14 @@ class EndToEnd : public ::testing::Test {
                                      .split(QLatin1Char('\n'), Qt::SkipEmptyParts))
           std::cerr << "  " << xdotool({QStringLiteral("getwindowname"), id}).toStdString() << " "
                     << xdotool({QStringLiteral("getwindowgeometry"), id}).simplified().toStdString() << "\n";
+        // A program that could not reach the screen: what the screen's server said, and who
+        // holds it.
+        std::cerr << "clients of the screen:\n"
+                  << run(QStringLiteral("xlsclients"), {QStringLiteral("-l")}).toStdString() << "\nits log:\n"
+                  << run(QStringLiteral("tail"), {QStringLiteral("-n"), QStringLiteral("20"),
+                                                  qEnvironmentVariable("TEST_ENV_DIR") + QStringLiteral("/xvfb.log")})
+                         .toStdString()
+                  << "\n";
         program_.kill();
         program_.waitForFinished();
         QFile::remove(work_.filePath(QStringLiteral("config/Tallowen/started")));  // offer it again
