@@ -2,6 +2,27 @@
 
 namespace tallowen::asf {
 
+std::optional<uint64_t> HeaderSize(const uint8_t* top) {
+  if (!isGuid(top, kHeaderObject)) return std::nullopt;
+  const uint64_t size = le(top + 16, 8);
+  if (size < kHeaderObjectSize || size > kMaxHeaderBytes) return std::nullopt;
+  return size;
+}
+
+std::optional<std::vector<HeaderObject>> HeaderObjects(const uint8_t* header, uint64_t size) {
+  const uint64_t count = le(header + 24, 4);
+  std::vector<HeaderObject> objects;
+  uint64_t at = kHeaderObjectSize;
+  for (uint64_t i = 0; i < count; ++i) {
+    if (size - at < kObjectHeaderSize) return std::nullopt;
+    const uint64_t objectSize = le(header + at + 16, 8);
+    if (objectSize < kObjectHeaderSize || objectSize > size - at) return std::nullopt;
+    objects.push_back({header + at, at, objectSize});
+    at += objectSize;
+  }
+  return objects;
+}
+
 QByteArray Utf16z(const QString& text) {
   QByteArray out;
   for (const QChar c : text) {

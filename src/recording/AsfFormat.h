@@ -6,6 +6,8 @@
 #include <QList>
 #include <QString>
 #include <array>
+#include <optional>
+#include <vector>
 #include <cstdint>
 #include <cstring>
 
@@ -75,6 +77,13 @@ inline constexpr uint64_t kMarkerObjectSize = 48;
 // Players buffer this much before they start; times in packets include it.
 inline constexpr int64_t kPrerollMs = 3100;
 
+// What every reader of a header takes at most. A header larger than this is no
+// recording's (ours are some ten kilobytes; a music file with its pictures a few
+// megabytes), and no player buffers a day: a larger preroll is a damaged header, and
+// would overflow once turned into 100-ns units.
+inline constexpr uint64_t kMaxHeaderBytes = 16 << 20;
+inline constexpr uint64_t kMaxPrerollMs = 24ull * 3600 * 1000;
+
 inline uint64_t le(const uint8_t* p, int bytes) {
   uint64_t v = 0;
   for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
@@ -120,6 +129,22 @@ class Bytes {
   }
   QByteArray data_;
 };
+
+// The header's size from its first kHeaderObjectSize bytes; nothing when they do not
+// begin an ASF header within the limits.
+std::optional<uint64_t> HeaderSize(const uint8_t* top);
+
+// One top-level object of a header: where it starts in the header, and its size.
+struct HeaderObject {
+  const uint8_t* data = nullptr;
+  uint64_t at = 0;
+  uint64_t size = 0;
+  bool is(const Guid& g) const { return isGuid(data, g); }
+};
+// The objects of a whole header of `size` bytes (HeaderSize's), in order; nothing when one
+// of them does not fit. Each size is checked against what is left of the header before it
+// is added, so that no sum can overflow.
+std::optional<std::vector<HeaderObject>> HeaderObjects(const uint8_t* header, uint64_t size);
 
 // Text as the header keeps it: UTF-16LE with its terminating NUL.
 QByteArray Utf16z(const QString& text);

@@ -14,9 +14,6 @@ using namespace asf;
 
 namespace {
 
-// A header larger than this is not a recording's: a list of thousands of files reads each
-// header whole, and never more.
-constexpr uint64_t kMaxHeaderBytes = 256 * 1024;
 // The last moment a date is shown for: the windows give a year four digits, in any time
 // zone (up to 14 hours ahead of UTC).
 constexpr uint64_t kLatestDateIn1601Units =
@@ -63,25 +60,23 @@ std::optional<QList<Mark>> readMarkers(const uint8_t* p, uint64_t size, int64_t 
 std::optional<AsfInfo> ParseAsfHeader(const QByteArray& bytes) {
   const auto* h = reinterpret_cast<const uint8_t*>(bytes.constData());
   const auto length = uint64_t(bytes.size());
-  if (length < kHeaderObjectSize || !isGuid(h, kHeaderObject)) return std::nullopt;
-  const uint64_t headerSize = le(h + 16, 8);
-  if (headerSize < kHeaderObjectSize || headerSize > length) return std::nullopt;
+  if (length < kHeaderObjectSize) return std::nullopt;
+  const std::optional<uint64_t> headerSize = HeaderSize(h);
+  if (!headerSize || *headerSize > length) return std::nullopt;
+  const std::optional<std::vector<HeaderObject>> objects = HeaderObjects(h, *headerSize);
+  if (!objects) return std::nullopt;
   AsfInfo info;
   int64_t prerollMs = 0;
   uint64_t playDuration = 0;
   bool properties = false;
-  const uint64_t objects = le(h + 24, 4);
-  uint64_t at = kHeaderObjectSize;
   // Markers come after the file properties they are timed by, but a file of another
   // program may have them before: they are read once the whole header has been seen.
   const uint8_t* marker = nullptr;
   uint64_t markerSize = 0;
-  for (uint64_t i = 0; i < objects; ++i) {
-    if (headerSize - at < kObjectHeaderSize) return std::nullopt;
-    const uint64_t size = le(h + at + 16, 8);
-    if (size < kObjectHeaderSize || size > headerSize - at) return std::nullopt;
-    const uint8_t* o = h + at;
-    if (isGuid(o, kFileProperties) && size >= kFilePropertiesSize) {
+  for (const HeaderObject& object : *objects) {
+    const uint8_t* o = object.data;
+    const uint64_t size = object.size;
+    if (object.is(kFileProperties) && size >= kFilePropertiesSize) {
       properties = true;
       playDuration = le(o + kFpPlayDuration, 8);
       // 100-ns units since 1601; what comes before 1970 is no date a recorder writes, and
@@ -89,22 +84,23 @@ std::optional<AsfInfo> ParseAsfHeader(const QByteArray& bytes) {
       if (const uint64_t since1601 = le(o + kFpCreationDate, 8);
           since1601 > kUnixEpochIn1601Units && since1601 <= kLatestDateIn1601Units)
         info.created = QDateTime::fromMSecsSinceEpoch(int64_t((since1601 - kUnixEpochIn1601Units) / 10000), Qt::UTC);
-      prerollMs = int64_t(std::min<uint64_t>(le(o + kFpPreroll, 8), 86'400'000));
-    } else if (isGuid(o, kStreamProperties) && size >= kSpTypeData + 16 && info.sampleRate == 0 &&
+      const uint64_t preroll = le(o + kFpPreroll, 8);
+      if (preroll > kMaxPrerollMs) return std::nullopt;
+      prerollMs = int64_t(preroll);
+    } else if (object.is(kStreamProperties) && size >= kSpTypeData + 16 && info.sampleRate == 0 &&
                isGuid(o + kObjectHeaderSize, kAudioMedia)) {
       info.channels = int(le(o + kSpTypeData + 2, 2));
       info.sampleRate = boundedInt(le(o + kSpTypeData + 4, 4));
       info.bitRate = boundedInt(le(o + kSpTypeData + 8, 4) * 8);
-    } else if (isGuid(o, kContentDescription) && size >= kObjectHeaderSize + 10) {
+    } else if (object.is(kContentDescription) && size >= kObjectHeaderSize + 10) {
       const uint64_t titleBytes = le(o + kObjectHeaderSize, 2);
       uint64_t lengths = 0;
       for (int f = 0; f < 5; ++f) lengths += le(o + kObjectHeaderSize + 2 * f, 2);
       if (kObjectHeaderSize + 10 + lengths <= size) info.title = utf16(o + kObjectHeaderSize + 10, titleBytes);
-    } else if (isGuid(o, kMarker)) {
+    } else if (object.is(kMarker)) {
       marker = o + kObjectHeaderSize;
       markerSize = size - kObjectHeaderSize;
     }
-    at += size;
   }
   if (!properties) return std::nullopt;
   const int64_t playMs = int64_t(playDuration / 10000);
@@ -126,13 +122,11 @@ std::optional<AsfInfo> ReadAsfInfo(const QByteArray& nativePath) {
   struct stat st {};
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
     uint8_t top[kHeaderObjectSize];
-    if (::pread(fd, top, sizeof top, 0) == ssize_t(sizeof top) && isGuid(top, kHeaderObject)) {
-      const uint64_t size = le(top + 16, 8);
-      if (size >= kHeaderObjectSize && size <= kMaxHeaderBytes) {
-        bytes.resize(qsizetype(size));
-        if (::pread(fd, bytes.data(), size_t(size), 0) != ssize_t(size)) bytes.clear();
+    if (::pread(fd, top, sizeof top, 0) == ssize_t(sizeof top))
+      if (const std::optional<uint64_t> size = HeaderSize(top); size && *size <= uint64_t(st.st_size)) {
+        bytes.resize(qsizetype(*size));
+        if (::pread(fd, bytes.data(), size_t(*size), 0) != ssize_t(*size)) bytes.clear();
       }
-    }
   }
   ::close(fd);
   return bytes.isEmpty() ? std::nullopt : ParseAsfHeader(bytes);

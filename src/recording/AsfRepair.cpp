@@ -20,11 +20,7 @@ namespace {
 
 using namespace asf;
 
-constexpr uint64_t kMaxHeaderBytes = 16 << 20;
 constexpr uint64_t kMinPacketBytes = 20, kMaxPacketBytes = 1 << 20;
-// No player buffers a day. A larger preroll is a damaged header, and would overflow once
-// turned into 100-ns units.
-constexpr uint64_t kMaxPrerollMs = 24ull * 3600 * 1000;
 // Real files end in one index object or a few; more is not an index.
 constexpr int kMaxTrailingObjects = 64;
 constexpr int64_t kReadChunk = 256 * 1024;
@@ -277,39 +273,32 @@ AsfRepairOutcome RepairAsfDescriptor(int fd, const QString& name, int64_t keepAt
   if (const int e = readAt(fd, top, sizeof top, 0); e != 0)
     return e < 0 ? m.damaged(QStringLiteral("not an ASF file")) : m.io(e);
   if (!isGuid(top, kHeaderObject)) return m.damaged(QStringLiteral("not an ASF file"));
-  const uint64_t headerSize = le(top + 16, 8);
-  if (headerSize < kHeaderObjectSize || headerSize > kMaxHeaderBytes ||
-      headerSize + kDataObjectSize > fileLength)
+  const std::optional<uint64_t> headerSizeRead = HeaderSize(top);
+  if (!headerSizeRead || *headerSizeRead + kDataObjectSize > fileLength)
     return m.damaged(QStringLiteral("the header is damaged"));
+  const uint64_t headerSize = *headerSizeRead;
   QByteArray header(qsizetype(headerSize + kDataObjectSize), Qt::Uninitialized);
   if (const int e = readAt(fd, header.data(), header.size(), 0); e != 0) return m.io(e);
   auto* h = reinterpret_cast<uint8_t*>(header.data());
 
-  // Each object lies inside the header: sizes are checked against what is left, so that
-  // no sum can overflow.
+  const std::optional<std::vector<HeaderObject>> objects = HeaderObjects(h, headerSize);
+  if (!objects) return m.damaged(QStringLiteral("the header is damaged"));
   uint64_t filePropertiesAt = 0;
   uint64_t markRoomAt = 0, markRoomSize = 0;  // a Marker Object and the padding after it
   uint32_t formatTag = 0, sampleRate = 0;
-  const auto objectCount = uint32_t(le(h + 24, 4));
-  uint64_t at = kHeaderObjectSize;
-  for (uint32_t i = 0; i < objectCount; ++i) {
-    if (headerSize - at < kObjectHeaderSize) return m.damaged(QStringLiteral("the header is damaged"));
-    const uint64_t size = le(h + at + 16, 8);
-    if (size < kObjectHeaderSize || size > headerSize - at)
-      return m.damaged(QStringLiteral("the header is damaged"));
-    if (isGuid(h + at, kFileProperties) && size >= kFilePropertiesSize) filePropertiesAt = at;
+  for (const HeaderObject& object : *objects) {
+    if (object.is(kFileProperties) && object.size >= kFilePropertiesSize) filePropertiesAt = object.at;
     // The first audio stream's format tells how long its frames last.
-    if (isGuid(h + at, kStreamProperties) && size >= kSpTypeData + 8 && formatTag == 0) {
-      formatTag = uint32_t(le(h + at + kSpTypeData, 2));
-      sampleRate = uint32_t(le(h + at + kSpTypeData + 4, 4));
+    if (object.is(kStreamProperties) && object.size >= kSpTypeData + 8 && formatTag == 0) {
+      formatTag = uint32_t(le(object.data + kSpTypeData, 2));
+      sampleRate = uint32_t(le(object.data + kSpTypeData + 4, 4));
     }
-    if (isGuid(h + at, kMarker)) {
-      markRoomAt = at;
-      markRoomSize = size;
-    } else if (isGuid(h + at, kPadding) && markRoomAt != 0 && markRoomAt + markRoomSize == at) {
-      markRoomSize += size;
+    if (object.is(kMarker)) {
+      markRoomAt = object.at;
+      markRoomSize = object.size;
+    } else if (object.is(kPadding) && markRoomAt != 0 && markRoomAt + markRoomSize == object.at) {
+      markRoomSize += object.size;
     }
-    at += size;
   }
   uint8_t* data = h + headerSize;
   if (filePropertiesAt == 0 || !isGuid(data, kDataObject))
