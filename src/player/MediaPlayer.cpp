@@ -61,10 +61,6 @@ MediaPlayer::MediaPlayer(QWidget* parent) : QWidget(parent), engine_(new Playbac
   buildActions();
 
   connect(engine_, &PlaybackEngine::stateChanged, this, [this] {
-    if (engine_->state() == PlaybackEngine::State::Playing)
-      seekBarTimer_->start();
-    else
-      seekBarTimer_->stop();
     showPosition();
     updateControls();
   });
@@ -180,9 +176,8 @@ void MediaPlayer::buildControls() {
     return QStringLiteral("%1 %").arg(std::lround(100 * amplitudeOf(value)));
   });
 
-  seekBarTimer_ = new QTimer(this);
-  seekBarTimer_->setInterval(100);
-  connect(seekBarTimer_, &QTimer::timeout, this, &MediaPlayer::showPosition);
+  connect(engine_, &PlaybackEngine::loopChanged, this,
+          [this] { seekBar_->setLoop(engine_->loopFrom(), engine_->loopTo()); });
 
   connect(seekBar_, &SeekBar::seekRequested, this, [this](int ms) { seekTo(ms); });
   connect(playButton_, &QToolButton::clicked, this, &MediaPlayer::togglePlay);
@@ -440,26 +435,19 @@ void MediaPlayer::normalSpeed() { setRate(1.0); }
 void MediaPlayer::markLoop() {
   if (!engine_->isSeekable()) return;
   const qint64 now = positionMs();
-  if (loopFrom_ < 0) {
-    loopFrom_ = now;
-    seekBar_->setLoop(loopFrom_, -1);
-  } else if (loopTo_ < 0) {
-    if (std::abs(now - loopFrom_) < kShortestLoopMs) return;
-    loopTo_ = std::max(now, loopFrom_);
-    loopFrom_ = std::min(now, loopFrom_);
-    seekBar_->setLoop(loopFrom_, loopTo_);
-    engine_->setLoop(loopFrom_, loopTo_);
+  const qint64 from = engine_->loopFrom();
+  if (from < 0) {
+    engine_->setLoopStart(now);
+  } else if (engine_->loopTo() < 0) {
+    if (std::abs(now - from) < kShortestLoopMs) return;
+    engine_->setLoop(std::min(now, from), std::max(now, from));
   } else {
     clearLoop();
   }
   showPosition();
 }
 
-void MediaPlayer::clearLoop() {
-  loopFrom_ = loopTo_ = -1;
-  seekBar_->setLoop(-1, -1);
-  engine_->clearLoop();
-}
+void MediaPlayer::clearLoop() { engine_->clearLoop(); }
 
 void MediaPlayer::seekBy(qint64 ms) { seekTo(std::max<qint64>(0, positionMs() + ms)); }
 
@@ -467,8 +455,7 @@ void MediaPlayer::seekTo(qint64 ms) {
   if (!engine_->isSeekable()) return;
   dismissNotice();
   if (engine_->duration() >= 0) ms = std::min(ms, engine_->duration());
-  // Leaving the loop ends it.
-  if (loopTo_ >= 0 && (ms < loopFrom_ || ms >= loopTo_)) clearLoop();
+  // Leaving the loop ends it (the engine sees to that).
   engine_->seek(ms);
   showPosition();
 }

@@ -62,6 +62,9 @@ class MediaPlayer : public QWidget {
 
   // The play button takes the keyboard focus.
   void takeFocus();
+  // Shows on the seek bar where the file is: the window's position tick calls it, so that
+  // one timer watches the position.
+  void showPosition();
 
   bool AutoStart = true;
 
@@ -104,7 +107,6 @@ class MediaPlayer : public QWidget {
   void clearProblem();
   void placeLength();
   void showDuration(qint64 ms);
-  void showPosition();
   void showRate();
   void updateControls();
   qint64 positionMs() const;
@@ -122,7 +124,6 @@ class MediaPlayer : public QWidget {
   QToolButton* speedButton_ = nullptr;
   QToolButton* muteButton_ = nullptr;
   SpokenSlider* volumeSlider_ = nullptr;
-  QTimer* seekBarTimer_ = nullptr;  // runs only while the file plays
   QMenu* contextMenu_ = nullptr;
   QMenu* speedMenu_ = nullptr;
   QActionGroup* speedActions_ = nullptr;
@@ -134,8 +135,6 @@ class MediaPlayer : public QWidget {
   bool muted_ = false;
   bool notice_ = false;  // the message is about a file cut short, which still plays
   QList<qint64> marks_;
-  qint64 loopFrom_ = -1;  // A of the A-B loop, -1 while unset
-  qint64 loopTo_ = -1;    // B
 };
 
 }  // namespace tallowen

@@ -27,7 +27,7 @@ bool initGStreamer() {
     GError* raw = nullptr;
     if (gst_init_check(nullptr, nullptr, &raw)) return true;
     const GErrorPtr error(raw);
-    qCDebug(lcPlayer) << "GStreamer cannot start:" << (error ? error->message : "");
+    qCWarning(lcPlayer) << "GStreamer cannot start:" << (error ? error->message : "");
     return false;
   }();
   return ready;
@@ -111,7 +111,7 @@ struct PlaybackEngine::Relay {
         note.kind = BusNote::Kind::Error;
         note.failure.cause = causeOf(error.get(), comesFromSink(message));
         note.failure.detail = QString::fromUtf8(error->message);
-        qCDebug(lcPlayer) << "error from" << elementName(message) << note.failure.detail << debug.get();
+        qCWarning(lcPlayer) << "error from" << elementName(message) << note.failure.detail << debug.get();
         break;
       }
       case GST_MESSAGE_WARNING: {
@@ -175,14 +175,14 @@ PlaybackEngine::PlaybackEngine(QObject* parent) : QObject(parent) {
   auto pipeline = std::make_unique<Pipeline>();
   pipeline->playbin = ownElement("playbin", "player");
   if (!pipeline->playbin) {
-    qCDebug(lcPlayer) << "no playbin: gstreamer1.0-plugins-base is missing";
+    qCWarning(lcPlayer) << "no playbin: gstreamer1.0-plugins-base is missing";
     return;
   }
   GstElement* playbin = pipeline->playbin.get();
   if (const ElementPtr tempo = ownElement("scaletempo"))
     g_object_set(playbin, "audio-filter", tempo.get(), nullptr);
   else
-    qCDebug(lcPlayer) << "no scaletempo (gstreamer1.0-plugins-good): other speeds change the pitch";
+    qCWarning(lcPlayer) << "no scaletempo (gstreamer1.0-plugins-good): other speeds change the pitch";
   ElementPtr sink = ownElement("pulsesink");
   if (sink) {
     // After a flushing seek, pulsesink's own clock now and then reads as thousands of
@@ -256,7 +256,7 @@ void PlaybackEngine::unload() {
 
 void PlaybackEngine::play() {
   if (media_ == Media::None || media_ == Media::Failed) return;
-  if (atEnd_) seekNow(loopFrom_ >= 0 ? loopFrom_ : 0);
+  if (atEnd_) seekNow(loopTo_ >= 0 ? loopFrom_ : 0);
   if (media_ == Media::Ended) setMedia(Media::Ready);
   setState(State::Playing);
   applyTarget();
@@ -297,20 +297,33 @@ void PlaybackEngine::setRate(double rate) {
   if (ready_ && !atEnd_) seekNow(at);
 }
 
+void PlaybackEngine::placeLoop(qint64 fromMs, qint64 toMs) {
+  if (fromMs == loopFrom_ && toMs == loopTo_) return;
+  loopFrom_ = fromMs;
+  loopTo_ = toMs;
+  emit loopChanged();
+}
+
+void PlaybackEngine::setLoopStart(qint64 fromMs) {
+  if (media_ == Media::None || media_ == Media::Failed) return;
+  if (loopTo_ >= 0) clearLoop();
+  placeLoop(std::max<qint64>(fromMs, 0), -1);
+}
+
 void PlaybackEngine::setLoop(qint64 fromMs, qint64 toMs) {
   if (media_ == Media::None || media_ == Media::Failed || toMs <= fromMs) return;
-  loopFrom_ = std::max<qint64>(fromMs, 0);
-  loopTo_ = duration_ >= 0 ? std::min(toMs, duration_) : toMs;
+  placeLoop(std::max<qint64>(fromMs, 0), duration_ >= 0 ? std::min(toMs, duration_) : toMs);
   if (media_ == Media::Ended) setMedia(Media::Ready);
   seekNow(loopFrom_);
 }
 
 void PlaybackEngine::clearLoop() {
   if (loopFrom_ < 0) return;
+  const bool looping = loopTo_ >= 0;
   const qint64 at = position();
-  loopFrom_ = loopTo_ = -1;
+  placeLoop(-1, -1);
   // The stretch that plays still ends at the loop's end: play on past it.
-  if (ready_ && !atEnd_) seekNow(at);
+  if (looping && ready_ && !atEnd_) seekNow(at);
 }
 
 void PlaybackEngine::setVolume(double amplitude) {
@@ -400,7 +413,7 @@ void PlaybackEngine::ended() {
 void PlaybackEngine::atTheEnd() {
   // A later seek or play starts from a paused pipeline, not from one that ran dry.
   gst_element_set_state(pipeline_->playbin.get(), GST_STATE_PAUSED);
-  loopFrom_ = loopTo_ = -1;
+  placeLoop(-1, -1);
   pendingSeek_ = -1;
   atEnd_ = true;
   seeking_ = false;
@@ -409,7 +422,7 @@ void PlaybackEngine::atTheEnd() {
 }
 
 void PlaybackEngine::fail(const PlaybackFailure& failure) {
-  qCDebug(lcPlayer) << "cannot play:" << int(failure.cause) << failure.detail;
+  qCWarning(lcPlayer) << "cannot play:" << int(failure.cause) << failure.detail;
   tearDown();
   failure_ = failure;
   setState(State::Stopped);
@@ -456,8 +469,8 @@ void PlaybackEngine::seekNow(qint64 ms) {
     return;
   }
   // A seek out of the loop ends it.
-  if (loopFrom_ >= 0 && (ms < loopFrom_ || ms >= loopTo_)) loopFrom_ = loopTo_ = -1;
-  const bool looping = loopFrom_ >= 0;
+  if (loopTo_ >= 0 && (ms < loopFrom_ || ms >= loopTo_)) placeLoop(-1, -1);
+  const bool looping = loopTo_ >= 0;
   auto flags = GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
   if (looping) flags = GstSeekFlags(flags | GST_SEEK_FLAG_SEGMENT);
   // A seek with a rate is how GStreamer changes speed; scaletempo keeps the pitch. The end
@@ -467,14 +480,14 @@ void PlaybackEngine::seekNow(qint64 ms) {
     seeking_ = true;
     seekTarget_ = ms;
   } else {
-    qCDebug(lcPlayer) << "seek to" << ms << "ms at" << rate_ << "refused";
+    qCWarning(lcPlayer) << "seek to" << ms << "ms at" << rate_ << "refused";
   }
   // Counted once the old stretch has been flushed: its end, if already on its way, is old.
   ++seekGeneration_;
 }
 
 void PlaybackEngine::loopAgain() {
-  if (loopFrom_ < 0) {
+  if (loopTo_ < 0) {
     ended();
     return;
   }
@@ -482,7 +495,7 @@ void PlaybackEngine::loopAgain() {
   if (!gst_element_seek(pipeline_->playbin.get(), rate_, GST_FORMAT_TIME,
                         GstSeekFlags(GST_SEEK_FLAG_SEGMENT | GST_SEEK_FLAG_ACCURATE), GST_SEEK_TYPE_SET,
                         loopFrom_ * GST_MSECOND, GST_SEEK_TYPE_SET, loopTo_ * GST_MSECOND)) {
-    qCDebug(lcPlayer) << "the loop cannot start again";
+    qCWarning(lcPlayer) << "the loop cannot start again";
     ended();
   }
 }
@@ -500,7 +513,7 @@ void PlaybackEngine::tearDown() {
   ready_ = seeking_ = atEnd_ = false;
   decoderRefusal_.clear();
   pendingSeek_ = -1;
-  loopFrom_ = loopTo_ = -1;
+  placeLoop(-1, -1);
   failure_ = {};
   if (duration_ != -1) {
     duration_ = -1;

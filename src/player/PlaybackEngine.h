@@ -49,10 +49,15 @@ class PlaybackEngine : public QObject {
   void seek(qint64 ms);
   // 1.0 is normal speed; the pitch stays the same at any other.
   void setRate(double rate);
-  // Plays fromMs..toMs over and over until cleared; a seek outside it is the caller's
-  // business (it may clear the loop first).
+  // The A-B loop, kept here alone. A by itself marks where a loop will start; with B,
+  // fromMs..toMs plays over and over until it is cleared, a seek leaves it, or the file
+  // is unloaded. Each change is told by loopChanged().
+  void setLoopStart(qint64 fromMs);
   void setLoop(qint64 fromMs, qint64 toMs);
   void clearLoop();
+  // -1 while unset.
+  qint64 loopFrom() const { return loopFrom_; }
+  qint64 loopTo() const { return loopTo_; }
   // Linear amplitude, 1.0 for the file as it is.
   void setVolume(double amplitude);
   void setMuted(bool muted);
@@ -68,6 +73,7 @@ class PlaybackEngine : public QObject {
   const PlaybackFailure& failure() const { return failure_; }
 
  signals:
+  void loopChanged();
   void stateChanged(State state);
   void mediaChanged(Media media);
   void durationChanged(qint64 ms);
@@ -117,6 +123,9 @@ class PlaybackEngine : public QObject {
   bool atEnd_ = false;
   QString decoderRefusal_;       // why an installed decoder refused the stream; empty while none did
   double rate_ = 1.0;
+  // Sets the loop's ends and tells of a change.
+  void placeLoop(qint64 fromMs, qint64 toMs);
+
   qint64 loopFrom_ = -1;
   qint64 loopTo_ = -1;
   double volume_ = 1.0;
