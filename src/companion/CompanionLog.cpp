@@ -2,6 +2,6 @@
 
 namespace tallowen {
 
-Q_LOGGING_CATEGORY(lcCompanion, "tallowen.companion", QtCriticalMsg)
+Q_LOGGING_CATEGORY(lcCompanion, "tallowen.companion", QtWarningMsg)
 
 }  // namespace tallowen

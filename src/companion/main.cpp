@@ -22,7 +22,7 @@ bool stdoutIsTerminal() { return isatty(STDOUT_FILENO) != 0; }
 void print(QTextStream& out, const Finding& finding) {
   out << FindingLine(finding) << '\n';
   out.flush();
-  if (out.status() != QTextStream::Ok) qCDebug(lcCompanion) << "stdout takes no more lines";
+  if (out.status() != QTextStream::Ok) qCWarning(lcCompanion) << "stdout takes no more lines";
 }
 
 int run(int argc, char* argv[]) {

@@ -151,7 +151,7 @@ std::vector<SitemapEntry> HelpBook::readSitemap(const QString& path) const {
   if (path.isEmpty()) return {};
   const auto data = archive_->read(path);
   if (!data) {
-    qCDebug(lcHelp) << "unreadable, left empty:" << path;
+    qCWarning(lcHelp) << "unreadable, left empty:" << path;
     return {};
   }
   return ParseSitemap(DecodeHelpText(*data, languageId_));

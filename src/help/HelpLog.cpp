@@ -2,6 +2,6 @@
 
 namespace tallowen {
 
-Q_LOGGING_CATEGORY(lcHelp, "tallowen.help", QtCriticalMsg)
+Q_LOGGING_CATEGORY(lcHelp, "tallowen.help", QtWarningMsg)
 
 }  // namespace tallowen

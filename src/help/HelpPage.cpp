@@ -99,7 +99,7 @@ QVariant HelpPage::loadResource(int type, const QUrl& name) {
   if (type == QTextDocument::ImageResource && devicePixelRatio() > 1)
     if (QVariant sharp = sharpPicture(stored); sharp.isValid()) return sharp;
   if (!data) {
-    qCDebug(lcHelp) << "not in the help file:" << url.path();
+    qCWarning(lcHelp) << "not in the help file:" << url.path();
     return {};
   }
   if (type == QTextDocument::StyleSheetResource) return DecodeHelpText(*data, book_->languageId());

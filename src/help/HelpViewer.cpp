@@ -180,7 +180,7 @@ void HelpViewer::bookLoaded(std::unique_ptr<HelpBook> book, const QString& error
   std::function<void()> pending = std::move(pending_);
   pending_ = nullptr;
   if (!book) {
-    qCDebug(lcHelp) << "help file refused:" << error;
+    qCWarning(lcHelp) << "help file refused:" << error;
     setWindowTitle(QStringLiteral("ヘルプ - %1").arg(QFileInfo(helpFile_).fileName()));
     page_->showNotice(QStringLiteral("ヘルプを表示できません"), error);
     return;

@@ -163,7 +163,7 @@ void frmAbout::openWebPage() {
   // Each click hands the address to the desktop's browser anew; when no browser can be
   // started there is nothing more the box could do about it.
   if (launcher_ && !launcher_->start(QStringLiteral("xdg-open"), {webPage()}))
-    qCDebug(lcHelp) << "no browser took" << webPage();
+    qCWarning(lcHelp) << "no browser took" << webPage();
 }
 
 }  // namespace tallowen

@@ -3,7 +3,7 @@
 namespace tallowen {
 
 // Off by default (critical only): a recorder says what matters in its windows.
-Q_LOGGING_CATEGORY(lcRecording, "tallowen.recording", QtCriticalMsg)
-Q_LOGGING_CATEGORY(lcRepair, "tallowen.repair", QtCriticalMsg)
+Q_LOGGING_CATEGORY(lcRecording, "tallowen.recording", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcRepair, "tallowen.repair", QtWarningMsg)
 
 }  // namespace tallowen

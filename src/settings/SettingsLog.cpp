@@ -2,6 +2,6 @@
 
 namespace tallowen {
 
-Q_LOGGING_CATEGORY(lcSettings, "tallowen.settings", QtCriticalMsg)
+Q_LOGGING_CATEGORY(lcSettings, "tallowen.settings", QtWarningMsg)
 
 }  // namespace tallowen
