@@ -72,10 +72,9 @@ void encodeToFile(const Profile& profile, const QString& path,
   QFile::remove(path);
   std::unique_ptr<OutputFile> file = OutputFile::create(path);
   AsfWriter writer(*file, encoder->format(), {QStringLiteral("bench"), QStringLiteral("Tallowen")});
-  const BlockSink sink = [&writer](const EncodedBlock& b) { writer.write(b); };
   std::vector<float> buffer;
-  while (const int frames = next(buffer, 4096)) encoder->encode(buffer.data(), frames, sink);
-  encoder->finish(sink);
+  while (const int frames = next(buffer, 4096)) encoder->encode(buffer.data(), frames, writer);
+  encoder->finish(writer);
   writer.finish();
   file->close();
 }

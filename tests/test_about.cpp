@@ -83,7 +83,7 @@ TEST_F(AboutTest, TheBoxAndItsTextsFitTheirPlaces) {
 
 TEST_F(AboutTest, ItOpensWithTheKeyboardOnOkAndEachControlNamedInJapanese) {
   FakeSystem sys;
-  Form1 form(sys.seams());
+  Form1 form(sys.seams(), sys.settings);
   form.show();
   form.findChild<QAction*>(QStringLiteral("MAbout"))->trigger();
   auto* box = openWindow<frmAbout>("frmAbout");
@@ -143,7 +143,7 @@ TEST_F(AboutTest, EachClickOnTheLinkOpensThePageAgain) {
 
 TEST_F(AboutTest, TheMainWindowsBoxOpensThePageThroughItsLauncher) {
   FakeSystem sys;
-  Form1 form(sys.seams());
+  Form1 form(sys.seams(), sys.settings);
   form.findChild<QAction*>(QStringLiteral("MAbout"))->trigger();
   auto* box = openWindow<frmAbout>("frmAbout");
   ASSERT_TRUE(box);

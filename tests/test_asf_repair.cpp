@@ -21,6 +21,7 @@
 #include "recording/RecordingJournal.h"
 #include "support/ScopedEnv.h"
 #include "support/AudioCheck.h"
+#include "support/OnEachRepair.h"
 #include "support/Recorder.h"
 #include "support/Wait.h"
 
@@ -547,11 +548,12 @@ TEST_F(StartUpRepair, RepairThatFailsIsTriedAtMostThreeTimesEachCountedBeforeItB
   int tries = 0;
   for (int start = 1; start <= kMaxRepairAttempts + 2; ++start) {
     SCOPED_TRACE(start);
-    const QList<InterruptedRecording> found = RepairInterruptedRecordings([&](const QString& trying) {
+    OnEachRepair progress([&](const QString& trying) {
       ++tries;
       // On the disk already: were the repair to crash the program, this try is counted.
       EXPECT_EQ(noteFor(trying)->attempts, tries);
     });
+    const QList<InterruptedRecording> found = RepairInterruptedRecordings(&progress);
     ASSERT_EQ(found.size(), 1);
     EXPECT_EQ(found[0].state, start <= kMaxRepairAttempts ? State::Damaged : State::TooManyAttempts);
     EXPECT_EQ(found[0].attempts, std::min(start, kMaxRepairAttempts));
@@ -574,8 +576,8 @@ TEST_F(StartUpRepair, RepairThatCrashesTheProgramIsNotBegunAtEveryStart) {
   }
   EXPECT_EQ(readAll(path), crashed_);
   bool tried = false;
-  const QList<InterruptedRecording> found =
-      RepairInterruptedRecordings([&](const QString&) { tried = true; });
+  OnEachRepair progress([&](const QString&) { tried = true; });
+  const QList<InterruptedRecording> found = RepairInterruptedRecordings(&progress);
   ASSERT_EQ(found.size(), 1);
   EXPECT_EQ(found[0].state, State::TooManyAttempts);
   EXPECT_TRUE(found[0].kept);

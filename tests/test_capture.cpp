@@ -99,9 +99,8 @@ TEST_F(CaptureTest, ASyncTakesThePacketBeingFilledAndTheFullPacketReplacesIt) {
   const int rate = profile.sampleRate;
   std::vector<float> tone(size_t(rate / 10));
   for (size_t i = 0; i < tone.size(); ++i) tone[i] = 0.5f * float(std::sin(2 * M_PI * 1000 * double(i) / rate));
-  const BlockSink sink = [&](const EncodedBlock& b) { writer.write(b); };
   auto feed = [&](double seconds) {
-    for (int n = 0; n < int(seconds * 10 + 0.5); ++n) encoder->encode(tone.data(), int(tone.size()), sink);
+    for (int n = 0; n < int(seconds * 10 + 0.5); ++n) encoder->encode(tone.data(), int(tone.size()), writer);
   };
 
   feed(2.2);
@@ -110,7 +109,7 @@ TEST_F(CaptureTest, ASyncTakesThePacketBeingFilledAndTheFullPacketReplacesIt) {
   const int64_t onDisk = writer.soundMs();
   QFile::copy(path, out(QStringLiteral("cut.wma")));  // the disk as a power cut leaves it
   feed(2.0);
-  encoder->finish(sink);
+  encoder->finish(writer);
   writer.finish();
   file.reset();
 

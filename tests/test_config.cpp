@@ -49,7 +49,7 @@ class ConfigTest : public ::testing::Test {
   }
   void TearDown() override { QFile::remove(SettingsFilePath()); }
 
-  std::unique_ptr<frmConfig> loaded() { return std::make_unique<frmConfig>(sys_.seams()); }
+  std::unique_ptr<frmConfig> loaded() { return std::make_unique<frmConfig>(sys_.seams(), sys_.settings); }
   void ok(frmConfig& dialog, const QString& folder) {
     folderEdit(&dialog)->setText(folder);
     okButton(&dialog)->click();
@@ -274,7 +274,7 @@ TEST_F(ConfigTest, BrowseStartsOnTheDesktopOrElseInTheHomeFolder) {
 TEST_F(ConfigTest, MainWindowKeepsOneDialogAndWhatWasTypedInIt) {
   QStandardPaths::setTestModeEnabled(true);
   MarkStarted();
-  Form1 form(sys_.seams());
+  Form1 form(sys_.seams(), sys_.settings);
   QPushButton* settings = find<QPushButton>(&form, "Command1");
   settings->click();
   frmConfig* dialog = openWindow<frmConfig>("frmConfig");

@@ -95,7 +95,7 @@ TEST_F(WindowText, EveryWindowShowsItsTextsWhole) {
   std::printf("Arial is drawn with %s, Courier New with %s\n",
               qPrintable(QFontInfo(QFont(QStringLiteral("Arial"))).family()),
               qPrintable(QFontInfo(QFont(QStringLiteral("Courier New"))).family()));
-  Form1 form(sys_.seams());
+  Form1 form(sys_.seams(), sys_.settings);
   expectWhole(&form);
   for (const QString& status : {QStringLiteral("Starting..."), QStringLiteral("Stopping..."),
                                 QStringLiteral("00:00:00"), QStringLiteral("23:59:59"), QStringLiteral("入力なし"),
@@ -103,9 +103,9 @@ TEST_F(WindowText, EveryWindowShowsItsTextsWhole) {
     form.findChild<QLabel*>(QStringLiteral("Label1"))->setText(status);
     EXPECT_EQ(cutTexts(&form).join(QLatin1Char('\n')).toStdString(), "");
   }
-  frmConfig config(sys_.seams());
+  frmConfig config(sys_.seams(), sys_.settings);
   expectWhole(&config);
-  frmPlayer player(sys_.seams());
+  frmPlayer player(sys_.seams(), sys_.settings);
   player.findChild<QLabel*>(QStringLiteral("Label1"))->setText(QStringLiteral("100:00:00"));
   expectWhole(&player);
   frmAbout about(&sys_.launcher);

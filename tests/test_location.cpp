@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "platform/ApplicationFolder.h"
+#include "settings/Settings.h"
 #include "settings/modINI.h"
 
 using namespace tallowen;
@@ -96,21 +97,23 @@ TEST(SettingsLocation, AWriteThatCannotBeKeptIsReportedOnce) {
   ASSERT_EQ(path, QCoreApplication::applicationDirPath() + QStringLiteral("/setting.ini"));
   QFile::remove(path);
   std::vector<QString> reports;
-  SetSettingsFailureHandler([&](const QString& where) { reports.push_back(where); });
+  Settings settings([&](const QString& where) { reports.push_back(where); });
 
-  WriteSetting(QStringLiteral("SaveTo"), QStringLiteral("Path"), QStringLiteral("/tmp"));
+  settings.setSaveFolder(QStringLiteral("/tmp"));
   EXPECT_EQ(ReadSetting(QStringLiteral("SaveTo"), QStringLiteral("Path")), QStringLiteral("/tmp"));
   EXPECT_TRUE(reports.empty());
 
-  // A folder where the file should be: nothing can be written there.
+  // A folder where the file should be: nothing can be written there, and what was written
+  // holds for the run all the same.
   QFile::remove(path);
   ASSERT_TRUE(QDir().mkdir(path));
-  WriteSetting(QStringLiteral("SaveTo"), QStringLiteral("Path"), QStringLiteral("/a"));
-  WriteSetting(QStringLiteral("Profile"), QStringLiteral("Prof"), QStringLiteral("b"));
+  settings.setSaveFolder(QStringLiteral("/a"));
+  settings.setQuality(QStringLiteral("b"));
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0], path);
+  EXPECT_EQ(settings.saveFolder().value, QStringLiteral("/a"));
+  EXPECT_EQ(settings.quality(), QStringLiteral("b"));
   QDir().rmdir(path);
-  SetSettingsFailureHandler(nullptr);
 }
 
 }  // namespace

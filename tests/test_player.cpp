@@ -284,7 +284,7 @@ class PlayerTest : public ::testing::Test {
   std::unique_ptr<Form1> mainWindow() {
     QFile::remove(FirstStartMarkerPath());
     MarkStarted();
-    auto form = std::make_unique<Form1>(sys_.seams());
+    auto form = std::make_unique<Form1>(sys_.seams(), sys_.settings);
     form->load();
     form->show();
     return form;
@@ -315,7 +315,7 @@ TEST_F(PlayerTest, TheListShowsWhatAnImpossibleHeaderClaimsWithinBounds) {
   EXPECT_EQ(info->bitRate, std::numeric_limits<int>::max());
 
   WriteSetting(kSaveFolderSetting, folder.path());
-  frmRecordings window(sys_.seams(), [] { return QString(); });
+  frmRecordings window(sys_.seams(), sys_.settings, [] { return QString(); });
   window.show();
   const RecordingList& list = window.list();
   ASSERT_TRUE(waitUntil([&] { return list.complete(); }, 5000));
@@ -332,8 +332,8 @@ TEST_F(PlayerTest, TheListShowsWhatAnImpossibleHeaderClaimsWithinBounds) {
 }
 
 TEST_F(PlayerTest, EscLeavesEitherPlayerOpenWhileTheCloseBoxStillCloses) {
-  frmPlayer latest(sys_.seams());
-  frmPlayer2 chosen(sys_.seams());
+  frmPlayer latest(sys_.seams(), sys_.settings);
+  frmPlayer2 chosen(sys_.seams(), sys_.settings);
   for (frmPlayer* window : {&latest, static_cast<frmPlayer*>(&chosen)}) {
     SCOPED_TRACE(window->objectName().toStdString());
     window->show();
@@ -390,9 +390,9 @@ TEST_F(PlayerTest, FoldersAndPipesAreNotFilesAndNothingWaitsOnAPipe) {
   QElapsedTimer clock;
   clock.start();
   WriteSetting(kLastRecordingSetting, pipe);
-  frmPlayer latest(sys_.seams());
+  frmPlayer latest(sys_.seams(), sys_.settings);
   sys_.prompter.fileAnswer = folder_->path();
-  frmPlayer2 chosen(sys_.seams());
+  frmPlayer2 chosen(sys_.seams(), sys_.settings);
   const qint64 took = clock.elapsed();
   {
     const std::lock_guard lock(mutex);
@@ -419,7 +419,7 @@ TEST_F(PlayerTest, FoldersAndPipesAreNotFilesAndNothingWaitsOnAPipe) {
 TEST_F(PlayerTest, VolumeAndMuteAreKeptBetweenOpenings) {
   WriteSetting(kLastRecordingSetting, folder_->filePath(QStringLiteral("gone.wma")));
   {
-    frmPlayer first(sys_.seams());
+    frmPlayer first(sys_.seams(), sys_.settings);
     EXPECT_EQ(control(first)->Volume(), -600) << "nothing stored yet";
     EXPECT_FALSE(control(first)->Mute());
     EXPECT_TRUE(ReadSetting(kPlayerVolumeSetting).isEmpty()) << "loading stores nothing";
@@ -437,7 +437,7 @@ TEST_F(PlayerTest, VolumeAndMuteAreKeptBetweenOpenings) {
   EXPECT_EQ(ReadSetting(kPlayerMutedSetting), QStringLiteral("1"));
   EXPECT_EQ(ReadSetting(kLastRecordingSetting), folder_->filePath(QStringLiteral("gone.wma")));
 
-  frmPlayer2 second(sys_.seams());
+  frmPlayer2 second(sys_.seams(), sys_.settings);
   EXPECT_EQ(control(second)->Volume(), -400);
   EXPECT_TRUE(control(second)->Mute());
   EXPECT_TRUE(child<QToolButton>(second, "mute")->isChecked());
@@ -446,27 +446,26 @@ TEST_F(PlayerTest, VolumeAndMuteAreKeptBetweenOpenings) {
   // Full volume is a choice too, not "nothing stored".
   WriteSetting(kPlayerVolumeSetting, QStringLiteral("0"));
   WriteSetting(kPlayerMutedSetting, QStringLiteral("0"));
-  frmPlayer full(sys_.seams());
+  frmPlayer full(sys_.seams(), sys_.settings);
   EXPECT_EQ(control(full)->Volume(), 0);
   EXPECT_FALSE(control(full)->Mute());
 
-  // A value from elsewhere that is no number: the first volume, and a word in the log.
+  // A value from elsewhere that is no number: the first volume, and a warning in the log,
+  // which is shown without asking.
   WriteSetting(kPlayerVolumeSetting, QStringLiteral("loud"));
   static QStringList logged;
   logged.clear();
-  QLoggingCategory::setFilterRules(QStringLiteral("tallowen.player.debug=true"));
-  const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext& where, const QString& text) {
-    if (QLatin1String(where.category) == QLatin1String("tallowen.player")) logged << text;
+  const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& where, const QString& text) {
+    if (type == QtWarningMsg && QLatin1String(where.category) == QLatin1String("tallowen.settings")) logged << text;
   });
-  frmPlayer odd(sys_.seams());
+  frmPlayer odd(sys_.seams(), sys_.settings);
   qInstallMessageHandler(previous);
-  QLoggingCategory::setFilterRules(QString());
   EXPECT_EQ(control(odd)->Volume(), -600);
   EXPECT_TRUE(logged.join(QLatin1Char('\n')).contains(QStringLiteral("loud"))) << logged.join(QLatin1Char('\n')).toStdString();
 }
 
 TEST_F(PlayerTest, EveryControlHasAJapaneseNameAndTheWindowOpensOnTheScreen) {
-  frmPlayer window(sys_.seams());
+  frmPlayer window(sys_.seams(), sys_.settings);
   window.move(5000, 5000);
   window.show();
   EXPECT_TRUE(window.screen()->availableGeometry().contains(window.frameGeometry()))
@@ -547,7 +546,7 @@ TEST_F(PlayerLive, TheLatestRecordingPlaysWithItsNameAndLengthAndTakesTheFocus) 
 TEST_F(PlayerLive, ChosenFileAsksFirstInTheSaveFolder) {
   WriteSetting(kSaveFolderSetting, folder_->path());
   sys_.prompter.fileAnswer = other_;
-  frmPlayer2 window(sys_.seams());
+  frmPlayer2 window(sys_.seams(), sys_.settings);
   ASSERT_EQ(sys_.prompter.fileRequests.size(), 1u);
   EXPECT_FALSE(sys_.prompter.fileRequests[0].owner->isVisible()) << "the question comes before the window";
   EXPECT_EQ(sys_.prompter.fileRequests[0].filter, QStringLiteral("Windows Media Audio (*.wma)"));
@@ -560,7 +559,7 @@ TEST_F(PlayerLive, ChosenFileAsksFirstInTheSaveFolder) {
 }
 
 TEST_F(PlayerLive, CancelledChoicesKeepWhatPlays) {
-  frmPlayer2 window(sys_.seams());
+  frmPlayer2 window(sys_.seams(), sys_.settings);
   ASSERT_EQ(sys_.prompter.fileRequests.size(), 1u);
   EXPECT_TRUE(sys_.prompter.fileRequests[0].folder.isEmpty());
   EXPECT_TRUE(control(window)->FileName().isEmpty());
@@ -636,7 +635,7 @@ TEST_F(PlayerLive, ADamagedStreamHeaderIsSaidToBeDamagedAndAnUnknownCodecMissing
 // After a file that cannot play, the position box shows no time of the file before it.
 TEST_F(PlayerLive, AFailureLeavesNoTimeOfTheFileBeforeInThePositionBox) {
   WriteSetting(kLastRecordingSetting, tone_);
-  frmPlayer window(sys_.seams());
+  frmPlayer window(sys_.seams(), sys_.settings);
   window.show();
   auto* label = child<QLabel>(window, "Label1");
   const QString broken = folder_->filePath(QStringLiteral("garbage.wma"));
@@ -660,7 +659,7 @@ TEST_F(PlayerLive, AFailureLeavesNoTimeOfTheFileBeforeInThePositionBox) {
 // End was pressed while it played or while it was paused.
 TEST_F(PlayerLive, AfterTheEndForwardStaysThereAndTheNextPlayStartsAgain) {
   WriteSetting(kLastRecordingSetting, long_);
-  frmPlayer window(sys_.seams());
+  frmPlayer window(sys_.seams(), sys_.settings);
   activate(window);
   MediaPlayer* player = control(window);
   auto* label = child<QLabel>(window, "Label1");
@@ -691,7 +690,7 @@ TEST_F(PlayerLive, AFileCutShortWhileItPlaysEndsWhereItsSoundDoesAndSaysSo) {
   QFile::remove(path);
   ASSERT_TRUE(QFile::copy(long_, path));
   WriteSetting(kLastRecordingSetting, path);
-  frmPlayer window(sys_.seams());
+  frmPlayer window(sys_.seams(), sys_.settings);
   activate(window);
   MediaPlayer* player = control(window);
   auto* label = child<QLabel>(window, "Label1");
@@ -719,7 +718,7 @@ TEST_F(PlayerLive, AHeaderClaimingFortyThousandHoursShowsABoundedLengthAndEndsWi
   const QString path = withHeader(tone_, folder_->filePath(QStringLiteral("forever.wma")),
                                   [](uint8_t* file, uint8_t*) { claimHours(file, 40000); });
   WriteSetting(kLastRecordingSetting, path);
-  frmPlayer window(sys_.seams());
+  frmPlayer window(sys_.seams(), sys_.settings);
   activate(window);
   MediaPlayer* player = control(window);
   auto* length = child<QLabel>(*player, "length");
@@ -772,7 +771,7 @@ TEST_F(PlayerLive, ButtonsPauseSkipStopAndPlayOnceToTheEnd) {
 // Keys act wherever the focus is in the window, here on "ほかのファイルを再生".
 TEST_F(PlayerLive, KeysSkipJumpToMarksChangeSpeedAndRepeat) {
   WriteSetting(kLastRecordingSetting, long_);
-  frmPlayer window(sys_.seams());
+  frmPlayer window(sys_.seams(), sys_.settings);
   activate(window);
   MediaPlayer* player = control(window);
   ASSERT_TRUE(waitUntil([&] { return playing(player); }, 10000));
@@ -870,7 +869,7 @@ TEST_F(PlayerLive, AClickOnTheSeekBarJumpsThere) {
 TEST_F(PlayerLive, MainWindowOpensEachPlayerOnceAndBothPlayTogether) {
   WriteSetting(kLastRecordingSetting, tone_);
   sys_.prompter.fileAnswer = other_;
-  auto form = std::make_unique<Form1>(sys_.seams());
+  auto form = std::make_unique<Form1>(sys_.seams(), sys_.settings);
   form->load();
   form->show();
 
@@ -912,7 +911,7 @@ TEST_F(PlayerLive, PlaysTheToneAtItsVolumeIntoTheSoundServer) {
   const QString sink = qEnvironmentVariable("TALLOWEN_TEST_SINK");
   if (sink.isEmpty()) GTEST_SKIP() << "needs the test command's sound server";
   WriteSetting(kLastRecordingSetting, long_);
-  frmPlayer window(sys_.seams());
+  frmPlayer window(sys_.seams(), sys_.settings);
   window.show();
   ASSERT_TRUE(waitUntil([&] { return playing(control(window)); }, 10000));
   SinkMonitor monitor(sink);
@@ -948,7 +947,7 @@ TEST_F(PlayerLive, OtherSpeedsKeepThePitch) {
   const QString sink = qEnvironmentVariable("TALLOWEN_TEST_SINK");
   if (sink.isEmpty()) GTEST_SKIP() << "needs the test command's sound server";
   WriteSetting(kLastRecordingSetting, makeWma(folder_->path(), QStringLiteral("khz"), 1000, 9));
-  frmPlayer window(sys_.seams());
+  frmPlayer window(sys_.seams(), sys_.settings);
   activate(window);
   MediaPlayer* player = control(window);
   ASSERT_TRUE(waitUntil([&] { return playing(player); }, 10000));
@@ -1036,7 +1035,7 @@ class RecordingsWindowTest : public PlayerTest {
   // The window over the save folder as the main window opens it, its list read whole and
   // its first row current; `recordingNow_` names the file being recorded.
   std::unique_ptr<frmRecordings> openOverFolder() {
-    auto window = std::make_unique<frmRecordings>(sys_.seams(), [this] { return recordingNow_; });
+    auto window = std::make_unique<frmRecordings>(sys_.seams(), sys_.settings, [this] { return recordingNow_; });
     activate(*window);
     EXPECT_TRUE(waitUntil([&] { return window->list().complete(); }));
     find<QTreeView>(window.get(), "recordingList")->setCurrentIndex(window->list().index(0, 0));

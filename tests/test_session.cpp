@@ -14,6 +14,7 @@
 #include "recording/AsfRepair.h"
 #include "recording/RecordingPlan.h"
 #include "recording/RecordingSession.h"
+#include "settings/Settings.h"
 #include "settings/modINI.h"
 #include "support/ScopedEnv.h"
 #include "support/AudioCheck.h"
@@ -36,6 +37,8 @@ class SessionTest : public ::testing::Test {
     writeToneWav(sys_.sound.file, 1000, 2, 44100, 2);
     saveFolder_ = dir_.filePath(QStringLiteral("rec"));
     QObject::connect(&session_, &RecordingSession::phaseChanged, [this](Phase p) { phases_.push_back(p); });
+    QObject::connect(&session_, &RecordingSession::fileChanged,
+                     [this](const QString& path, FileChange change) { changes_.emplace_back(path, change); });
     QObject::connect(&session_, &RecordingSession::finished, [this](const RecordingResult& r) {
       if (r.started)
         results_.push_back(r);
@@ -58,6 +61,8 @@ class SessionTest : public ::testing::Test {
                     sys_.clock.now());
   }
   void start() { session_.start(setup()); }
+  // Where the session last said the file is.
+  QString announced() const { return changes_.empty() ? QString() : changes_.back().first; }
 
   QTemporaryDir dir_;
   std::optional<ScopedEnv> state_;
@@ -66,23 +71,29 @@ class SessionTest : public ::testing::Test {
   std::optional<QString> folder_;  // another save folder than the usual
   RecordingSession session_{sys_.sound, sys_.clock};
   std::vector<Phase> phases_;
+  std::vector<std::pair<QString, FileChange>> changes_;  // as the session announced them
   std::vector<RecordingFailure> failures_;
   std::vector<RecordingResult> results_;
 };
 
 // What the settings make of the next recording: only what somebody chose.
 TEST_F(SessionTest, ThePlanTakesOnlyAQualityAndAFolderSomebodyChose) {
-  RecordingPlan plan = PlanRecording();
+  // As the window makes it, from what is stored.
+  auto storedPlan = [] {
+    const Settings settings;
+    return PlanRecording(settings.quality(), settings.saveFolder().value, settings.saveFolder().cut);
+  };
+  RecordingPlan plan = storedPlan();
   EXPECT_FALSE(plan.qualityChosen());
   EXPECT_FALSE(plan.folderChosen()) << "no folder is not the root folder";
   WriteSetting(kQualitySetting, QStringLiteral("WMA 9 Voice"));  // a name of the Windows encoder
   WriteSetting(kSaveFolderSetting, saveFolder_);
-  plan = PlanRecording();
+  plan = storedPlan();
   EXPECT_FALSE(plan.qualityChosen());
   EXPECT_EQ(plan.qualityText, QStringLiteral("WMA 9 Voice"));
   EXPECT_TRUE(plan.folderChosen());
   WriteSetting(kQualitySetting, QStringLiteral("FM ラジオ"));
-  plan = PlanRecording();
+  plan = storedPlan();
   ASSERT_TRUE(plan.qualityChosen());
   EXPECT_EQ(plan.profile->sampleRate, 44100);
 
@@ -93,7 +104,7 @@ TEST_F(SessionTest, ThePlanTakesOnlyAQualityAndAFolderSomebodyChose) {
   ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
   ini.write("[SaveTo]\r\nPath=" + longFolder.toUtf8() + "\r\n[Profile]\r\nProf=FM\r\n");
   ini.close();
-  plan = PlanRecording();
+  plan = storedPlan();
   EXPECT_TRUE(plan.folderCut);
   EXPECT_FALSE(plan.folderChosen());
   // A value that fills the reader's whole buffer cannot be told from a cut one.
@@ -102,7 +113,7 @@ TEST_F(SessionTest, ThePlanTakesOnlyAQualityAndAFolderSomebodyChose) {
     ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
     ini.write("[SaveTo]\r\nPath=" + folder.toUtf8() + "\r\n[Profile]\r\nProf=FM\r\n");
     ini.close();
-    plan = PlanRecording();
+    plan = storedPlan();
     EXPECT_EQ(plan.folderChosen(), bytes == 1022) << bytes;
     EXPECT_EQ(ValueStoreProblem(folder) == StoreProblem::None, bytes == 1022) << "never stored so that it reads as cut";
   }
@@ -120,10 +131,11 @@ TEST_F(SessionLive, ARecordingGoesThroughItsPhasesAndNotesItsFileOnceMade) {
   WriteSetting(kLastRecordingSetting, QStringLiteral("/earlier.wma"));
   start();
   EXPECT_EQ(session_.phase(), Phase::Starting) << "the start returns before the capture has started";
-  EXPECT_EQ(ReadSetting(kLastRecordingSetting), QStringLiteral("/earlier.wma"));
+  EXPECT_TRUE(changes_.empty());
   ASSERT_TRUE(reaches(Phase::Recording));
   EXPECT_EQ(session_.path(), expectedPath());
-  EXPECT_EQ(ReadSetting(kLastRecordingSetting), expectedPath()) << "noted once the file is there";
+  EXPECT_EQ(changes_, (std::vector<std::pair<QString, FileChange>>{{expectedPath(), FileChange::Made}}))
+      << "told once the file is there";
   EXPECT_TRUE(QFileInfo(saveFolder_).isDir()) << "a missing save folder is made";
   start();
   EXPECT_EQ(session_.phase(), Phase::Recording) << "a second start does nothing";
@@ -165,22 +177,23 @@ TEST_F(SessionLive, ARecordingGoesThroughItsPhasesAndNotesItsFileOnceMade) {
   // The same minute again: the next name, the first recording untouched.
   start();
   ASSERT_TRUE(reaches(Phase::Recording));
-  EXPECT_EQ(ReadSetting(kLastRecordingSetting), expectedPath(QStringLiteral("2002-04-03_09-05(2).wma")));
+  EXPECT_EQ(announced(), expectedPath(QStringLiteral("2002-04-03_09-05(2).wma")));
   session_.stop();
   ASSERT_TRUE(reaches(Phase::Idle));
   EXPECT_TRUE(probe(expectedPath()).ok);
   EXPECT_EQ(results_.size(), 2u);
+  EXPECT_EQ(changes_.size(), 2u) << "once each";
+  EXPECT_EQ(ReadSetting(kLastRecordingSetting), QStringLiteral("/earlier.wma")) << "the session keeps no settings";
 }
 
 TEST_F(SessionLive, StartFailuresNameTheirCauseAndLeaveTheLatestRecordingAsItWas) {
-  WriteSetting(kLastRecordingSetting, QStringLiteral("/earlier.wma"));
   auto fails = [&] {
     failures_.clear();
     start();
     EXPECT_TRUE(reaches(Phase::Idle)) << int(session_.phase());
     EXPECT_EQ(failures_.size(), 1u);
     EXPECT_TRUE(results_.empty());
-    EXPECT_EQ(ReadSetting(kLastRecordingSetting), QStringLiteral("/earlier.wma")) << "no file was made";
+    EXPECT_TRUE(changes_.empty()) << "no file was made";
     return failures_.empty() ? std::optional<RecordingFailure>() : std::optional<RecordingFailure>(failures_[0]);
   };
 
@@ -227,7 +240,7 @@ TEST_F(SessionLive, ANameTakenByAnotherCopyInTheSameMinuteGoesToTheNext) {
   start();
   ASSERT_TRUE(reaches(Phase::Recording));
   EXPECT_EQ(session_.path(), expectedPath(QStringLiteral("2002-04-03_09-05(2).wma")));
-  EXPECT_EQ(ReadSetting(kLastRecordingSetting), session_.path());
+  EXPECT_EQ(announced(), session_.path());
   session_.stop();
   ASSERT_TRUE(reaches(Phase::Idle));
   QFile other(taken);
@@ -268,7 +281,7 @@ TEST_F(SessionLive, AStopDuringTheStartCompletesTheFile) {
   ASSERT_EQ(results_.size(), 1u);
   EXPECT_FALSE(results_[0].endedByItself);
   EXPECT_TRUE(results_[0].complete);
-  EXPECT_EQ(ReadSetting(kLastRecordingSetting), expectedPath());
+  EXPECT_EQ(announced(), expectedPath()) << "a file was made, though no sound came";
   EXPECT_EQ(RepairAsfFile(expectedPath()).result, AsfRepairOutcome::Result::Sound);
 }
 
@@ -301,9 +314,41 @@ TEST_F(SessionLive, TheEndOfTheSessionCompletesARecordingStillRunning) {
     RecordingSession starting(sys_.sound, sys_.clock);
     starting.start(setup());  // gone in the middle of its start
   }
-  EXPECT_EQ(ReadSetting(kLastRecordingSetting), expectedPath(QStringLiteral("2002-04-03_09-05(2).wma")));
   EXPECT_EQ(RepairAsfFile(expectedPath(QStringLiteral("2002-04-03_09-05(2).wma"))).result,
             AsfRepairOutcome::Result::Sound);
+  // The program's end asks for the result, to know where the file ended up.
+  RecordingSession ended(sys_.sound, sys_.clock);
+  ended.start(setup());
+  ASSERT_TRUE(waitUntil([&] { return ended.phase() == Phase::Recording; }));
+  const RecordingResult result = ended.end();
+  EXPECT_TRUE(result.started && result.complete);
+  EXPECT_EQ(result.path, expectedPath(QStringLiteral("2002-04-03_09-05(3).wma")));
+  EXPECT_EQ(ended.phase(), Phase::Idle);
+}
+
+// A recording ended at once (as the program's end does) leaves its last reports on their
+// way to the session; a recording started right after must not take them for its own.
+TEST_F(SessionLive, AReportOfAnEarlierRecordingNeverReachesALaterOne) {
+  start();
+  ASSERT_TRUE(reaches(Phase::Recording));
+  session_.addMark(QStringLiteral("マーク 1"));
+  const RecordingResult first = session_.end();
+  ASSERT_TRUE(first.started);
+  std::vector<int> marks;
+  QObject::connect(&session_, &RecordingSession::marked, [&](int number, bool) { marks.push_back(number); });
+  changes_.clear();
+  sys_.clock.current = sys_.clock.current.addSecs(60);
+  start();
+  ASSERT_TRUE(reaches(Phase::Recording));
+  EXPECT_TRUE(staysTrue([&] { return session_.phase() == Phase::Recording && results_.empty(); }, 1000))
+      << "the earlier recording's end ended this one";
+  EXPECT_TRUE(marks.empty()) << "the earlier recording's mark was told as this one's";
+  EXPECT_EQ(changes_, (std::vector<std::pair<QString, FileChange>>{{expectedPath(QStringLiteral("2002-04-03_09-06.wma")), FileChange::Made}}));
+  EXPECT_EQ(session_.path(), expectedPath(QStringLiteral("2002-04-03_09-06.wma")));
+  session_.stop();
+  ASSERT_TRUE(reaches(Phase::Idle));
+  ASSERT_EQ(results_.size(), 1u);
+  EXPECT_EQ(results_[0].path, expectedPath(QStringLiteral("2002-04-03_09-06.wma")));
 }
 
 // A file removed, its folder removed, or another file moved over its name while it records:
@@ -311,9 +356,10 @@ TEST_F(SessionLive, TheEndOfTheSessionCompletesARecordingStillRunning) {
 TEST_F(SessionLive, AFileRemovedWhileRecordingIsPutBackWithAllItsSound) {
   std::vector<QString> restored;
   std::vector<bool> elsewhere;
-  QObject::connect(&session_, &RecordingSession::fileRestored, [&](const QString& p, bool away) {
+  QObject::connect(&session_, &RecordingSession::fileChanged, [&](const QString& p, FileChange change) {
+    if (change != FileChange::PutBack && change != FileChange::Rescued) return;
     restored.push_back(p);
-    elsewhere.push_back(away);
+    elsewhere.push_back(change == FileChange::Rescued);
   });
   // The user's own folders, where a recording goes whose folder cannot be made again.
   const ScopedEnv home("HOME", dir_.filePath(QStringLiteral("home")).toUtf8());
@@ -366,7 +412,7 @@ TEST_F(SessionLive, AFileRemovedWhileRecordingIsPutBackWithAllItsSound) {
     EXPECT_EQ(restored[0], away ? c.putBackAs : expectedPath(c.putBackAs));
     EXPECT_EQ(elsewhere[0], away);
     EXPECT_EQ(session_.path(), restored[0]);
-    EXPECT_EQ(ReadSetting(kLastRecordingSetting), restored[0]) << "the player finds it";
+    EXPECT_EQ(announced(), restored[0]) << "the player finds it";
     ASSERT_EQ(results_.size(), 1u);
     EXPECT_EQ(results_[0].path, restored[0]);
     EXPECT_TRUE(results_[0].complete);
@@ -397,7 +443,7 @@ TEST_F(SessionLive, AFolderRenamedWhileRecordingIsFollowedToTheFilesNewPlace) {
   const QString now = renamed + QStringLiteral("/2002-04-03_09-05.wma");
   EXPECT_EQ(results_[0].path, now);
   EXPECT_EQ(results_[0].begunAt, expectedPath());
-  EXPECT_EQ(ReadSetting(kLastRecordingSetting), now);
+  EXPECT_EQ(changes_.back(), std::make_pair(now, FileChange::Followed));
   EXPECT_EQ(RepairAsfFile(now).result, AsfRepairOutcome::Result::Sound);
 }
 

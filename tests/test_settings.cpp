@@ -19,6 +19,7 @@
 #include "platform/FileWriteLock.h"
 #include "platform/LocaleCodec.h"
 #include "settings/ProfileFile.h"
+#include "settings/Settings.h"
 #include "settings/modINI.h"
 
 using namespace tallowen;
@@ -467,22 +468,21 @@ TEST(ModIni, AWriteHeldUpByAnotherCopyIsReported) {
   const QString file = SettingsFilePath();
   QFile::remove(file);
   std::vector<QString> reports;
-  SetSettingsFailureHandler([&](const QString& where) { reports.push_back(where); });
+  Settings settings([&](const QString& where) { reports.push_back(where); });
   std::unique_ptr<QProcess> holder = lockHolder(file);
   ASSERT_TRUE(holder);
 
   QElapsedTimer took;
   took.start();
-  WriteSetting("Record", "Folder", "/home/me/voice");
+  settings.setSaveFolder("/home/me/voice");
   EXPECT_LT(took.elapsed(), kProfileLockWait.count() + 3000);
   EXPECT_EQ(reports, std::vector<QString>{file});
   EXPECT_FALSE(fileBytes(file).contains("voice")) << "not on the disk";
-  EXPECT_EQ(ReadSetting("Record", "Folder"), "/home/me/voice") << "but in force for this run";
+  EXPECT_EQ(settings.saveFolder().value, "/home/me/voice") << "but in force for this run";
 
   killAndWait(*holder);
-  WriteSetting("Record", "Folder", "/home/me/voice");
-  EXPECT_EQ(ReadSetting("Record", "Folder"), "/home/me/voice");
-  SetSettingsFailureHandler(nullptr);
+  settings.setSaveFolder("/home/me/voice");
+  EXPECT_EQ(ReadSetting("SaveTo", "Path"), "/home/me/voice") << "stored once the lock is free";
   QFile::remove(file);
 }
 

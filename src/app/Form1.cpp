@@ -86,8 +86,11 @@ constexpr qint64 kFlashMs = 1000;  // a mark's number stays this long in the tim
 
 }  // namespace
 
-Form1::Form1(const Seams& seams, QWidget* parent)
-    : QMainWindow(parent), seams_(seams), session_(new RecordingSession(*seams.sound, *seams.clock, this)) {
+Form1::Form1(const Seams& seams, Settings& settings, QWidget* parent)
+    : QMainWindow(parent),
+      seams_(seams),
+      settings_(settings),
+      session_(new RecordingSession(*seams.sound, *seams.clock, this)) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Tallowen"));
   setWindowIcon(PictureIcon("icon"));
@@ -109,15 +112,7 @@ Form1::Form1(const Seams& seams, QWidget* parent)
   connect(session_, &RecordingSession::finished, this, &Form1::recordingFinished);
   connect(session_, &RecordingSession::inputLostChanged, this, &Form1::inputLostChanged);
   connect(session_, &RecordingSession::marked, this, &Form1::marked);
-  connect(session_, &RecordingSession::fileRestored, this, [this](const QString& path, bool elsewhere) {
-    seams_.prompter->notice(
-        this,
-        (elsewhere ? QStringLiteral("録音中のファイルが保存先フォルダーごと削除され、フォルダーを作り直せないため、"
-                                    "録音を次の場所に移しました。録音は続いています。")
-                   : QStringLiteral("録音中のファイルが削除されたため、録音をファイルに書き直しました。録音は続いています。")) +
-            kCrLf + QDir::toNativeSeparators(path),
-        Prompter::Icon::Exclamation);
-  });
+  connect(session_, &RecordingSession::fileChanged, this, &Form1::fileChanged);
   connect(session_, &RecordingSession::soundLost, this, [this](qint64 lostMs) {
     const QString text =
         QStringLiteral("このプログラムがしばらく動けなかったため (一時停止、スリープ、メモリー不足など)、約 %1 秒の音を"
@@ -137,6 +132,8 @@ Form1::Form1(const Seams& seams, QWidget* parent)
 }
 
 Form1::~Form1() {
+  // A recording still running is completed now, and the player finds it where it ended up.
+  if (const RecordingResult last = session_->end(); last.started) settings_.setLastRecording(last.path);
   if (repair_.joinable()) repair_.join();
   // The list asks this window what is being recorded: it goes with it.
   delete recordings_.window();
@@ -328,13 +325,13 @@ void Form1::record() {
 }
 
 bool Form1::prepareToRecord(RecordingPlan& plan) {
-  plan = PlanRecording();
+  plan = storedPlan();
   if (!plan.qualityChosen()) {
     seams_.prompter->message(this, kFirstUseMessage, Prompter::Icon::Information, Prompter::Buttons::Ok);
     if (startWithdrawn_) return false;
     showConfigModal();
     if (startWithdrawn_) return false;
-    plan = PlanRecording();
+    plan = storedPlan();
   }
   // No recording goes where nobody chose: an empty folder is not the root folder, and a
   // folder cut short when read is not the one chosen.
@@ -343,7 +340,7 @@ bool Form1::prepareToRecord(RecordingPlan& plan) {
                                                          "保存先を選び直してください。")
                                        : QStringLiteral("保存先フォルダーが設定されていません。保存先を選んでください。")))
       return false;
-    plan = PlanRecording();
+    plan = storedPlan();
     if (!plan.folderChosen()) {
       seams_.prompter->message(this, QStringLiteral("保存先フォルダーが決まらないため、録音を始めませんでした。"),
                                Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
@@ -384,8 +381,32 @@ bool Form1::roomConfirmed(const QString& folder, int bitRate) {
 }
 
 void Form1::showConfigModal() {
-  frmConfig* dialog = config_.get([this] { return new frmConfig(seams_); });
+  frmConfig* dialog = config_.get([this] { return new frmConfig(seams_, settings_); });
   seams_.prompter->runModal(dialog);
+}
+
+RecordingPlan Form1::storedPlan() const {
+  const StoredSetting folder = settings_.saveFolder();
+  return PlanRecording(settings_.quality(), folder.value, folder.cut);
+}
+
+void Form1::fileChanged(const QString& path, FileChange change) {
+  // The player finds the latest recording where it is now.
+  settings_.setLastRecording(path);
+  QString what;
+  switch (change) {
+    case FileChange::Made:
+    case FileChange::Followed:  // said when the recording ends, with where it is
+      return;
+    case FileChange::PutBack:
+      what = QStringLiteral("録音中のファイルが削除されたため、録音をファイルに書き直しました。録音は続いています。");
+      break;
+    case FileChange::Rescued:
+      what = QStringLiteral("録音中のファイルが保存先フォルダーごと削除され、フォルダーを作り直せないため、"
+                            "録音を次の場所に移しました。録音は続いています。");
+      break;
+  }
+  seams_.prompter->notice(this, what + kCrLf + QDir::toNativeSeparators(path), Prompter::Icon::Exclamation);
 }
 
 void Form1::pause() { session_->pause(); }
@@ -670,11 +691,11 @@ void Form1::keyPressEvent(QKeyEvent* event) {
 // ---- Other commands --------------------------------------------------------------------
 
 void Form1::openSettings() {
-  config_.open([this] { return new frmConfig(seams_); });
+  config_.open([this] { return new frmConfig(seams_, settings_); });
 }
 
 void Form1::playLatest() {
-  player_.open([this] { return frmPlayer::ForLatestRecording(seams_, this); });
+  player_.open([this] { return frmPlayer::ForLatestRecording(seams_, settings_, this); });
 }
 
 void Form1::openVolumeControl() {
@@ -682,12 +703,12 @@ void Form1::openVolumeControl() {
 }
 
 void Form1::playFile() {
-  player2_.open([this] { return new frmPlayer2(seams_); });
+  player2_.open([this] { return new frmPlayer2(seams_, settings_); });
 }
 
 void Form1::openRecordings() {
   recordings_.open([this] {
-    auto* window = new frmRecordings(seams_, [this] {
+    auto* window = new frmRecordings(seams_, settings_, [this] {
       return session_->phase() == Phase::Idle ? QString() : session_->path();
     });
     connect(window, &frmRecordings::playRequested, this, &Form1::playRecording);
@@ -698,7 +719,7 @@ void Form1::openRecordings() {
 void Form1::playRecording(const QString& path) {
   // One player for the latest recording and for the list's: what it plays is replaced.
   if (frmPlayer* open = player_.window()) open->play(path);
-  player_.open([this, &path] { return frmPlayer::ForFile(seams_, path); });
+  player_.open([this, &path] { return frmPlayer::ForFile(seams_, settings_, path); });
 }
 
 void Form1::endProgram() {

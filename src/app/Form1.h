@@ -7,7 +7,9 @@
 #include "app/SingleWindow.h"
 #include "platform/Seams.h"
 #include "recording/RecordingJournal.h"
+#include "recording/RecordingPlan.h"
 #include "recording/RecordingSession.h"
+#include "settings/Settings.h"
 
 class QAction;
 class QLabel;
@@ -24,14 +26,13 @@ class frmConfig;
 class frmPlayer;
 class frmPlayer2;
 class frmRecordings;
-struct RecordingPlan;
 
 // The main window: record, stop, pause, play, settings and recording volume. It shows the
 // session's phase and keeps no state of its own beyond its look.
 class Form1 : public QMainWindow {
   Q_OBJECT
  public:
-  explicit Form1(const Seams& seams, QWidget* parent = nullptr);
+  Form1(const Seams& seams, Settings& settings, QWidget* parent = nullptr);
   ~Form1() override;
 
   // The load step; runs before the window is first shown.
@@ -66,6 +67,8 @@ class Form1 : public QMainWindow {
   bool prepareToRecord(RecordingPlan& plan);
   bool askForSettings(const QString& why);
   bool roomConfirmed(const QString& folder, int bitRate);
+  RecordingPlan storedPlan() const;
+  void fileChanged(const QString& path, FileChange change);
   void showPhase(RecordingSession::Phase phase);
   void recordingFinished(const RecordingResult& result);
   void inputLostChanged(bool lost, qint64 gapMs, qint64 silenceMs);
@@ -95,6 +98,7 @@ class Form1 : public QMainWindow {
   void interruptedRecordingsFound(const QList<InterruptedRecording>& found);
 
   Seams seams_;
+  Settings& settings_;
   RecordingSession* session_;
   QPushButton* settingsButton_;
   QPushButton* recordButton_;

@@ -5,7 +5,7 @@
 #include "app/SystemSeams.h"
 #include "platform/ApplicationFolder.h"
 #include "app/Form1.h"
-#include "settings/modINI.h"
+#include "settings/Settings.h"
 
 namespace {
 
@@ -19,13 +19,13 @@ int run(int argc, char* argv[]) {
 
   const tallowen::Seams seams = tallowen::SystemSeams();
   // Settings that cannot be kept anywhere are said once, not lost without a word.
-  tallowen::SetSettingsFailureHandler([prompter = seams.prompter](const QString& path) {
+  tallowen::Settings settings([prompter = seams.prompter](const QString& path) {
     prompter->message(QApplication::activeWindow(),
                       QStringLiteral("設定を保存できませんでした。") + QStringLiteral("\r\n") + path,
                       tallowen::Prompter::Icon::Exclamation, tallowen::Prompter::Buttons::Ok);
   });
 
-  tallowen::Form1 window(seams);
+  tallowen::Form1 window(seams, settings);
   tallowen::EndOnTerminationSignals(app);
   window.load();
   window.show();

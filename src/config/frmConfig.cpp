@@ -22,6 +22,7 @@
 #include "recording/RecordingFailure.h"
 #include "settings/ProfileFile.h"
 #include "settings/SettingsLog.h"
+#include "settings/Settings.h"
 #include "settings/modINI.h"
 
 namespace tallowen {
@@ -37,7 +38,8 @@ QString browseStart() {
 
 }  // namespace
 
-frmConfig::frmConfig(const Seams& seams, QWidget* parent) : QDialog(parent), seams_(seams) {
+frmConfig::frmConfig(const Seams& seams, Settings& settings, QWidget* parent)
+    : QDialog(parent), seams_(seams), settings_(settings) {
   setObjectName(QStringLiteral("frmConfig"));
   setWindowTitle(QStringLiteral("Tallowen - 設定変更"));
   setWindowIcon(PictureIcon("icon"));
@@ -108,10 +110,10 @@ QString frmConfig::folderToStore(const QString& typed) {
 }
 
 void frmConfig::load() {
-  const QString profile = ReadSetting(kQualitySetting);
+  const QString profile = settings_.quality();
   // A folder cut when read is not the one chosen, and its cut end may name another folder
   // that exists (its parent): as when none is stored, the default is proposed.
-  const StoredSetting folder = ReadStoredSetting(kSaveFolderSetting);
+  const StoredSetting folder = settings_.saveFolder();
   qualityBox_->setEditText(profile);
   folderEdit_->setText(folder.value.isEmpty() || folder.cut ? DefaultSaveFolder() : folder.value);
   try {
@@ -164,11 +166,11 @@ void frmConfig::confirm() {
     folderEdit_->setFocus(Qt::OtherFocusReason);
     return;
   }
-  WriteSetting(kSaveFolderSetting, folder);
-  WriteSetting(kQualitySetting, qualityBox_->currentText());
+  settings_.setSaveFolder(folder);
+  settings_.setQuality(qualityBox_->currentText());
   // One level only, and no word if it fails: the next recording start tells the user.
   if (!typed.isEmpty() && !QDir().mkdir(typed) && !QFileInfo(typed).isDir())
-    qCInfo(lcSettings) << "the save folder was not made:" << typed;
+    qCWarning(lcSettings) << "the save folder was not made:" << typed;
   close();
 }
 

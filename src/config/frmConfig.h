@@ -11,12 +11,15 @@ class QPushButton;
 
 namespace tallowen {
 
+class Settings;
+
 // The settings dialog: save folder and recording quality.
 class frmConfig : public QDialog {
   Q_OBJECT
  public:
-  // Loads the dialog: the stored settings and the recording qualities.
-  explicit frmConfig(const Seams& seams, QWidget* parent = nullptr);
+  // Loads the dialog: the stored settings and the recording qualities. OK stores the
+  // choices in `settings`.
+  frmConfig(const Seams& seams, Settings& settings, QWidget* parent = nullptr);
 
   // Video and screen-capture profiles are not offered for a voice recorder.
   static bool isListed(const QString& profileName);
@@ -34,6 +37,7 @@ class frmConfig : public QDialog {
   QString storeProblem(const QString& what, const QString& value) const;
 
   Seams seams_;
+  Settings& settings_;
   QLabel* folderLabel_;
   QLineEdit* folderEdit_;
   QPushButton* browseButton_;

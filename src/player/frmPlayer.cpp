@@ -14,7 +14,7 @@
 #include "player/PlayerLog.h"
 #include "player/PositionText.h"
 #include "recording/AsfReader.h"
-#include "settings/modINI.h"
+#include "settings/Settings.h"
 
 namespace tallowen {
 
@@ -24,10 +24,11 @@ constexpr int kFirstVolume = -600;
 
 }  // namespace
 
-frmPlayer::frmPlayer(const Seams& seams, QWidget* parent) : frmPlayer(seams, Load::LatestRecording, parent) {}
+frmPlayer::frmPlayer(const Seams& seams, Settings& settings, QWidget* parent)
+    : frmPlayer(seams, settings, Load::LatestRecording, parent) {}
 
-frmPlayer::frmPlayer(const Seams& seams, Load load, QWidget* parent, const QString& given)
-    : QDialog(parent), seams_(seams) {
+frmPlayer::frmPlayer(const Seams& seams, Settings& settings, Load load, QWidget* parent, const QString& given)
+    : QDialog(parent), seams_(seams), settings_(settings) {
   setObjectName(load != Load::ChosenFile ? QStringLiteral("frmPlayer") : QStringLiteral("frmPlayer2"));
   setWindowTitle(QStringLiteral("Tallowen - 再生"));
   setWindowIcon(PictureIcon("icon"));
@@ -67,33 +68,32 @@ frmPlayer::frmPlayer(const Seams& seams, Load load, QWidget* parent, const QStri
 
   FitTexts(this);
   runLoadingStep(load, given);
-  connect(mediaPlayer_, &MediaPlayer::volumeChosen, this,
-          [](int volume) { WriteSetting(kPlayerVolumeSetting, QString::number(volume)); });
-  connect(mediaPlayer_, &MediaPlayer::muteChosen, this,
-          [](bool muted) { WriteSetting(kPlayerMutedSetting, muted ? QStringLiteral("1") : QStringLiteral("0")); });
+  connect(mediaPlayer_, &MediaPlayer::volumeChosen, this, [this](int volume) { settings_.setPlayerVolume(volume); });
+  connect(mediaPlayer_, &MediaPlayer::muteChosen, this, [this](bool muted) { settings_.setPlayerMuted(muted); });
   positionTimer_->start();
 }
 
-frmPlayer2::frmPlayer2(const Seams& seams, QWidget* parent) : frmPlayer(seams, Load::ChosenFile, parent) {}
+frmPlayer2::frmPlayer2(const Seams& seams, Settings& settings, QWidget* parent)
+    : frmPlayer(seams, settings, Load::ChosenFile, parent) {}
 
-frmPlayer* frmPlayer::ForLatestRecording(const Seams& seams, QWidget* owner) {
-  if (ReadSetting(kLastRecordingSetting).isEmpty()) {
+frmPlayer* frmPlayer::ForLatestRecording(const Seams& seams, Settings& settings, QWidget* owner) {
+  if (settings.lastRecording().isEmpty()) {
     seams.prompter->message(owner,
                             QStringLiteral("再生する録音がまだありません。") + QStringLiteral("\r\n") +
                                 QStringLiteral("録音してから再生ボタンを押してください。"),
                             Prompter::Icon::Information, Prompter::Buttons::Ok);
     return nullptr;
   }
-  return new frmPlayer(seams);
+  return new frmPlayer(seams, settings);
 }
 
 QString frmPlayer::chooseFile() {
   return seams_.prompter->chooseFile(this, QStringLiteral("Windows Media Audio (*.wma)"),
-                                     ReadSetting(kSaveFolderSetting));
+                                     settings_.saveFolder().value);
 }
 
-frmPlayer* frmPlayer::ForFile(const Seams& seams, const QString& path) {
-  return new frmPlayer(seams, Load::GivenFile, nullptr, path);
+frmPlayer* frmPlayer::ForFile(const Seams& seams, Settings& settings, const QString& path) {
+  return new frmPlayer(seams, settings, Load::GivenFile, nullptr, path);
 }
 
 void frmPlayer::runLoadingStep(Load load, const QString& given) {
@@ -102,7 +102,7 @@ void frmPlayer::runLoadingStep(Load load, const QString& given) {
     playFile(given);
   } else if (load == Load::LatestRecording) {
     restoreVolume();
-    const QString latest = ReadSetting(kLastRecordingSetting);
+    const QString latest = settings_.lastRecording();
     if (!latest.isEmpty()) playFile(latest);
   } else {
     const QString chosen = chooseFile();
@@ -113,15 +113,8 @@ void frmPlayer::runLoadingStep(Load load, const QString& given) {
 
 void frmPlayer::restoreVolume() {
   // Half the amplitude until the user has chosen a volume of their own.
-  const QString stored = ReadSetting(kPlayerVolumeSetting);
-  bool number = false;
-  const int volume = stored.toInt(&number);
-  if (!stored.isEmpty() && !number) qCDebug(lcPlayer) << "stored volume is no number:" << stored;
-  mediaPlayer_->setVolume(number ? volume : kFirstVolume);
-  const QString muted = ReadSetting(kPlayerMutedSetting);
-  if (!muted.isEmpty() && muted != QLatin1String("0") && muted != QLatin1String("1"))
-    qCDebug(lcPlayer) << "stored mute is neither 0 nor 1:" << muted;
-  mediaPlayer_->setMute(muted == QLatin1String("1"));
+  mediaPlayer_->setVolume(settings_.playerVolume().value_or(kFirstVolume));
+  mediaPlayer_->setMute(settings_.playerMuted().value_or(false));
 }
 
 void frmPlayer::playFile(const QString& path) {
@@ -164,6 +157,7 @@ void frmPlayer::playOtherFile() {
 void frmPlayer::showPosition() {
   // -1: nothing plays (no file, or one that failed), and the label shows no time, not
   // the last one of another file. A position that cannot be read comes as 0.
+  mediaPlayer_->showPosition();
   const double position = mediaPlayer_->CurrentPosition();
   positionLabel_->setText(position == -1 ? QString() : PositionText(position));
 }

@@ -11,20 +11,22 @@ class QTimer;
 namespace tallowen {
 
 class MediaPlayer;
+class Settings;
 
 // Plays the latest recording, and whatever other file the user picks.
 class frmPlayer : public QDialog {
   Q_OBJECT
  public:
-  // Loads the window: the latest recording, already playing.
-  explicit frmPlayer(const Seams& seams, QWidget* parent = nullptr);
+  // Loads the window: the latest recording, already playing. The volume and mute the user
+  // chooses are kept in `settings`.
+  frmPlayer(const Seams& seams, Settings& settings, QWidget* parent = nullptr);
 
   // The window of the main window's play button. With nothing recorded yet there is
   // nothing to play: the user is told so (in a message owned by `owner`) and no window
   // is made.
-  static frmPlayer* ForLatestRecording(const Seams& seams, QWidget* owner);
+  static frmPlayer* ForLatestRecording(const Seams& seams, Settings& settings, QWidget* owner);
   // The same window, playing `path` instead of the latest recording.
-  static frmPlayer* ForFile(const Seams& seams, const QString& path);
+  static frmPlayer* ForFile(const Seams& seams, Settings& settings, const QString& path);
 
   // Plays `path` from its start in this window.
   void play(const QString& path) { playFile(path); }
@@ -34,7 +36,7 @@ class frmPlayer : public QDialog {
   void showEvent(QShowEvent* event) override;
 
   enum class Load { LatestRecording, ChosenFile, GivenFile };
-  frmPlayer(const Seams& seams, Load load, QWidget* parent, const QString& given = QString());
+  frmPlayer(const Seams& seams, Settings& settings, Load load, QWidget* parent, const QString& given = QString());
 
   // The open-file dialog: a path, or empty when nothing was chosen.
   QString chooseFile();
@@ -48,6 +50,7 @@ class frmPlayer : public QDialog {
   void showPosition();
 
   Seams seams_;
+  Settings& settings_;
   MediaPlayer* mediaPlayer_;
   QPushButton* otherFileButton_;
   QLabel* positionLabel_;
@@ -59,7 +62,7 @@ class frmPlayer : public QDialog {
 class frmPlayer2 : public frmPlayer {
   Q_OBJECT
  public:
-  explicit frmPlayer2(const Seams& seams, QWidget* parent = nullptr);
+  frmPlayer2(const Seams& seams, Settings& settings, QWidget* parent = nullptr);
 };
 
 }  // namespace tallowen

@@ -25,7 +25,7 @@
 #include "player/PlayerLog.h"
 #include "player/RecordingList.h"
 #include "recording/RecordingJournal.h"
-#include "settings/modINI.h"
+#include "settings/Settings.h"
 
 namespace tallowen {
 
@@ -65,8 +65,9 @@ bool samePath(const QString& a, const QString& b) {
 
 }  // namespace
 
-frmRecordings::frmRecordings(const Seams& seams, std::function<QString()> recordingNow, QWidget* parent)
-    : QDialog(parent), seams_(seams), recordingNow_(std::move(recordingNow)) {
+frmRecordings::frmRecordings(const Seams& seams, Settings& settings, std::function<QString()> recordingNow,
+                             QWidget* parent)
+    : QDialog(parent), seams_(seams), settings_(settings), recordingNow_(std::move(recordingNow)) {
   setObjectName(QStringLiteral("frmRecordings"));
   setWindowTitle(QStringLiteral("Tallowen - 録音一覧"));
   setWindowIcon(PictureIcon("icon"));
@@ -177,9 +178,15 @@ frmRecordings::frmRecordings(const Seams& seams, std::function<QString()> record
   updateButtons();
 }
 
+QString frmRecordings::saveFolder() const {
+  // A folder cut when read is not the one chosen: none is listed until one is.
+  const StoredSetting folder = settings_.saveFolder();
+  return folder.cut ? QString() : folder.value;
+}
+
 void frmRecordings::refresh() {
   const QByteArray kept = currentRow() >= 0 ? list_->entry(currentRow()).nativePath : QByteArray();
-  const QString folder = ReadSetting(kSaveFolderSetting);
+  const QString folder = saveFolder();
   if (!watcher_->directories().isEmpty()) watcher_->removePaths(watcher_->directories());
   if (!folder.isEmpty() && QFileInfo(folder).isDir()) watcher_->addPath(folder);
   list_->load(QFileInfo(folder).isDir() ? folder : QString());
@@ -189,7 +196,7 @@ void frmRecordings::refresh() {
 }
 
 void frmRecordings::showCount() {
-  const QString folder = ReadSetting(kSaveFolderSetting);
+  const QString folder = saveFolder();
   QString text;
   if (folder.isEmpty())
     text = QStringLiteral("保存先フォルダーが設定されていません。");
@@ -204,7 +211,7 @@ void frmRecordings::showCount() {
 void frmRecordings::updateButtons() {
   const bool chosen = currentRow() >= 0;
   for (QPushButton* b : {playButton_, renameButton_, deleteButton_}) b->setEnabled(chosen);
-  folderButton_->setEnabled(QFileInfo(ReadSetting(kSaveFolderSetting)).isDir());
+  folderButton_->setEnabled(QFileInfo(saveFolder()).isDir());
 }
 
 void frmRecordings::showEvent(QShowEvent* event) {
@@ -216,7 +223,7 @@ void frmRecordings::changeEvent(QEvent* event) {
   QDialog::changeEvent(event);
   // The settings may have chosen another folder meanwhile.
   if (event->type() == QEvent::ActivationChange && isActiveWindow() &&
-      QFileInfo(ReadSetting(kSaveFolderSetting)).absoluteFilePath() != QFileInfo(list_->folder()).absoluteFilePath())
+      QFileInfo(saveFolder()).absoluteFilePath() != QFileInfo(list_->folder()).absoluteFilePath())
     refresh();
 }
 
@@ -323,8 +330,7 @@ void frmRecordings::rename(int row, const QString& typed) {
   }
   qCInfo(lcPlayer) << "renamed" << from << "to" << to;
   // The play button plays the latest recording under its new name.
-  if (entry.nameReads && samePath(ReadSetting(kLastRecordingSetting), entry.path))
-    WriteSetting(kLastRecordingSetting, toPath);
+  if (entry.nameReads && samePath(settings_.lastRecording(), entry.path)) settings_.setLastRecording(toPath);
   list_->renamed(row, to);
 }
 
@@ -366,7 +372,7 @@ void frmRecordings::deleteCurrent() {
 }
 
 void frmRecordings::openFolder() {
-  const QString folder = ReadSetting(kSaveFolderSetting);
+  const QString folder = saveFolder();
   if (seams_.launcher->start(QStringLiteral("xdg-open"), {folder})) return;
   seams_.prompter->message(this, QStringLiteral("ファイル マネージャーを起動できませんでした。") +
                                      QString::fromLatin1(kCrLf) + folder,

@@ -14,6 +14,7 @@ class QTreeView;
 namespace tallowen {
 
 class RecordingList;
+class Settings;
 
 // The save folder's recordings, newest first: play, rename, move to the trash, and open
 // the folder in the file manager.
@@ -22,7 +23,8 @@ class frmRecordings : public QDialog {
  public:
   // `recordingNow` tells the file this program records; another copy's recording is known
   // by the journal. Neither is renamed nor deleted.
-  frmRecordings(const Seams& seams, std::function<QString()> recordingNow, QWidget* parent = nullptr);
+  frmRecordings(const Seams& seams, Settings& settings, std::function<QString()> recordingNow,
+                QWidget* parent = nullptr);
 
   // Lists the save folder again.
   void refresh();
@@ -37,6 +39,7 @@ class frmRecordings : public QDialog {
   void changeEvent(QEvent* event) override;
 
  private:
+  QString saveFolder() const;
   int currentRow() const;
   void playCurrent();
   void renameCurrent();
@@ -50,6 +53,7 @@ class frmRecordings : public QDialog {
   void updateButtons();
 
   Seams seams_;
+  Settings& settings_;
   std::function<QString()> recordingNow_;
   RecordingList* list_;
   QTreeView* view_;

@@ -124,7 +124,7 @@ QByteArray AsfWriter::header() {
   return all.data();
 }
 
-void AsfWriter::write(const EncodedBlock& block) {
+void AsfWriter::take(const EncodedBlock& block) {
   if (block.size <= 0) return;
   if (block.size > format_.blockAlign)
     throw RecordingError(QStringLiteral("An encoded block is larger than the format says."));

@@ -16,7 +16,7 @@ class OutputFile;
 // packets of one size, each holding as many whole encoded blocks as fit. The header keeps
 // room for index marks, so that a mark goes into the file the moment it is set and the
 // recording is never moved to make room.
-class AsfWriter {
+class AsfWriter final : public BlockSink {
  public:
   // The room kept in the header for the Marker Object and the padding after it.
   static constexpr int kMarkRoom = 8192;
@@ -30,7 +30,7 @@ class AsfWriter {
   AsfWriter(OutputFile& file, const WmaFormat& format, const Texts& texts);
 
   // One encoded block; blocks come in order, one a frame. Throws RecordingError.
-  void write(const EncodedBlock& block);
+  void take(const EncodedBlock& block) override;
   // Notes a mark at `ms` of the sound in the header at once; false when the room kept for
   // marks is full. Throws RecordingError when the header cannot be written.
   bool addMark(int64_t ms, const QString& name);

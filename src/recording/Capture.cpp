@@ -57,9 +57,13 @@ int64_t framesFor(std::chrono::milliseconds d, int rate) { return int64_t(d.coun
 
 }  // namespace
 
-Capture::Capture(RecordingSetup setup, SoundSources& sources, Reports reports)
-    : setup_(std::move(setup)), sources_(sources), reports_(std::move(reports)) {
-  format_ = SoundFormat{setup_.profile.sampleRate, setup_.profile.channels};
+void DeleteLater::operator()(QObject* object) const {
+  object->disconnect();
+  object->deleteLater();
+}
+
+Capture::Capture(RecordingSetup setup, SoundSources& sources)
+    : setup_(std::move(setup)), sources_(sources), format_{setup_.profile.sampleRate, setup_.profile.channels} {
   stallWatch_.setSingleShot(true);
   stallWatch_.setTimerType(Qt::CoarseTimer);
   connect(&stallWatch_, &QTimer::timeout, this, &Capture::onStall);
@@ -76,10 +80,13 @@ Capture::Capture(RecordingSetup setup, SoundSources& sources, Reports reports)
 }
 
 Capture::~Capture() {
-  source_.reset();
+  // Not from inside a signal of the input's: it goes at once.
+  delete source_.release();
   writer_.reset();
-  file_.reset();  // its syncs report to the journal entry
+  file_.reset();
 }
+
+void Capture::dropSource() { source_.reset(); }
 
 std::chrono::milliseconds Capture::block() const { return watched_ ? kWatchedBlock : kUnwatchedBlock; }
 
@@ -91,17 +98,12 @@ void Capture::begin() {
       throw RecordingError(FailureCause::Component, QString(), QStringLiteral("This FFmpeg lacks %1.").arg(missing));
     encoder_ = codec.createEncoder(setup_.profile);
     file_ = OutputFile::create(setup_.path, setup_.rescueFolders);
-    setup_.path = file_->path();
     if (const int fd = ::fcntl(file_->descriptor(), F_DUPFD_CLOEXEC, 0); fd >= 0)
       recording_.open(fd, QIODevice::ReadWrite | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle);
-    journal_ = std::make_unique<RecordingJournalEntry>(setup_.path, file_->descriptor());
-    file_->setOnSynced([this](int64_t size) {
-      if (journal_) journal_->noteSynced(size);
-      checkJournal();
-    });
-    file_->setOnRestored([this](const QString& path, int fd) { followFile(path, fd); });
+    madeAt_ = file_->path();
+    journal_ = std::make_unique<RecordingJournalEntry>(madeAt_, file_->descriptor());
     writer_ = std::make_unique<AsfWriter>(*file_, encoder_->format(),
-                                          AsfWriter::Texts{QFileInfo(setup_.path).fileName(), QStringLiteral("Tallowen")});
+                                          AsfWriter::Texts{QFileInfo(madeAt_).fileName(), QStringLiteral("Tallowen")});
     level_.start(format_.sampleRate, format_.channels);
     silence_.assign(size_t(format_.sampleRate / 10) * size_t(format_.channels), 0.0f);
     checkJournal();
@@ -113,41 +115,36 @@ void Capture::begin() {
 
 void Capture::openSource(const AudioInput& input) {
   sourceHeard_ = false;
-  source_ = sources_.open(input, format_);
+  // An input dropped before (a server that went away) says nothing more: dropping it
+  // disconnects it.
+  source_.reset(sources_.open(input, format_).release());
   source_->setBlock(kFirstBlock);
-  SoundSource* source = source_.get();
-  source_->start(SoundSource::Events{
-      [this, source] {
-        if (source == source_.get()) onReady();
-      },
-      [this, source](const float* samples, int frames) {
-        if (source == source_.get()) onAudio(samples, frames);
-      },
-      [this, source](SourceLoss why, const QString& detail) {
-        if (source == source_.get()) onLost(why, detail);
-      }});
+  connect(source_.get(), &SoundSource::ready, this, &Capture::onReady);
+  connect(source_.get(), &SoundSource::audio, this, &Capture::onAudio);
+  connect(source_.get(), &SoundSource::lost, this, &Capture::onLost);
+  source_->start();
 }
 
 void Capture::cleanUpFailedStart(const RecordingFailure& why) {
   // A file we created holds nothing but our header: it is ours to take away again.
-  source_.reset();
+  dropSource();
   writer_.reset();
-  const bool made = file_ != nullptr;
+  const QString made = file_ ? file_->path() : QString();
   file_.reset();
   recording_.close();
-  if (made) QFile::remove(setup_.path);
+  if (!made.isEmpty()) QFile::remove(made);
   if (journal_) journal_->markCompleted();
   journal_.reset();
   state_ = State::Ended;
   RecordingResult result;
   result.failure = why;
-  qCInfo(lcRecording) << "the recording did not start:" << why.detail;
+  qCWarning(lcRecording) << "the recording did not start:" << why.detail;
   report(result);
 }
 
 void Capture::report(const RecordingResult& result) {
   result_ = result;
-  if (reports_.ended) reports_.ended(result);
+  emit ended(result);
 }
 
 RecordingResult Capture::end() {
@@ -168,7 +165,9 @@ void Capture::onReady() {
     if (paused_) clock_.invalidate();
     stallWatch_.start(kFirstBlock + kStallGrace);
     awake_.start();
-    if (reports_.begun) reports_.begun(setup_.path);
+    madeTold_ = true;
+    emit fileChanged(file_->path(), FileChange::Made);
+    emit begun();
     // Marks asked for before the input opened: the first moment of the recording.
     for (const QString& name : std::exchange(earlyMarks_, {})) addMark(name);
     return;
@@ -184,7 +183,7 @@ void Capture::onReady() {
     qCInfo(lcRecording) << "the sound server came back after" << gap << "ms;" << silence << "ms of silence went in";
     stallWatch_.start(kFirstBlock + kStallGrace);
     awake_.start();
-    if (reports_.inputBack) reports_.inputBack(gap, silence);
+    emit inputBack(gap, silence);
   }
 }
 
@@ -234,7 +233,7 @@ void Capture::consume(const float* samples, int frames) {
   if (frames <= 0 || writeFailed_ || !writer_) return;
   level_.feed(samples, frames);
   try {
-    encoder_->encode(samples, frames, [this](const EncodedBlock& block) { writer_->write(block); });
+    encoder_->encode(samples, frames, *writer_);
     frames_ += frames;
   } catch (const RecordingError& e) {
     writeFailed_ = true;
@@ -277,13 +276,13 @@ void Capture::catchUp() {
   if (lostMs < kLostWorthSaying.count()) return;
   TraceMoment("sound-lost", lostMs);
   qCWarning(lcRecording) << "the program did not run: " << lostMs << "ms of sound were lost and are silence";
-  if (reports_.soundLost) reports_.soundLost(lostMs);
+  emit soundLost(lostMs);
 }
 
 void Capture::checkJournal() {
   if (journalTroubleSaid_ || !journal_ || !journal_->inTrouble()) return;
   journalTroubleSaid_ = true;
-  if (reports_.journalTrouble) reports_.journalTrouble(RecordingJournalFolder());
+  emit journalTrouble(RecordingJournalFolder());
 }
 
 void Capture::onStall() {
@@ -321,14 +320,14 @@ void Capture::onLost(SourceLoss why, const QString& detail) {
       return;
     case SourceLoss::ServerGone:
       TraceMoment("input-lost");
-      qCInfo(lcRecording) << "the sound server went away:" << detail;
+      qCWarning(lcRecording) << "the sound server went away:" << detail;
       state_ = State::Reconnecting;
       framesAtLoss_ = frames_;
       stallWatch_.stop();
       catchUp_.stop();
       lostFor_.start();
       reconnect_.start();
-      if (reports_.inputLost) reports_.inputLost();
+      emit inputLost();
       return;
   }
 }
@@ -352,7 +351,8 @@ void Capture::onReconnectTick() {
   try {
     openSource(sameDevice ? heardFrom_ : setup_.input);
   } catch (const RecordingError& e) {
-    qCDebug(lcRecording) << "reconnecting:" << e.detail();
+    // Once every ten tries: a server away for a minute is not sixty lines.
+    if (++reconnectFailures_ % 10 == 1) qCWarning(lcRecording) << "reconnecting:" << e.detail();
   }
 }
 
@@ -366,6 +366,9 @@ void Capture::syncIfDue(bool now) {
   try {
     if (writer_) writer_->writeOpenPacket();
     file_->syncToDisk();
+    takeFileChange();
+    if (journal_) journal_->noteSynced(file_->size());
+    checkJournal();
     if (writer_) TraceMoment("synced", writer_->soundMs());
   } catch (const RecordingError& e) {
     writeFailed_ = true;
@@ -414,22 +417,29 @@ void Capture::addMark(const QString& name) {
     if (journal_) journal_->noteMarks(writer_->marks());
     checkJournal();
   }
-  if (reports_.marked) reports_.marked(marks_, stored);
+  emit marked(marks_, stored);
 }
 
-void Capture::followFile(const QString& path, int fd) {
-  recording_.close();
-  if (const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0); copy >= 0)
-    recording_.open(copy, QIODevice::ReadWrite | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle);
-  // The removed file is beyond mending; the journal names the one put back instead.
-  const QList<asf::Mark> marks = writer_ ? writer_->marks() : QList<asf::Mark>();
-  if (journal_) journal_->markCompleted();
-  journal_ = std::make_unique<RecordingJournalEntry>(path, fd);
-  if (!marks.isEmpty()) journal_->noteMarks(marks);
-  checkJournal();
-  setup_.path = path;
-  qCInfo(lcRecording) << "the recording was removed and put back at" << path;
-  if (reports_.fileRestored) reports_.fileRestored(path);
+void Capture::takeFileChange() {
+  const std::optional<FileChange> change = file_ ? file_->takeChange() : std::nullopt;
+  if (!change) return;
+  const QString path = file_->path();
+  if (*change == FileChange::Followed) {
+    followed_ = true;
+    if (journal_) journal_->notePath(path);
+  } else {
+    // A new file: the removed one is beyond mending, and the journal names the one put back.
+    recording_.close();
+    if (const int copy = ::fcntl(file_->descriptor(), F_DUPFD_CLOEXEC, 0); copy >= 0)
+      recording_.open(copy, QIODevice::ReadWrite | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle);
+    const QList<asf::Mark> marks = writer_ ? writer_->marks() : QList<asf::Mark>();
+    if (journal_) journal_->markCompleted();
+    journal_ = std::make_unique<RecordingJournalEntry>(path, file_->descriptor());
+    if (!marks.isEmpty()) journal_->noteMarks(marks);
+    checkJournal();
+    qCWarning(lcRecording) << "the recording was removed and put back at" << path;
+  }
+  emit fileChanged(path, *change);
 }
 
 void Capture::endLater(const std::optional<RecordingFailure>& why) {
@@ -475,35 +485,37 @@ void Capture::finish() {
   reconnect_.stop();
   drain_.stop();
   catchUp_.stop();
-  source_.reset();
+  dropSource();
+  // Stopped before any sound came: the file was made all the same, and is completed.
+  if (running && file_ && !madeTold_) {
+    madeTold_ = true;
+    emit fileChanged(madeAt_, FileChange::Made);
+  }
   RecordingResult result;
   result.started = running && file_ != nullptr;
   result.endedByItself = endedByItself_;
   result.failure = reason_;
-  const QString begunAt = setup_.path;
   bool complete = false;
-  // Where the file is now: a folder renamed or moved while it recorded took it along.
-  if (file_)
-    if (const QString now = file_->currentPath(); !now.isEmpty() && now != setup_.path) {
-      qCInfo(lcRecording) << "the recording moved from" << setup_.path << "to" << now;
-      setup_.path = now;
-    }
   if (writer_) {
     if (writeFailed_) {
-      // The disk refused a write: the file is made whole from the packets that reached it.
+      // The disk refused a write: the file is made whole from the packets that reached it,
+      // wherever it is by now.
+      settleFile();
       file_->close();
       complete = !(reason_ && reason_->cause == FailureCause::FileLost) && completeByRepair();
     } else {
       try {
-        encoder_->finish([this](const EncodedBlock& block) { writer_->write(block); });
+        encoder_->finish(*writer_);
         writer_->finish();
         file_->trimReserve();
         file_->syncToDisk();
+        takeFileChange();
         file_->close();
         complete = true;
         TraceMoment("file-closed");
       } catch (const RecordingError& e) {
         if (!result.failure) result.failure = e.failure();
+        takeFileChange();
         file_->close();
         complete = e.cause() != FailureCause::FileLost && completeByRepair();
       }
@@ -512,23 +524,35 @@ void Capture::finish() {
   }
   recording_.close();
   result.complete = complete;
-  result.path = setup_.path;
-  if (result.path != begunAt) result.begunAt = begunAt;
+  if (file_) {
+    result.path = file_->path();
+    if (followed_) result.begunAt = madeAt_;
+  }
   if (complete && journal_) journal_->markCompleted();
   writer_.reset();
   file_.reset();
   report(result);
 }
 
+void Capture::settleFile() {
+  try {
+    file_->syncToDisk();
+  } catch (const RecordingError& e) {
+    qCWarning(lcRecording) << "the last sync of a recording that failed:" << e.detail();
+  }
+  takeFileChange();
+}
+
 bool Capture::completeByRepair() {
   // Through the descriptor: the name may by now be another file's.
+  const QString path = file_->path();
   const QList<asf::Mark> marks = writer_ ? writer_->marks() : QList<asf::Mark>();
   const AsfRepairOutcome outcome =
-      RepairAsfDescriptor(recording_.handle(), setup_.path, journal_ ? journal_->syncedSize() : 0, marks);
+      RepairAsfDescriptor(recording_.handle(), path, journal_ ? journal_->syncedSize() : 0, marks);
   // A file that cannot be mended now stays in the journal for the next start.
   if (outcome.result == AsfRepairOutcome::Result::Failed) {
     qCWarning(lcRecording) << "the recording could not be completed:" << outcome.error;
-    if (!reason_) reason_ = RecordingFailure{FailureCause::Write, setup_.path, outcome.error};
+    if (!reason_) reason_ = RecordingFailure{FailureCause::Write, path, outcome.error};
     return false;
   }
   TraceMoment("file-closed");

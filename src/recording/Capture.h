@@ -6,7 +6,6 @@
 #include <QTimer>
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -18,6 +17,11 @@
 
 namespace tallowen {
 
+// A QObject that may be in the middle of its own signal when it is dropped.
+struct DeleteLater {
+  void operator()(QObject* object) const;
+};
+
 class AsfWriter;
 class OutputFile;
 class RecordingJournalEntry;
@@ -27,35 +31,19 @@ class WmaEncoder;
 // encoder and the file. The file's timeline is the clock's: where the input delivers
 // nothing (a stalled device, a frozen or restarting sound server) silence is put in, so
 // that a minute on the clock is a minute in the file. Everything but the constructor and
-// `level` runs on the capture thread; what it has to tell goes through `Reports`, called
+// `level` runs on the capture thread; what it has to tell it tells by its signals, emitted
 // there.
 class Capture : public QObject {
   Q_OBJECT
  public:
-  struct Reports {
-    std::function<void(const QString& path)> begun;
-    std::function<void(const RecordingResult& result)> ended;  // once
-    std::function<void(const QString& path)> fileRestored;     // removed while recording; put back
-    std::function<void()> inputLost;                           // the sound server went away
-    // ... and came back; `silenceMs` of the time away went into the file as silence (none
-    // of what passed while paused).
-    std::function<void(int64_t gapMs, int64_t silenceMs)> inputBack;
-    std::function<void(int number, bool stored)> marked;
-    // The program itself did not run for a while (stopped, suspended, starved): `lostMs` of
-    // sound that the sound server could not hold for it went into the file as silence.
-    std::function<void(int64_t lostMs)> soundLost;
-    // The journal cannot note the recording (once): a crash now would be mended only as far
-    // as the journal got. `folder` is the journal's.
-    std::function<void(const QString& folder)> journalTrouble;
-  };
-
   // How long the sound server may stay away before the recording is completed.
   static constexpr std::chrono::seconds kServerWait{60};
 
-  Capture(RecordingSetup setup, SoundSources& sources, Reports reports);
+  Capture(RecordingSetup setup, SoundSources& sources);
   ~Capture() override;
 
-  // Creates the file and opens the input; `begun`, or `ended` with the reason it did not.
+  // Creates the file and opens the input: `fileChanged` and `begun`, or `ended` with the
+  // reason it did not.
   void begin();
   // While paused the input is held and the clock stands still.
   void setPaused(bool paused);
@@ -72,6 +60,26 @@ class Capture : public QObject {
 
   // Any thread.
   InputLevel& level() { return level_; }
+
+ signals:
+  // Sound goes into the file from now on.
+  void begun();
+  // Once: how the recording ended, or why it never began.
+  void ended(const tallowen::RecordingResult& result);
+  // Where the file is now, and why it is there: made as the recording began, put back after
+  // it was removed, or followed after its folder was renamed.
+  void fileChanged(const QString& path, tallowen::FileChange change);
+  // The sound server went away; and came back after `gapMs`, of which `silenceMs` went
+  // into the file as silence (none of what passed while paused).
+  void inputLost();
+  void inputBack(qint64 gapMs, qint64 silenceMs);
+  void marked(int number, bool stored);
+  // The program itself did not run for a while (stopped, suspended, starved): `lostMs` of
+  // sound that the sound server could not hold for it went into the file as silence.
+  void soundLost(qint64 lostMs);
+  // The journal cannot note the recording (once): a crash now would be mended only as far
+  // as the journal got. `folder` is the journal's.
+  void journalTrouble(const QString& folder);
 
  private:
   void openSource(const AudioInput& input);
@@ -94,15 +102,19 @@ class Capture : public QObject {
   void finish();
   void report(const RecordingResult& result);
   bool completeByRepair();
-  void followFile(const QString& path, int fd);
+  // The last look before a failed recording's file closes: put back or followed, it is told.
+  void settleFile();
+  // Tells what became of the file at its last sync or close, and has the journal follow.
+  void takeFileChange();
   void cleanUpFailedStart(const RecordingFailure& why);
+  // The input goes after the signal it is in has returned.
+  void dropSource();
   std::chrono::milliseconds block() const;
 
-  RecordingSetup setup_;
+  const RecordingSetup setup_;
   SoundSources& sources_;
-  Reports reports_;
   SoundFormat format_;
-  std::unique_ptr<SoundSource> source_;
+  std::unique_ptr<SoundSource, DeleteLater> source_;
   std::unique_ptr<WmaEncoder> encoder_;
   std::unique_ptr<OutputFile> file_;
   std::unique_ptr<AsfWriter> writer_;
@@ -124,6 +136,9 @@ class Capture : public QObject {
   std::optional<RecordingFailure> reason_;  // the first thing that went wrong
   bool endedByItself_ = false;
   std::optional<RecordingResult> result_;
+  QString madeAt_;        // where the file was made
+  bool followed_ = false;  // its folder was renamed or moved since
+  bool madeTold_ = false;  // `fileChanged` told where the file was made
 
   // The clock of the file's timeline: it runs while recording, paused or not aside.
   QElapsedTimer clock_;
@@ -143,6 +158,7 @@ class Capture : public QObject {
   int64_t framesAtLoss_ = 0;  // what the file held when the sound server went away
   QElapsedTimer awake_;       // since the capture thread last handled the input or its watch
   QTimer catchUp_{this};      // the backlog the server held is in by then
+  int reconnectFailures_ = 0;
   bool journalTroubleSaid_ = false;
 };
 

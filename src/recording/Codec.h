@@ -8,7 +8,6 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
-#include <functional>
 #include <memory>
 
 #include "recording/Profiles.h"
@@ -34,7 +33,14 @@ struct EncodedBlock {
   int size = 0;
   int64_t pts = 0;
 };
-using BlockSink = std::function<void(const EncodedBlock&)>;
+// Where encoded blocks go as they fill up: the file's writer.
+class BlockSink {
+ public:
+  virtual void take(const EncodedBlock& block) = 0;
+
+ protected:
+  ~BlockSink() = default;
+};
 
 // Encodes 32-bit float sound, interleaved, at the profile's rate and channel count.
 class WmaEncoder {
@@ -42,9 +48,9 @@ class WmaEncoder {
   virtual ~WmaEncoder() = default;
   virtual const WmaFormat& format() const = 0;
   // The blocks that fill up go to `out` before the call returns; throws RecordingError.
-  virtual void encode(const float* samples, int frames, const BlockSink& out) = 0;
+  virtual void encode(const float* samples, int frames, BlockSink& out) = 0;
   // The last, partial frame (padded) and whatever the encoder still holds.
-  virtual void finish(const BlockSink& out) = 0;
+  virtual void finish(BlockSink& out) = 0;
 };
 
 class Codec {
@@ -71,4 +77,4 @@ void CheckCodecModule();
 }  // namespace tallowen
 
 // The module's one entry point; the version in its name changes with the interface.
-#define TALLOWEN_CODEC_ENTRY "tallowen_codec_v4"
+#define TALLOWEN_CODEC_ENTRY "tallowen_codec_v5"

@@ -200,7 +200,7 @@ void OutputFile::restoreIfRemoved() {
     path_ = path;
     // The copy's folder, from here on: a later removal is put back there.
     if (const auto id = folderIdentity(QFileInfo(path_).absolutePath())) createdIn_ = FolderId{id->first, id->second};
-    if (onRestored_) onRestored_(path_, file_->handle());
+    change_ = place == folder ? FileChange::PutBack : FileChange::Rescued;
     return;
   }
   throw RecordingError(FailureCause::FileLost, path_,
@@ -208,8 +208,17 @@ void OutputFile::restoreIfRemoved() {
                            .arg(shown(path_), why));
 }
 
+void OutputFile::followMove() {
+  const QString now = currentPath();
+  if (now.isEmpty() || now == path_) return;
+  qCInfo(lcRecording) << "the recording moved from" << path_ << "to" << now;
+  path_ = now;
+  change_ = FileChange::Followed;
+}
+
 void OutputFile::syncToDisk() {
   restoreIfRemoved();
+  followMove();
   // The data and the size the data needs, not the times: cheaper than a full sync, which
   // matters at once a second.
   if (::fdatasync(file_->handle()) != 0) {
@@ -217,7 +226,6 @@ void OutputFile::syncToDisk() {
     throw RecordingError(FailureCause::Write, path_,
                          QStringLiteral("Writing %1 to the disk failed: %2").arg(shown(path_), systemError(error)));
   }
-  if (onSynced_) onSynced_(size_);
 }
 
 void OutputFile::close() {
@@ -226,6 +234,7 @@ void OutputFile::close() {
   // removed file as it is, for the caller to report.
   try {
     restoreIfRemoved();
+    followMove();
     trimReserve();
   } catch (const RecordingError& e) {
     qCWarning(lcRecording) << "closing the recording:" << e.detail();

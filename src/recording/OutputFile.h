@@ -5,7 +5,9 @@
 #include <QString>
 #include <QStringList>
 #include <optional>
-#include <functional>
+
+#include "recording/RecordingResult.h"
+#include <utility>
 #include <memory>
 
 namespace tallowen {
@@ -35,7 +37,8 @@ class OutputFile {
   // Overwrites what is at `offset` (inside what was written): the header's counts and marks.
   void writeAt(int64_t offset, const QByteArray& bytes);
   int64_t size() const { return size_; }
-  // Puts the file back if it was removed, then has the disk keep what was written.
+  // Puts the file back if it was removed, or follows it to where its folder was moved,
+  // then has the disk keep what was written.
   void syncToDisk();
   // Cuts off the zeros written ahead of the sound (see append), before the last sync.
   void trimReserve();
@@ -48,16 +51,16 @@ class OutputFile {
   // Where the open file is now, asked of the system: a folder renamed or moved while it
   // recorded takes the file with it. Empty when it cannot be told.
   QString currentPath() const;
-  // Called after each sync to the disk with the file's size then.
-  void setOnSynced(std::function<void(int64_t size)> onSynced) { onSynced_ = std::move(onSynced); }
-  // Called when the file was found removed and was made again from what it held.
-  void setOnRestored(std::function<void(const QString& path, int fd)> onRestored) {
-    onRestored_ = std::move(onRestored);
-  }
+  // What became of the file since the last look: put back under `path()` after it was
+  // removed (in its folder, or rescued to another), or followed to where its folder was
+  // renamed or moved. Looked for at each sync and at the close.
+  std::optional<FileChange> takeChange() { return std::exchange(change_, std::nullopt); }
 
  private:
   explicit OutputFile(const QString& path);
   bool removed() const;
+  // Takes the name the system gives the open file when its folder was renamed or moved.
+  void followMove();
   // A file removed from its folder (the folder with it, or another file moved over its
   // name) lives on while it is open, but nobody could find it again. Then everything
   // written so far goes to a new file at its name (making the folder again if need be,
@@ -83,8 +86,7 @@ class OutputFile {
   int64_t size_ = 0;
   int64_t reservedTo_ = 0;      // the zeros written ahead end here
   bool reserveFailed_ = false;  // a full disk: no more zeros ahead
-  std::function<void(int64_t)> onSynced_;
-  std::function<void(const QString&, int)> onRestored_;
+  std::optional<FileChange> change_;
 };
 
 }  // namespace tallowen

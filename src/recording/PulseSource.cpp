@@ -114,8 +114,7 @@ PulseSource::PulseSource(const AudioInput& input, const SoundFormat& format, con
 
 PulseSource::~PulseSource() = default;
 
-void PulseSource::start(Events events) {
-  events_ = std::move(events);
+void PulseSource::start() {
   pa_proplist* props = pa_proplist_new();
   pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Tallowen");
   pa_proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, "tallowen");
@@ -181,7 +180,7 @@ void PulseSource::streamChanged() {
           this);
       if (op) pa_operation_unref(op);
       applyBlock();
-      if (events_.ready) events_.ready();
+      emit ready();
       return;
     }
     case PA_STREAM_FAILED:
@@ -220,8 +219,10 @@ void PulseSource::readable() {
       std::memcpy(aligned_.data(), data, size_t(frames) * size_t(frameBytes));
       data = aligned_.data();
     }
-    pa_stream_drop(stream_.get());
-    if (frames > 0 && events_.audio) events_.audio(static_cast<const float*>(data), frames);
+    // Peek, use, drop: what peek gave belongs to libpulse, which may reuse it once it is
+    // dropped. The capture is done with it when the signal returns.
+    if (frames > 0) emit audio(static_cast<const float*>(data), frames);
+    if (stream_) pa_stream_drop(stream_.get());
   }
 }
 
@@ -241,9 +242,8 @@ void PulseSource::applyBlock() {
 void PulseSource::report(SourceLoss why, const QString& detail) {
   if (reported_) return;
   reported_ = true;
-  QTimer::singleShot(0, &guard_, [this, why, detail] {
-    if (events_.lost) events_.lost(why, detail);
-  });
+  // From the event loop, so that the capture may drop this source in its answer.
+  QTimer::singleShot(0, this, [this, why, detail] { emit lost(why, detail); });
 }
 
 }  // namespace tallowen

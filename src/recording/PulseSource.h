@@ -39,7 +39,7 @@ class PulseSource final : public SoundSource {
   PulseSource(const AudioInput& input, const SoundFormat& format, const QString& streamName);
   ~PulseSource() override;
 
-  void start(Events events) override;
+  void start() override;
   void setBlock(std::chrono::milliseconds block) override;
   QString description() const override { return description_; }
   QByteArray deviceName() const override { return deviceName_; }
@@ -62,14 +62,12 @@ class PulseSource final : public SoundSource {
   AudioInput input_;
   SoundFormat format_;
   QByteArray streamName_;
-  Events events_;
   std::chrono::milliseconds block_{20};
   bool ready_ = false;
   bool reported_ = false;
   QString description_;
   QByteArray deviceName_;
   std::vector<float> aligned_;
-  QObject guard_;
   // The loop outlives the connection and the stream, which free their events through it.
   std::unique_ptr<PulseLoop> loop_;
   std::unique_ptr<pa_context, ContextDeleter> context_;

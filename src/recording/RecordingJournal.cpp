@@ -296,6 +296,13 @@ void RecordingJournalEntry::noteMarks(const QList<asf::Mark>& marks) {
   rewrite("marks");
 }
 
+void RecordingJournalEntry::notePath(const QString& path) {
+  const QString absolute = QFileInfo(path).absoluteFilePath();
+  if (entryPath_.isEmpty() || absolute == note_.path) return;
+  note_.path = absolute;
+  rewrite("new place");
+}
+
 void RecordingJournalEntry::markCompleted() {
   if (!entryPath_.isEmpty()) {
     QFile::remove(entryPath_);
@@ -373,8 +380,7 @@ int openRecording(const JournalNote& note, InterruptedRecording& found) {
 }
 
 // Looks at one entry whose program is gone; `kept` says whether the entry stays.
-InterruptedRecording lookAt(const QString& entryPath,
-                            const std::function<void(const QString&)>& beforeEachTry) {
+InterruptedRecording lookAt(const QString& entryPath, RepairProgress* progress) {
   InterruptedRecording found;
   QFile entry(entryPath);
   std::optional<JournalNote> note;
@@ -408,7 +414,7 @@ InterruptedRecording lookAt(const QString& entryPath,
     return found;
   }
   found.attempts = note->attempts;
-  if (beforeEachTry) beforeEachTry(note->path);
+  if (progress) progress->mending(note->path);
   const AsfRepairOutcome outcome = RepairAsfDescriptor(fd.get(), note->path, note->syncedSize, note->marks);
   qCInfo(lcRepair) << note->path << "mended:" << int(outcome.result) << outcome.error;
   found.detail = outcome.error;
@@ -431,8 +437,7 @@ InterruptedRecording lookAt(const QString& entryPath,
 
 }  // namespace
 
-QList<InterruptedRecording> RepairInterruptedRecordings(
-    const std::function<void(const QString&)>& beforeEachTry) {
+QList<InterruptedRecording> RepairInterruptedRecordings(RepairProgress* progress) {
   QList<InterruptedRecording> found;
   const QDir folder(entriesFolder());
   const QStringList entries = folder.entryList({QLatin1Char('*') + kEntrySuffix}, QDir::Files, QDir::Name);
@@ -443,7 +448,7 @@ QList<InterruptedRecording> RepairInterruptedRecordings(
     // Held by a running program: that recording is still going.
     lock.setStaleLockTime(0);
     if (!lock.tryLock(0)) continue;
-    const InterruptedRecording recording = lookAt(entryPath, beforeEachTry);
+    const InterruptedRecording recording = lookAt(entryPath, progress);
     if (!recording.kept) QFile::remove(entryPath);
     // A note a crash left half made never took the entry's name.
     QFile::remove(QFile::decodeName(pendingNameOf(entryPath)));

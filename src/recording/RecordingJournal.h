@@ -5,7 +5,6 @@
 #include <QList>
 #include <QString>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 
@@ -69,6 +68,8 @@ class RecordingJournalEntry {
   int64_t syncedSize() const { return note_.syncedSize; }
   // After each index mark: a recording mended after a crash keeps every mark set before it.
   void noteMarks(const QList<asf::Mark>& marks);
+  // The file is at `path` now: its folder was renamed or moved while it recorded.
+  void notePath(const QString& path);
   // The file is complete: its entry goes.
   void markCompleted();
   bool isWritten() const { return !entryPath_.isEmpty(); }
@@ -115,10 +116,16 @@ struct InterruptedRecording {
 // a file that is still the one recorded is mended; anything else is left exactly as it
 // is. Entries of missing files, and of failures not yet tried kMaxRepairAttempts times,
 // stay for a later start; the others are cleared. Run once when the program starts; it
-// touches no widget and may run on any thread. `beforeEachTry` is called with the path
-// just before each repair begins, when the attempt is already counted in the entry.
-QList<InterruptedRecording> RepairInterruptedRecordings(
-    const std::function<void(const QString& path)>& beforeEachTry = {});
+// touches no widget and may run on any thread.
+class RepairProgress {
+ public:
+  // Just before each repair begins, when the attempt is already counted in the entry.
+  virtual void mending(const QString& path) = 0;
+
+ protected:
+  ~RepairProgress() = default;
+};
+QList<InterruptedRecording> RepairInterruptedRecordings(RepairProgress* progress = nullptr);
 
 // Whether a running copy of the program, this one or another, is recording into this file,
 // told by the journal's entries that a running program holds. The file is known by its

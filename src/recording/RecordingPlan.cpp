@@ -6,18 +6,17 @@
 #include <algorithm>
 
 #include "recording/RecordingName.h"
-#include "settings/modINI.h"
 
 namespace tallowen {
 
-RecordingPlan PlanRecording(const ProfileCollection& profiles) {
+RecordingPlan PlanRecording(const QString& qualityText, const QString& folder, bool folderCut,
+                            const ProfileCollection& profiles) {
   RecordingPlan plan;
-  plan.qualityText = ReadSetting(kQualitySetting);
+  plan.qualityText = qualityText;
   if (!plan.qualityText.isEmpty())
     if (const Profile* p = profiles.matching(plan.qualityText)) plan.profile = *p;
-  const StoredSetting folder = ReadStoredSetting(kSaveFolderSetting);
-  plan.folder = folder.value;
-  plan.folderCut = folder.cut;
+  plan.folder = folder;
+  plan.folderCut = folderCut;
   return plan;
 }
 

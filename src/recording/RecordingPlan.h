@@ -9,7 +9,7 @@
 
 namespace tallowen {
 
-// What the settings make of the next recording, read at every start.
+// What the settings make of the next recording, worked out at every start.
 struct RecordingPlan {
   QString qualityText;             // as stored
   std::optional<Profile> profile;  // the first profile whose name holds it
@@ -22,7 +22,10 @@ struct RecordingPlan {
   // A folder was chosen and reads back whole. An empty one is never the root folder.
   bool folderChosen() const { return !folder.isEmpty() && !folderCut; }
 };
-RecordingPlan PlanRecording(const ProfileCollection& profiles = ProfileCollection());
+// The plan for what is stored: the quality's text, and the folder as it reads back (`cut`
+// when it was stored longer than that).
+RecordingPlan PlanRecording(const QString& qualityText, const QString& folder, bool folderCut,
+                            const ProfileCollection& profiles = ProfileCollection());
 
 // The recording of `profile` begun at `now` in `folder`, from the default input.
 RecordingSetup SetupFor(const QString& folder, const Profile& profile, const QDateTime& now);

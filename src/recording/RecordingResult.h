@@ -8,6 +8,14 @@
 
 namespace tallowen {
 
+// Why the recording's file is where it is now.
+enum class FileChange {
+  Made,     // the recording began: the file was made here
+  PutBack,  // it was removed while recording, and put back in its folder
+  Rescued,  // removed with its folder, which could not be made again: put in the user's own
+  Followed, // its folder was renamed or moved, and took the file with it
+};
+
 // How a recording ended, or why it never began.
 struct RecordingResult {
   bool started = false;  // a file was made; false: the start failed and left nothing behind

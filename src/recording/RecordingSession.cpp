@@ -6,22 +6,26 @@
 #include "platform/Seams.h"
 #include "recording/Capture.h"
 #include "recording/RecordingLog.h"
-#include "settings/modINI.h"
 
 namespace tallowen {
 
 RecordingSession::RecordingSession(SoundSources& sources, const Clock& clock, QObject* parent)
     : QObject(parent), sources_(sources), clock_(clock) {}
 
-RecordingSession::~RecordingSession() {
-  if (!capture_) return;
+RecordingSession::~RecordingSession() { end(); }
+
+RecordingResult RecordingSession::end() {
+  if (!capture_) return RecordingResult();
   // The one wait of the recording: the program is ending, and the file must be whole first.
-  std::optional<RecordingResult> result;
+  RecordingResult result;
   Capture* capture = capture_;
   QMetaObject::invokeMethod(
       capture, [capture, &result] { result = capture->end(); }, Qt::BlockingQueuedConnection);
-  if (result && result->started) noteLatestRecording(result->path);
   releaseCapture();
+  stopClock();
+  if (result.started) path_ = result.path;
+  phase_ = Phase::Idle;
+  return result;
 }
 
 template <typename Step>
@@ -38,64 +42,54 @@ void RecordingSession::setPhase(Phase phase) {
 void RecordingSession::start(const RecordingSetup& setup) {
   if (phase_ != Phase::Idle) return;
   setup_ = setup;
-  path_ = setup.path;
+  path_.clear();
   recordedMs_ = 0;
   runningSince_.reset();
   inputLost_ = false;
   marks_ = 0;
   setPhase(Phase::Starting);
 
-  // Reports come on the capture thread and are taken here in turn; the recording's number
-  // drops those of a recording that is over.
-  const quint64 run = ++run_;
-  auto here = [this, run](auto what) {
-    QMetaObject::invokeMethod(
-        this,
-        [this, run, what] {
-          if (run == run_) what();
-        },
-        Qt::QueuedConnection);
-  };
-  Capture::Reports reports;
-  reports.begun = [here, this](const QString& path) { here([this, path] { onBegun(path); }); };
-  reports.ended = [here, this](const RecordingResult& result) { here([this, result] { onEnded(result); }); };
-  reports.fileRestored = [here, this](const QString& path) {
-    here([this, path] {
-      path_ = path;
-      noteLatestRecording(path);
-      emit fileRestored(path, QFileInfo(path).absolutePath() != QFileInfo(setup_.path).absolutePath());
-    });
-  };
-  reports.inputLost = [here, this] {
-    here([this] {
-      inputLost_ = true;
-      emit inputLostChanged(true, 0, 0);
-    });
-  };
-  reports.inputBack = [here, this](int64_t gapMs, int64_t silenceMs) {
-    here([this, gapMs, silenceMs] {
-      inputLost_ = false;
-      emit inputLostChanged(false, gapMs, silenceMs);
-    });
-  };
-  reports.marked = [here, this](int number, bool stored) {
-    here([this, number, stored] { emit marked(number, stored); });
-  };
-  reports.soundLost = [here, this](int64_t lostMs) { here([this, lostMs] { emit soundLost(lostMs); }); };
-  reports.journalTrouble = [here, this](const QString& folder) { here([this, folder] { emit journalTrouble(folder); }); };
-
   thread_ = std::make_unique<QThread>();
   thread_->setObjectName(QStringLiteral("Tallowen capture"));
-  capture_ = new Capture(setup, sources_, std::move(reports));  // deleted on its own thread
+  capture_ = new Capture(setup, sources_);  // deleted on its own thread
   capture_->moveToThread(thread_.get());
+  // The capture's reports come from its thread and are taken here in turn. A report that
+  // was on its way when its recording ended (the session no longer waits for the capture
+  // to go) belongs to that recording: its run's number drops it.
+  const quint64 run = ++run_;
+  auto take = [this, run](auto signal, auto slot) {
+    connect(capture_, signal, this, [this, run, slot](auto... args) {
+      if (run == run_) (this->*slot)(args...);
+    }, Qt::QueuedConnection);
+  };
+  take(&Capture::begun, &RecordingSession::onBegun);
+  take(&Capture::ended, &RecordingSession::onEnded);
+  take(&Capture::fileChanged, &RecordingSession::onFileChanged);
+  take(&Capture::inputLost, &RecordingSession::onInputLost);
+  take(&Capture::inputBack, &RecordingSession::onInputBack);
+  take(&Capture::marked, &RecordingSession::marked);
+  take(&Capture::soundLost, &RecordingSession::soundLost);
+  take(&Capture::journalTrouble, &RecordingSession::journalTrouble);
   thread_->start(QThread::HighPriority);
   onCapture([](Capture& c) { c.begin(); });
 }
 
-void RecordingSession::onBegun(const QString& path) {
+void RecordingSession::onFileChanged(const QString& path, FileChange change) {
   path_ = path;
-  // The file is there now: the player may find it.
-  noteLatestRecording(path);
+  emit fileChanged(path, change);
+}
+
+void RecordingSession::onInputLost() {
+  inputLost_ = true;
+  emit inputLostChanged(true, 0, 0);
+}
+
+void RecordingSession::onInputBack(qint64 gapMs, qint64 silenceMs) {
+  inputLost_ = false;
+  emit inputLostChanged(false, gapMs, silenceMs);
+}
+
+void RecordingSession::onBegun() {
   if (phase_ != Phase::Starting) return;  // a stop came meanwhile
   runningSince_ = clock_.steadyMs();
   setPhase(Phase::Recording);
@@ -109,10 +103,7 @@ void RecordingSession::stopClock() {
 void RecordingSession::onEnded(const RecordingResult& result) {
   stopClock();
   inputLost_ = false;
-  if (result.started) {
-    path_ = result.path;
-    noteLatestRecording(result.path);
-  }
+  if (result.started) path_ = result.path;
   releaseCapture();
   setPhase(Phase::Idle);
   emit finished(result);
@@ -170,10 +161,6 @@ std::optional<float> RecordingSession::nextPeak() {
 
 bool RecordingSession::inputSilent() const {
   return phase_ == Phase::Recording && capture_ && capture_->level().silent();
-}
-
-void RecordingSession::noteLatestRecording(const QString& path) {
-  if (ReadSetting(kLastRecordingSetting) != path) WriteSetting(kLastRecordingSetting, path);
 }
 
 void RecordingSession::releaseCapture() {

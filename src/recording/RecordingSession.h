@@ -17,9 +17,9 @@ class Clock;
 class SoundSources;
 
 // One recording at a time, from the record button to the complete file. It owns the one
-// phase of the recording and tells it by signals; it runs the capture on a thread of its
-// own, so that nothing here waits for the disk or the sound server, and notes the latest
-// recording in the settings. No widgets.
+// phase of the recording and where its file is, and tells both by signals; it runs the
+// capture on a thread of its own, so that nothing here waits for the disk or the sound
+// server. No widgets, no settings.
 class RecordingSession : public QObject {
   Q_OBJECT
  public:
@@ -29,6 +29,9 @@ class RecordingSession : public QObject {
   RecordingSession(SoundSources& sources, const Clock& clock, QObject* parent = nullptr);
   // A recording still running is completed before the session goes.
   ~RecordingSession() override;
+  // The recording running, completed at once, as the program ends: its result. Nothing is
+  // signalled; without a recording, a result that says none was started.
+  RecordingResult end();
 
   Phase phase() const { return phase_; }
 
@@ -55,7 +58,7 @@ class RecordingSession : public QObject {
   bool inputSilent() const;
   // The sound server is gone, and the recording waits for it.
   bool inputLost() const { return inputLost_; }
-  // The file of the recording running, or of the last one.
+  // The file of the recording running, or of the last one; empty until it is made.
   const QString& path() const { return path_; }
   // The bit rate of the recording running.
   int bitRate() const { return setup_.profile.bitRate; }
@@ -63,9 +66,10 @@ class RecordingSession : public QObject {
  signals:
   void phaseChanged(RecordingSession::Phase phase);
   void finished(const RecordingResult& result);
-  // The file was removed while recording; everything recorded is in `path` now: in its
-  // own folder, or `elsewhere` when that could not be made again.
-  void fileRestored(const QString& path, bool elsewhere);
+  // Where the recording's file is, each time that changes: made as the recording began,
+  // put back after it was removed (in its folder, or rescued to the user's own), followed
+  // after its folder was renamed.
+  void fileChanged(const QString& path, tallowen::FileChange change);
   // The sound server went away, or came back after `gapMs`, of which `silenceMs` went into
   // the file as silence (none of what passed while paused).
   void inputLostChanged(bool lost, qint64 gapMs, qint64 silenceMs);
@@ -79,9 +83,11 @@ class RecordingSession : public QObject {
   void setPhase(Phase phase);
   // The recorded time stops running: what ran since it last started is added up.
   void stopClock();
-  void onBegun(const QString& path);
+  void onBegun();
   void onEnded(const RecordingResult& result);
-  void noteLatestRecording(const QString& path);
+  void onFileChanged(const QString& path, FileChange change);
+  void onInputLost();
+  void onInputBack(qint64 gapMs, qint64 silenceMs);
   void releaseCapture();
   // Runs `step` on the capture thread.
   template <typename Step>

@@ -1,8 +1,8 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
 #include <chrono>
-#include <functional>
 #include <memory>
 
 #include "recording/RecordingSetup.h"
@@ -25,18 +25,13 @@ enum class SourceLoss {
 };
 
 // One open input, on the capture thread, which runs an event loop. What it reports comes
-// from that loop, never from inside a call the capture made to it.
-class SoundSource {
+// from that loop, never from inside a call the capture made to it, so that the capture may
+// drop the input in its answer (with deleteLater: the input is still in its signal).
+class SoundSource : public QObject {
+  Q_OBJECT
  public:
-  struct Events {
-    std::function<void()> ready;  // sound comes from now on
-    std::function<void(const float* samples, int frames)> audio;
-    // Once; before `ready`, the input could not be opened.
-    std::function<void(SourceLoss why, const QString& detail)> lost;
-  };
-
-  virtual ~SoundSource() = default;
-  virtual void start(Events events) = 0;
+  ~SoundSource() override = default;
+  virtual void start() = 0;
   // How much sound to gather before handing it over: little while somebody watches the
   // level, much otherwise, so that the capture wakes seldom.
   virtual void setBlock(std::chrono::milliseconds block) = 0;
@@ -44,6 +39,14 @@ class SoundSource {
   virtual QString description() const = 0;
   // The server's own name of the device recorded from, once `ready`; empty where there is none.
   virtual QByteArray deviceName() const { return {}; }
+
+ signals:
+  // Sound comes from now on.
+  void ready();
+  // `samples` live for the call only: connected directly, on the capture thread.
+  void audio(const float* samples, int frames);
+  // Once; before `ready`, the input could not be opened.
+  void lost(tallowen::SourceLoss why, const QString& detail);
 };
 
 // Where inputs come from: the sound server in the program, a sound file in the tests and

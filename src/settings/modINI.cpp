@@ -3,9 +3,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <QHash>
-#include <QMutex>
-#include <atomic>
 #include <unistd.h>
 
 #include "platform/ApplicationFolder.h"
@@ -22,23 +19,6 @@ SettingsPlaces systemPlaces() {
   return {program.installed ? QString() : program.programFolder,
           QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/Tallowen"),
           QStandardPaths::writableLocation(QStandardPaths::MusicLocation)};
-}
-
-std::function<void(const QString&)>& failureHandler() {
-  static std::function<void(const QString&)> handler;
-  return handler;
-}
-std::atomic<bool> failureReported{false};
-
-// What was written but could not be stored: it holds for the rest of the run, so that a
-// choice made in the settings dialog is not silently replaced by an older one, or by none.
-QMutex unstoredLock;
-QHash<QString, QString>& unstored() {
-  static QHash<QString, QString> values;
-  return values;
-}
-QString unstoredKey(const QString& section, const QString& key) {
-  return section.toLower() + QLatin1Char('\n') + key.toLower();
 }
 
 bool besideTheProgram(const SettingsPlaces& places, const std::function<bool(const QString&)>& writable) {
@@ -67,22 +47,12 @@ QString SettingsFilePath() { return SettingsFilePathFor(systemPlaces(), FolderWr
 QString DefaultSaveFolder() { return DefaultSaveFolderFor(systemPlaces(), FolderWritable); }
 
 QString ReadSetting(const QString& section, const QString& key) {
-  {
-    QMutexLocker lock(&unstoredLock);
-    const auto it = unstored().constFind(unstoredKey(section, key));
-    if (it != unstored().constEnd()) return *it;
-  }
   return ReadProfileString(SettingsFilePath(), section, key, LocaleCodec::system());
 }
 
 StoredSetting ReadStoredSetting(SettingKey setting) {
-  const QString section = QLatin1String(setting.section), key = QLatin1String(setting.key);
-  {
-    QMutexLocker lock(&unstoredLock);
-    const auto it = unstored().constFind(unstoredKey(section, key));
-    if (it != unstored().constEnd()) return {*it, false};
-  }
-  const ProfileValue v = ReadProfileValue(SettingsFilePath(), section, key, LocaleCodec::system());
+  const ProfileValue v = ReadProfileValue(SettingsFilePath(), QLatin1String(setting.section),
+                                          QLatin1String(setting.key), LocaleCodec::system());
   return {v.text, v.cut};
 }
 
@@ -97,28 +67,17 @@ StoreProblem ValueStoreProblem(const QString& value) {
   return StoreProblem::None;
 }
 
-void WriteSetting(const QString& section, const QString& key, const QString& value) {
+bool StoreSetting(const QString& section, const QString& key, const QString& value) {
   const QString path = SettingsFilePath();
   // The user's folder may not exist yet.
   QDir().mkpath(QFileInfo(path).absolutePath());
   const bool stored = WriteProfileString(path, section, key, value, LocaleCodec::system());
-  {
-    QMutexLocker lock(&unstoredLock);
-    if (stored)
-      unstored().remove(unstoredKey(section, key));
-    else
-      unstored().insert(unstoredKey(section, key), value);
-  }
   if (!stored) qCWarning(lcSettings) << "not stored:" << section << key << "in" << path;
-  if (stored || failureReported.exchange(true)) return;
-  if (failureHandler()) failureHandler()(path);
+  return stored;
 }
 
-void SetSettingsFailureHandler(std::function<void(const QString& path)> handler) {
-  failureHandler() = std::move(handler);
-  failureReported = false;
-  QMutexLocker lock(&unstoredLock);
-  unstored().clear();
+void WriteSetting(const QString& section, const QString& key, const QString& value) {
+  StoreSetting(section, key, value);
 }
 
 }  // namespace tallowen

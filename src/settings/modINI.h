@@ -32,14 +32,15 @@ bool FolderWritable(const QString& folder);
 QString SettingsFilePath();
 QString DefaultSaveFolder();
 
+// The settings file's own two operations, as the Windows program had them: every read goes
+// to the file and every write goes to it at once. Nothing is kept between calls; the
+// program reaches them through its Settings (settings/Settings.h).
 // "" when the file, section or key is missing.
 QString ReadSetting(const QString& section, const QString& key);
-
-// A write that cannot be stored goes to the failure handler, once per run of the program,
-// so that a user learns that the settings are not kept; what was written holds for the
-// rest of the run all the same.
+// A write that cannot be stored is logged, and lost.
 void WriteSetting(const QString& section, const QString& key, const QString& value);
-void SetSettingsFailureHandler(std::function<void(const QString& path)> handler);
+// The same, telling whether the value was stored.
+bool StoreSetting(const QString& section, const QString& key, const QString& value);
 
 // The same for the program's own values.
 inline QString ReadSetting(SettingKey setting) {
@@ -47,6 +48,9 @@ inline QString ReadSetting(SettingKey setting) {
 }
 inline void WriteSetting(SettingKey setting, const QString& value) {
   WriteSetting(QLatin1String(setting.section), QLatin1String(setting.key), value);
+}
+inline bool StoreSetting(SettingKey setting, const QString& value) {
+  return StoreSetting(QLatin1String(setting.section), QLatin1String(setting.key), value);
 }
 
 // A value as read, and whether what is stored was longer than a value reads back: then it

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/Seams.h"
+#include "settings/Settings.h"
 #include "support/FileSources.h"
 
 namespace tallowen::test {
@@ -111,6 +112,8 @@ class FakeHelpDesk : public HelpDesk {
 };
 
 struct FakeSystem {
+  std::vector<QString> unstored;  // where settings could not be kept, as the program was told
+  Settings settings{[this](const QString& path) { unstored.push_back(path); }};
   FakePrompter prompter;
   FakeLauncher launcher;
   FakeClock clock;

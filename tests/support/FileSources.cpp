@@ -115,26 +115,25 @@ class FileSource final : public SoundSource {
  public:
   FileSource(FileSources& owner, const SoundFormat& format) : owner_(owner), format_(format) {
     timer_.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer_, &QTimer::timeout, &guard_, [this] { tick(); });
+    QObject::connect(&timer_, &QTimer::timeout, this, [this] { tick(); });
   }
 
-  void start(Events events) override {
-    events_ = std::move(events);
+  void start() override {
     ++owner_.opened;
     if (owner_.onOpen) owner_.onOpen();
     if (owner_.startDelayMs > 0) QThread::msleep(unsigned(owner_.startDelayMs));
-    if (owner_.serverDown) return later([this] { events_.lost(SourceLoss::ServerGone, QStringLiteral("down")); });
+    if (owner_.serverDown) return later([this] { emit lost(SourceLoss::ServerGone, QStringLiteral("down")); });
     decoder_ = std::make_unique<Decoder>(owner_.file, format_);
     if (!decoder_->ok())
       return later([this] {
-        events_.lost(SourceLoss::NoInput, QStringLiteral("%1 cannot be read.").arg(owner_.file));
+        emit lost(SourceLoss::NoInput, QStringLiteral("%1 cannot be read.").arg(owner_.file));
       });
     later([this] {
       clock_.start();
       // Real time: a sound card's period of 10 ms. Fast: a burst a turn of the event loop,
       // so that a stop still gets through between bursts.
       timer_.start(owner_.pace == FileSources::Pace::RealTime ? 10 : 0);
-      events_.ready();
+      emit ready();
     });
   }
 
@@ -144,13 +143,13 @@ class FileSource final : public SoundSource {
  private:
   template <typename F>
   void later(F f) {
-    QTimer::singleShot(0, &guard_, f);
+    QTimer::singleShot(0, this, f);
   }
 
   void tick() {
     if (owner_.serverDown) {
       timer_.stop();
-      events_.lost(SourceLoss::ServerGone, QStringLiteral("The test's sound server went away."));
+      emit lost(SourceLoss::ServerGone, QStringLiteral("The test's sound server went away."));
       return;
     }
     const int64_t due = owner_.pace == FileSources::Pace::RealTime
@@ -175,14 +174,14 @@ class FileSource final : public SoundSource {
           continue;
         }
         timer_.stop();
-        events_.lost(SourceLoss::RanOut, QString());
+        emit lost(SourceLoss::RanOut, QString());
         return;
       }
       const int64_t available = int64_t(pending_.size() - pendingAt_) / format_.channels;
       const int frames = int(std::min(available, due - delivered_));
       // A stalled device hands over nothing; what passes meanwhile is gone.
       if (!stalled) {
-        events_.audio(pending_.data() + pendingAt_, frames);
+        emit audio(pending_.data() + pendingAt_, frames);
         owner_.framesDelivered += frames;
       }
       pendingAt_ += size_t(frames) * size_t(format_.channels);
@@ -192,7 +191,6 @@ class FileSource final : public SoundSource {
 
   FileSources& owner_;
   SoundFormat format_;
-  Events events_;
   std::unique_ptr<Decoder> decoder_;
   std::vector<float> pending_;
   size_t pendingAt_ = 0;
@@ -200,7 +198,6 @@ class FileSource final : public SoundSource {
   bool sinceRewind_ = false;  // sound came since the last rewind
   QElapsedTimer clock_;
   QTimer timer_;
-  QObject guard_;
 };
 
 }  // namespace

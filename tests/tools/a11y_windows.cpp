@@ -38,7 +38,7 @@ int run(int argc, char* argv[]) {
   WriteSetting(kLastRecordingSetting, sys.sound.file);
   sys.prompter.fileAnswer = sys.sound.file;
 
-  Form1 form(sys.seams());
+  Form1 form(sys.seams(), sys.settings);
   form.show();
   auto click = [&](const char* name) {
     if (auto* b = form.findChild<QPushButton*>(QString::fromLatin1(name))) b->click();

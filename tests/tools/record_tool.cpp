@@ -18,6 +18,7 @@
 #include "platform/Seams.h"
 #include "recording/RecordingSession.h"
 #include "support/FileSources.h"
+#include "support/OnEachRepair.h"
 
 using namespace tallowen;
 
@@ -44,9 +45,10 @@ int main(int argc, char* argv[]) {
   }
   if (args.size() >= 2 && args[1] == QLatin1String("journal")) {
     const bool die = args.contains(QStringLiteral("die"));
-    const QList<InterruptedRecording> found = RepairInterruptedRecordings([die](const QString&) {
+    test::OnEachRepair progress([die](const QString&) {
       if (die) ::raise(SIGKILL);
     });
+    const QList<InterruptedRecording> found = RepairInterruptedRecordings(&progress);
     for (const InterruptedRecording& r : found)
       std::printf("%d %d %s\n", int(r.state), r.attempts, qPrintable(r.path));
     return 0;

@@ -17,7 +17,7 @@ class FFmpegCodec final : public Codec {
 }  // namespace
 }  // namespace tallowen
 
-extern "C" __attribute__((visibility("default"))) tallowen::Codec* tallowen_codec_v4() {
+extern "C" __attribute__((visibility("default"))) tallowen::Codec* tallowen_codec_v5() {
   static tallowen::FFmpegCodec codec;
   return &codec;
 }

@@ -65,7 +65,7 @@ FFmpegWmaEncoder::FFmpegWmaEncoder(const Profile& profile) {
   check(avcodec_send_frame(codec_.get(), frame_.get()), "Encoding");
 }
 
-void FFmpegWmaEncoder::encode(const float* samples, int frames, const BlockSink& out) {
+void FFmpegWmaEncoder::encode(const float* samples, int frames, BlockSink& out) {
   const int channels = format_.channels;
   while (frames > 0) {
     if (filled_ == 0) check(av_frame_make_writable(frame_.get()), "Preparing an audio frame");
@@ -82,7 +82,7 @@ void FFmpegWmaEncoder::encode(const float* samples, int frames, const BlockSink&
   }
 }
 
-void FFmpegWmaEncoder::sendFrame(const BlockSink& out) {
+void FFmpegWmaEncoder::sendFrame(BlockSink& out) {
   frame_->nb_samples = filled_;
   frame_->pts = nextPts_;
   nextPts_ += filled_;
@@ -92,17 +92,17 @@ void FFmpegWmaEncoder::sendFrame(const BlockSink& out) {
   drain(out);
 }
 
-void FFmpegWmaEncoder::drain(const BlockSink& out) {
+void FFmpegWmaEncoder::drain(BlockSink& out) {
   for (;;) {
     const int r = avcodec_receive_packet(codec_.get(), packet_.get());
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;
     check(r, "Encoding");
-    out(EncodedBlock{packet_->data, packet_->size, packet_->pts});
+    out.take(EncodedBlock{packet_->data, packet_->size, packet_->pts});
     av_packet_unref(packet_.get());
   }
 }
 
-void FFmpegWmaEncoder::finish(const BlockSink& out) {
+void FFmpegWmaEncoder::finish(BlockSink& out) {
   if (finished_) return;
   finished_ = true;
   // The last frame may be short; the encoder pads it.

@@ -12,14 +12,14 @@ class FFmpegWmaEncoder final : public WmaEncoder {
   explicit FFmpegWmaEncoder(const Profile& profile);
 
   const WmaFormat& format() const override { return format_; }
-  void encode(const float* samples, int frames, const BlockSink& out) override;
-  void finish(const BlockSink& out) override;
+  void encode(const float* samples, int frames, BlockSink& out) override;
+  void finish(BlockSink& out) override;
 
   static QString missingComponents();
 
  private:
-  void sendFrame(const BlockSink& out);
-  void drain(const BlockSink& out);
+  void sendFrame(BlockSink& out);
+  void drain(BlockSink& out);
 
   CodecContextPtr codec_;
   FramePtr frame_;
