@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds the Debian package and has Debian's own tools judge it (lintian, appstreamcli,
-# desktop-file-validate); checks its layout and what it depends on; upgrades a 1.01
-# package, which lived in /opt, to it in a dpkg database of the test's own; and records
-# with the unpacked program.
+# Builds the Debian package with dpkg-buildpackage from the build under test, and has
+# Debian's own tools judge it (lintian, appstreamcli, desktop-file-validate); checks its
+# layout and what it depends on; upgrades a 1.01 package, which lived in /opt, to it in a
+# dpkg database of the test's own; and records with the unpacked program.
 #   package_test.sh BUILD_DIR E2E_RECORD
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
@@ -15,16 +15,23 @@ fail() { echo "FAIL: $*"; exit 1; }
 deb=$("$source_dir/scripts/package.sh" "$build" "$work/out")
 version=$(dpkg-deb -f "$deb" Version)
 echo "package: $deb"
+# The test command's time allows no third compile of the program.
+if grep -E '(Building|Linking) (C|CXX) ' "${deb%.deb}.build"; then
+  fail "making the package compiled again (above)"
+fi
 
 # Any error or warning fails, and so does a lintian that cannot run; the rest, overridden
-# tags included, is shown.
+# tags included, is shown. The .changes brings the build's record and every package made.
 echo "== lintian"
 lintian_status=0
-lintian_out=$(lintian --fail-on error,warning --display-info --pedantic --show-overrides "$deb" 2>&1) ||
+lintian_out=$(lintian --fail-on error,warning --display-info --pedantic --show-overrides "${deb%.deb}.changes" 2>&1) ||
   lintian_status=$?
 echo "$lintian_out"
 if grep -E '^(E|W): ' <<<"$lintian_out"; then fail "lintian found the errors or warnings above"; fi
 [[ $lintian_status == 0 ]] || fail "lintian ended with status $lintian_status"
+# Only informational, but they say that dpkg-buildflags' flags did not reach a binary
+# (an override, "O:", says why it is wrong).
+if grep -E '^[^O]: .* hardening-' <<<"$lintian_out"; then fail "a binary lacks the hardening above"; fi
 
 root=$work/root
 dpkg-deb -x "$deb" "$root"
@@ -46,15 +53,25 @@ desktop_out=$(desktop-file-validate "$desktop" 2>&1) || fail "desktop entry reje
 [[ -z "$desktop_out" ]] || fail "desktop entry: $desktop_out"
 echo "no complaints"
 
-# Debian's layout: nothing in /opt, the program's own files where it looks for them.
-[[ ! -e "$root/opt" ]] || fail "the package still installs into /opt"
-for f in usr/lib/tallowen/tallowen usr/lib/tallowen/WMEDist usr/lib/tallowen/libtallowen_codec.so \
-         usr/share/tallowen/TallowenHelp.chm usr/share/tallowen/pictures/icon.xpm \
-         usr/share/doc/tallowen/copyright usr/share/doc/tallowen/changelog.gz \
-         usr/share/man/man1/tallowen.1.gz usr/share/man/man1/WMEDist.1.gz \
-         usr/share/man/ja/man1/tallowen.1.gz usr/share/man/ja/man1/WMEDist.1.gz \
-         usr/share/icons/hicolor/48x48/apps/$id.png usr/share/icons/hicolor/256x256/apps/$id.png; do
-  [[ -s "$root/$f" ]] || fail "the package lacks $f"
+# Debian's layout: nothing in /opt, the program's own files where it looks for them, and
+# nothing that the program, the desktop or Debian's tools do not read (the pictures are
+# compiled in).
+expected=(usr/bin/tallowen usr/bin/WMEDist
+          usr/lib/tallowen/tallowen usr/lib/tallowen/WMEDist usr/lib/tallowen/libtallowen_codec.so
+          usr/share/tallowen/TallowenHelp.chm
+          usr/share/applications/$id.desktop usr/share/metainfo/$id.metainfo.xml
+          usr/share/doc/tallowen/copyright usr/share/doc/tallowen/changelog.gz
+          usr/share/lintian/overrides/tallowen
+          usr/share/man/man1/tallowen.1.gz usr/share/man/man1/WMEDist.1.gz
+          usr/share/man/ja/man1/tallowen.1.gz usr/share/man/ja/man1/WMEDist.1.gz)
+for size in 16 24 32 48 64 128 256; do expected+=("usr/share/icons/hicolor/${size}x$size/apps/$id.png"); done
+shipped=$(cd "$root" && find . ! -type d -printf '%P\n' | LC_ALL=C sort)
+if [[ "$shipped" != "$(printf '%s\n' "${expected[@]}" | LC_ALL=C sort)" ]]; then
+  diff <(printf '%s\n' "${expected[@]}" | LC_ALL=C sort) <(echo "$shipped") || true
+  fail "the package's files are not the program's (above: < missing, > not read by anything)"
+fi
+for f in "${expected[@]}"; do
+  [[ -s "$root/$f" ]] || fail "the package's $f is empty"
 done
 for command in tallowen WMEDist; do
   [[ "$(readlink "$root/usr/bin/$command")" == "../lib/tallowen/$command" ]] ||
