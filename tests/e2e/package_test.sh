@@ -12,6 +12,16 @@ work=$(mktemp -d /tmp/tallowen-package.XXXXXX)
 trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
+# A build configured with other flags is refused, not compiled again under the tests that
+# may be running from it.
+mkdir "$work/other"
+sed 's/^\(CMAKE_CXX_FLAGS:[A-Z]*=\).*/\1-O0/' "$build/CMakeCache.txt" >"$work/other/CMakeCache.txt"
+if "$source_dir/scripts/package.sh" "$work/other" 2>"$work/refused"; then
+  fail "a build with other flags was packaged"
+fi
+grep -q 'CMAKE_CXX_FLAGS; configure it with scripts/build.sh default' "$work/refused" ||
+  fail "refused without saying why: $(cat "$work/refused")"
+
 deb=$("$source_dir/scripts/package.sh" "$build" "$work/out")
 version=$(dpkg-deb -f "$deb" Version)
 echo "package: $deb"
