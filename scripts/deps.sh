@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 test_packages=(
   libgtest-dev libavformat-dev libswresample-dev clang libclang-rt-14-dev
   pulseaudio-utils ffmpeg xvfb xauth x11-utils xdotool imagemagick
-  desktop-file-utils libchm-bin strace
+  desktop-file-utils libchm-bin strace git
   lintian appstream groff-base
   pipewire pipewire-pulse wireplumber dbus
   python3-pyatspi at-spi2-core
