@@ -3,16 +3,12 @@
 # include (Qt's, FFmpeg's) and a target says itself what it is built with.
 add_library(tallowen_build_flags INTERFACE)
 target_compile_options(tallowen_build_flags INTERFACE -Wall -Wextra)
+# Hardening is the package's business: debian/rules gives dpkg-buildflags' flags, and
+# scripts/build.sh the same to the default build.
 if(TALLOWEN_SANITIZE)
   target_compile_options(tallowen_build_flags INTERFACE
     -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   target_link_options(tallowen_build_flags INTERFACE -fsanitize=address,undefined)
-else()
-  # Debian's default hardening (dpkg-buildflags), as the package ships what this builds:
-  # the stack protector, and fortified libc calls where the code is optimised. PIE and
-  # RELRO are the toolchain's defaults already.
-  target_compile_options(tallowen_build_flags INTERFACE -fstack-protector-strong -Werror=format-security)
-  target_compile_definitions(tallowen_build_flags INTERFACE $<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
 endif()
 
 # Every library and program of the project goes through here.

@@ -1,44 +1,46 @@
 #!/usr/bin/env bash
-# Makes the Debian package from a build: installs it into a staging folder, strips the
-# binaries as Debian's own tools would, and writes the control files from
-# packaging/debian (the version is the changelog's).
+# Makes the Debian package with dpkg-buildpackage from a build that scripts/build.sh made,
+# without compiling anything again: that build has debian/rules' flags already.
 #   scripts/package.sh [BUILD_DIR [OUT_DIR]]     (build/ and the build folder by default)
-# Prints the package's path.
+# Leaves the packages, the .changes, the .buildinfo and the log (.build) in OUT_DIR and
+# prints the package's path. "dpkg-buildpackage -us -uc -b" in the source makes the same
+# package from nothing.
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$source_dir/build}" && pwd)
 out=$(mkdir -p "${2:-$build}" && cd "${2:-$build}" && pwd)
-debian=$source_dir/packaging/debian
 
-# What the package holds, and nothing more of the build than that.
-cmake --build "$build" --target tallowen WMEDist tallowen_codec tallowen_package_files >/dev/null
+# A build configured with other flags would be compiled again, under the tests that may
+# be running from it.
+wanted=$(cd "$source_dir" && debian/rules --no-print-directory print-cmake-flags)
+while read -r flag; do
+  name=${flag#-D}
+  name=${name%%=*}
+  if [[ "$(sed -n "s/^$name:[A-Z]*=//p" "$build/CMakeCache.txt")" != "${flag#*=}" ]]; then
+    echo "$build has not the package's $name; configure it with scripts/build.sh default" >&2
+    exit 1
+  fi
+done <<<"$wanted"
 
+# dpkg-buildpackage writes into debian/ and into the folder above: it runs in a folder of
+# its own with a copy of debian/, and debian/rules makes the package from the build.
 work=$(mktemp -d "${TMPDIR:-/tmp}/tallowen-deb.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-stage=$work/root
-umask 022
-DESTDIR=$stage cmake --install "$build" --prefix /usr >/dev/null
-
-# dh_strip's options: no debugging symbols, no compiler notes.
-for elf in "$stage"/usr/lib/tallowen/*; do
-  case "$elf" in
-    *.so) strip --remove-section=.comment --remove-section=.note --strip-unneeded "$elf" ;;
-    *) strip --remove-section=.comment --remove-section=.note "$elf" ;;
-  esac
-done
-
-mkdir -p "$stage/DEBIAN"
-(cd "$stage" && find . -path ./DEBIAN -prune -o -type f -printf '%P\0' | LC_ALL=C sort -z | xargs -0 md5sum) \
-  >"$stage/DEBIAN/md5sums"
-# dpkg-shlibdeps reads debian/control from the folder it runs in.
-(cd "$debian/.." && dpkg-shlibdeps -T"$work/substvars" \
-  -e"$stage/usr/lib/tallowen/tallowen" -e"$stage/usr/lib/tallowen/WMEDist" \
-  -e"$stage/usr/lib/tallowen/libtallowen_codec.so")
-dpkg-gencontrol -ptallowen -c"$debian/control" -l"$debian/changelog" -T"$work/substvars" \
-  -f"$work/files" -P"$stage"
-chmod 644 "$stage/DEBIAN/control" "$stage/DEBIAN/md5sums"
-
-version=$(dpkg-parsechangelog -l"$debian/changelog" -SVersion)
-deb=$out/tallowen_${version}_$(dpkg --print-architecture).deb
-dpkg-deb --root-owner-group --build "$stage" "$deb" >/dev/null
-echo "$deb"
+mkdir "$work/tallowen"
+cp -r "$source_dir/debian" "$work/tallowen/"
+version=$(dpkg-parsechangelog -l"$source_dir/debian/changelog" -SVersion)
+arch=$(dpkg --print-architecture)
+log=$out/tallowen_${version}_$arch.build
+# DEB_BUILD_PATH: dpkg-buildflags maps the source's path out of the binaries, as for the
+# build's own configuration. DH_QUIET: quieter makefiles.
+# The clean first clears the copy of what an earlier package build left in debian/; it
+# leaves a lent build folder alone (debian/rules).
+if ! (cd "$work/tallowen" && DEB_BUILD_PATH=$source_dir TALLOWEN_BUILD_DIR=$build DH_QUIET=1 \
+      dpkg-buildpackage -us -uc -b) >"$log" 2>&1; then
+  cat "$log" >&2
+  echo "dpkg-buildpackage failed (log: $log)" >&2
+  exit 1
+fi
+rm -f "$out"/tallowen*_"${version}"_"$arch".deb
+cp "$work"/*.deb "$work"/*.changes "$work"/*.buildinfo "$out/"
+echo "$out/tallowen_${version}_$arch.deb"

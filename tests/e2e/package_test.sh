@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Debian package and has Debian's own tools judge it (lintian, appstreamcli,
+# Builds the Debian package with dpkg-buildpackage from the build under test, and has
+# Debian's own tools judge it (lintian, on its source too; appstreamcli,
 # desktop-file-validate); checks its layout and what it depends on; upgrades a 1.01
 # package, which lived in /opt, to it in a dpkg database of the test's own; and records
 # with the unpacked program.
@@ -12,19 +13,51 @@ work=$(mktemp -d /tmp/tallowen-package.XXXXXX)
 trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
+# A build configured with other flags is refused, not compiled again under the tests that
+# may be running from it.
+mkdir "$work/other"
+sed 's/^\(CMAKE_CXX_FLAGS:[A-Z]*=\).*/\1-O0/' "$build/CMakeCache.txt" >"$work/other/CMakeCache.txt"
+if "$source_dir/scripts/package.sh" "$work/other" 2>"$work/refused"; then
+  fail "a build with other flags was packaged"
+fi
+grep -q 'CMAKE_CXX_FLAGS; configure it with scripts/build.sh default' "$work/refused" ||
+  fail "refused without saying why: $(cat "$work/refused")"
+
 deb=$("$source_dir/scripts/package.sh" "$build" "$work/out")
 version=$(dpkg-deb -f "$deb" Version)
 echo "package: $deb"
+# The test command's time allows no third compile of the program.
+if grep -E '(Building|Linking) (C|CXX) ' "${deb%.deb}.build"; then
+  fail "making the package compiled again (above)"
+fi
 
-# Any error or warning fails, and so does a lintian that cannot run; the rest, overridden
-# tags included, is shown.
+# Any error or warning fails, and so does a lintian that cannot run (status 1); the rest,
+# overridden tags included, is shown. Status 2 alone fails nothing: with --show-overrides
+# lintian counts an overridden error too, and its "O:" line says why it is wrong.
+judge() {
+  local status=0
+  lintian_out=$(lintian --fail-on error,warning --display-info --pedantic --show-overrides "$1" 2>&1) ||
+    status=$?
+  echo "$lintian_out"
+  if grep -E '^(E|W): ' <<<"$lintian_out"; then fail "lintian found the errors or warnings above in ${1##*/}"; fi
+  [[ $status == 0 || $status == 2 ]] || fail "lintian ended with status $status on ${1##*/}"
+}
+# The .changes brings the build's record and every package made.
 echo "== lintian"
-lintian_status=0
-lintian_out=$(lintian --fail-on error,warning --display-info --pedantic --show-overrides "$deb" 2>&1) ||
-  lintian_status=$?
-echo "$lintian_out"
-if grep -E '^(E|W): ' <<<"$lintian_out"; then fail "lintian found the errors or warnings above"; fi
-[[ $lintian_status == 0 ]] || fail "lintian ended with status $lintian_status"
+judge "${deb%.deb}.changes"
+# Only informational, but they say that dpkg-buildflags' flags did not reach a binary
+# (an override, "O:", says why it is wrong).
+if grep -E '^[^O]: .* hardening-' <<<"$lintian_out"; then fail "a binary lacks the hardening above"; fi
+
+# The source package too, of what git holds and would hold (the files it tracks and the
+# new ones it does not ignore): its copyright file against the metainfo, its sources.
+echo "== lintian, source"
+source_copy=$work/source/tallowen
+mkdir -p "$source_copy"
+git -C "$source_dir" ls-files -co --exclude-standard -z |
+  (cd "$source_dir" && tar --null --ignore-failed-read -T - -cf -) | tar -xf - -C "$source_copy"
+(cd "$source_copy" && dpkg-source -b .) >"$work/source.log" 2>&1 || { cat "$work/source.log"; fail "dpkg-source -b"; }
+judge "$work/source/tallowen_$version.dsc"
 
 root=$work/root
 dpkg-deb -x "$deb" "$root"
@@ -46,15 +79,25 @@ desktop_out=$(desktop-file-validate "$desktop" 2>&1) || fail "desktop entry reje
 [[ -z "$desktop_out" ]] || fail "desktop entry: $desktop_out"
 echo "no complaints"
 
-# Debian's layout: nothing in /opt, the program's own files where it looks for them.
-[[ ! -e "$root/opt" ]] || fail "the package still installs into /opt"
-for f in usr/lib/tallowen/tallowen usr/lib/tallowen/WMEDist usr/lib/tallowen/libtallowen_codec.so \
-         usr/share/tallowen/TallowenHelp.chm usr/share/tallowen/pictures/icon.xpm \
-         usr/share/doc/tallowen/copyright usr/share/doc/tallowen/changelog.gz \
-         usr/share/man/man1/tallowen.1.gz usr/share/man/man1/WMEDist.1.gz \
-         usr/share/man/ja/man1/tallowen.1.gz usr/share/man/ja/man1/WMEDist.1.gz \
-         usr/share/icons/hicolor/48x48/apps/$id.png usr/share/icons/hicolor/256x256/apps/$id.png; do
-  [[ -s "$root/$f" ]] || fail "the package lacks $f"
+# Debian's layout: nothing in /opt, the program's own files where it looks for them, and
+# nothing that the program, the desktop or Debian's tools do not read (the pictures are
+# compiled in).
+expected=(usr/bin/tallowen usr/bin/WMEDist
+          usr/lib/tallowen/tallowen usr/lib/tallowen/WMEDist usr/lib/tallowen/libtallowen_codec.so
+          usr/share/tallowen/TallowenHelp.chm
+          usr/share/applications/$id.desktop usr/share/metainfo/$id.metainfo.xml
+          usr/share/doc/tallowen/copyright usr/share/doc/tallowen/changelog.gz
+          usr/share/lintian/overrides/tallowen
+          usr/share/man/man1/tallowen.1.gz usr/share/man/man1/WMEDist.1.gz
+          usr/share/man/ja/man1/tallowen.1.gz usr/share/man/ja/man1/WMEDist.1.gz)
+for size in 16 24 32 48 64 128 256; do expected+=("usr/share/icons/hicolor/${size}x$size/apps/$id.png"); done
+shipped=$(cd "$root" && find . ! -type d -printf '%P\n' | LC_ALL=C sort)
+if [[ "$shipped" != "$(printf '%s\n' "${expected[@]}" | LC_ALL=C sort)" ]]; then
+  diff <(printf '%s\n' "${expected[@]}" | LC_ALL=C sort) <(echo "$shipped") || true
+  fail "the package's files are not the program's (above: < missing, > not read by anything)"
+fi
+for f in "${expected[@]}"; do
+  [[ -s "$root/$f" ]] || fail "the package's $f is empty"
 done
 for command in tallowen WMEDist; do
   [[ "$(readlink "$root/usr/bin/$command")" == "../lib/tallowen/$command" ]] ||
