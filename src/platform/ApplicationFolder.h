@@ -6,11 +6,11 @@ namespace tallowen {
 
 // Where the program's own files are. A copy run from its own folder (the build folder, or
 // a folder copied from it) has them all beside the executable. An installed copy has its
-// executables and recording module in <prefix>/lib/tallowen and its data (help file,
-// pictures) in <prefix>/share/tallowen, as Debian's policy wants.
+// executables and recording module in <prefix>/lib/tallowen and its data (the help file;
+// the pictures are compiled in) in <prefix>/share/tallowen, as Debian's policy wants.
 struct ProgramFiles {
   QString programFolder;   // the executables and the recording module
-  QString dataFolder;      // the help file and the pictures
+  QString dataFolder;      // the help file
   bool installed = false;  // keeps nothing of a user's (settings, recordings) in its folders
 };
 
