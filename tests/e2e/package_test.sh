@@ -87,7 +87,6 @@ expected=(usr/bin/tallowen usr/bin/WMEDist
           usr/share/tallowen/TallowenHelp.chm
           usr/share/applications/$id.desktop usr/share/metainfo/$id.metainfo.xml
           usr/share/doc/tallowen/copyright usr/share/doc/tallowen/changelog.gz
-          usr/share/lintian/overrides/tallowen
           usr/share/man/man1/tallowen.1.gz usr/share/man/man1/WMEDist.1.gz
           usr/share/man/ja/man1/tallowen.1.gz usr/share/man/ja/man1/WMEDist.1.gz)
 for size in 16 24 32 48 64 128 256; do expected+=("usr/share/icons/hicolor/${size}x$size/apps/$id.png"); done
