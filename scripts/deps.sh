@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 
 test_packages=(
   libgtest-dev libavformat-dev libswresample-dev clang libclang-rt-14-dev
-  pulseaudio-utils ffmpeg xvfb xauth x11-utils xdotool xclip imagemagick
+  pulseaudio-utils ffmpeg xvfb xauth x11-utils xdotool xclip imagemagick openbox
   dosfstools fusefat
   desktop-file-utils libchm-bin strace git
   lintian appstream groff-base

@@ -64,6 +64,13 @@ QPushButton* button(const Form1& form, const char* name) { return find<QPushButt
 QLabel* timeBox(const Form1& form) { return find<QLabel>(&form, "Label1"); }
 QAction* action(const Form1& form, const char* name) { return find<QAction>(&form, name); }
 Phase phaseOf(Form1& form) { return form.session().phase(); }
+// The recording commands that act now; the menus show the others grey.
+QStringList enabledCommands(const Form1& form) {
+  QStringList names;
+  for (const QAction* a : form.centralWidget()->actions())
+    if (a->isEnabled()) names << a->objectName();
+  return names;
+}
 
 // Which of the paired buttons show, what the time box says and which timers run: one row
 // of the window's table of looks.
@@ -251,16 +258,23 @@ TEST_F(Form1Test, WindowHasItsControlsMenuAndLook) {
   EXPECT_EQ(find<QTimer>(form.get(), "Timer2")->interval(), 500);
   EXPECT_EQ(lookOf(*form), kIdle);
 
+  // The recording commands are in a menu of their own, with their keys; the other menus
+  // stay as they were, without keys.
   QStringList menu;
   for (QAction* top : form->menuBar()->actions()) {
     menu << top->text();
+    const bool commands = top->menu()->objectName() == QLatin1String("MRecord");
     for (QAction* item : top->menu()->actions()) {
       menu << (item->isSeparator() ? QStringLiteral("-") : item->text());
-      EXPECT_TRUE(item->shortcut().isEmpty());
+      EXPECT_EQ(item->shortcut().isEmpty(), !commands) << item->text().toStdString();
     }
   }
-  EXPECT_EQ(menu, (QStringList{"ファイル(&F)", "ファイルを指定して再生(&P)", "録音一覧(&R)", "-", "終了(&E)", "ヘルプ(&H)",
-                               "目次とキーワード(&C)", "-", "バージョン情報(&A)"}));
+  EXPECT_EQ(menu, (QStringList{"ファイル(&F)", "ファイルを指定して再生(&P)", "録音一覧(&R)", "-", "終了(&E)", "録音(&R)",
+                               "録音 / 再開", "一時停止 / 再開", "停止", "最新の録音を再生", "マークを付ける",
+                               "ヘルプ(&H)", "目次とキーワード(&C)", "-", "バージョン情報(&A)"}));
+  EXPECT_EQ(find<QMenu>(form.get(), "MRecord")->actions(), form->centralWidget()->actions())
+      << "the same commands as the context menu";
+  EXPECT_EQ(enabledCommands(*form), (QStringList{"recordCommand", "playCommand"})) << "the rest is grey";
   EXPECT_EQ(action(*form, "MBar2")->isSeparator(), true);
 }
 
@@ -447,6 +461,7 @@ TEST_F(Form1Live, TheKeyboardReachesWhatActsAndKeysWorkWhateverHasTheFocus) {
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
   ASSERT_TRUE(reaches(*form, Phase::Recording));
   EXPECT_EQ(QApplication::focusWidget(), button(*form, "Command3"));
+  EXPECT_EQ(enabledCommands(*form), (QStringList{"pauseCommand", "stopCommand", "markCommand"}));
   EXPECT_TRUE(button(*form, "Command2")->toolTip().contains(QStringLiteral("(R)")));
   EXPECT_TRUE(button(*form, "Command3")->toolTip().contains(QStringLiteral("(S)")));
   EXPECT_TRUE(button(*form, "Command11")->toolTip().contains(QStringLiteral("P")));
@@ -475,6 +490,30 @@ TEST_F(Form1Live, TheKeyboardReachesWhatActsAndKeysWorkWhateverHasTheFocus) {
   for (QAction* a : form->centralWidget()->actions()) commands << a->text() + QLatin1Char(' ') + a->shortcut().toString();
   EXPECT_EQ(commands, (QStringList{"録音 / 再開 R", "一時停止 / 再開 P", "停止 S", "最新の録音を再生 L",
                                    "マークを付ける M"}));
+}
+
+// The window's keys act while it has the focus, and not in a tool window it owns, which Qt
+// would let them reach: there the user would not see what they start.
+TEST_F(Form1Test, TheWindowsKeysActOnlyWhereItHasTheFocus) {
+  MarkStarted();
+  auto form = shownForm();
+  QWidget tool(form.get(), Qt::Tool);
+  auto* field = new QLineEdit(&tool);
+  field->setReadOnly(true);
+  const auto press = [](QWidget& window, Qt::Key key) {
+    QApplication::setActiveWindow(&window);
+    QTest::keyClick(window.focusWidget() ? window.focusWidget() : &window, key);
+  };
+  // Nothing chosen nor recorded yet: R asks for the settings, L says there is nothing to
+  // play. Either message shows that the key acted.
+  tool.show();
+  for (const Qt::Key key : {Qt::Key_R, Qt::Key_L}) press(tool, key);
+  EXPECT_TRUE(sys_.prompter.messages.empty());
+  EXPECT_TRUE(sys_.prompter.modalWindows.empty());
+  tool.hide();
+  press(*form, Qt::Key_L);
+  ASSERT_EQ(sys_.prompter.messages.size(), 1u);
+  EXPECT_TRUE(sys_.prompter.messages[0].text.startsWith(QStringLiteral("再生する録音がまだありません")));
 }
 
 // Marks at both ends: one pressed with the record key lands at the first moment; past the

@@ -183,7 +183,7 @@ TEST(HelpFile, KeywordsLeadToThePagesOnKeysMarksThePlayerAndTheRecordingsWindow)
   ASSERT_TRUE(book);
   // keyword (and sub-keyword) -> page, and what that page must say.
   const std::tuple<const char*, const char*, const char*, std::vector<const char*>> wanted[] = {
-      {"キー操作", "メイン画面", "/keys.html", {"録音を始めます", "Esc", "右クリック", "Tab", "スペース"}},
+      {"キー操作", "メイン画面", "/keys.html", {"録音を始めます", "Esc", "右クリック", "Tab", "スペース", "Enter", "録音(R)", "F10"}},
       {"マーク",
        nullptr,
        "/marks.html",
@@ -191,7 +191,7 @@ TEST(HelpFile, KeywordsLeadToThePagesOnKeysMarksThePlayerAndTheRecordingsWindow)
       {"キー操作",
        "再生画面",
        "/player_keys.html",
-       {"3 秒戻ります", "10 秒進みます", "Page Down", "3.0 倍", "A-B"}},
+       {"3 秒戻ります", "10 秒進みます", "Page Down", "3.0 倍", "A-B", "次のマークへ", "目盛り"}},
       {"録音一覧",
        nullptr,
        "/recordings.html",

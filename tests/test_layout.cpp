@@ -6,6 +6,7 @@
 #include <QFontDatabase>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QTest>
 
 #include "app/Form1.h"
@@ -97,6 +98,9 @@ TEST_F(WindowText, EveryWindowShowsItsTextsWhole) {
               qPrintable(QFontInfo(QFont(QStringLiteral("Courier New"))).family()));
   Form1 form(sys_.seams(), sys_.settings);
   expectWhole(&form);
+  // Each menu's title shows in the bar, none behind the » button of titles that do not fit.
+  for (QAction* menu : form.menuBar()->actions())
+    EXPECT_TRUE(form.menuBar()->rect().contains(form.menuBar()->actionGeometry(menu))) << menu->text().toStdString();
   for (const QString& status : {QStringLiteral("Starting..."), QStringLiteral("Stopping..."),
                                 QStringLiteral("00:00:00"), QStringLiteral("23:59:59"), QStringLiteral("入力なし"),
                                 QStringLiteral("一時停止中"), QStringLiteral("マーク 100")}) {

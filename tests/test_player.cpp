@@ -43,6 +43,7 @@
 #include "player/MediaPlayer.h"
 #include "player/PositionText.h"
 #include "player/RecordingList.h"
+#include "player/SeekBar.h"
 #include "player/frmPlayer.h"
 #include "player/frmRecordings.h"
 #include "recording/AsfFormat.h"
@@ -804,6 +805,23 @@ TEST_F(PlayerLive, KeysSkipJumpToMarksChangeSpeedAndRepeat) {
                                            << ": at " << player->CurrentPosition();
   }
 
+  // So do ⏮ and ⏭ with marks in the file, and beyond the last and the first they go to
+  // the end and the start as without marks.
+  auto* start = child<QToolButton>(window, "start");
+  auto* end = child<QToolButton>(window, "end");
+  EXPECT_EQ(start->accessibleName(), QStringLiteral("前のマークへ"));
+  EXPECT_EQ(end->toolTip(), QStringLiteral("次のマークへ (PageDown)"));
+  const std::pair<QToolButton*, double> buttons[] = {{end, 12}, {end, 20}, {end, 30}, {start, 20}, {start, 12},
+                                                     {start, 5}, {start, 0}, {end, 5}};
+  for (const auto& [button, expected] : buttons) {
+    button->click();
+    EXPECT_TRUE(reaches(player, expected)) << button->objectName().toStdString() << " to " << expected << ": at "
+                                           << player->CurrentPosition();
+  }
+  player->setMarks({});
+  EXPECT_EQ(start->accessibleName(), QStringLiteral("先頭へ"));
+  EXPECT_EQ(end->toolTip(), QStringLiteral("末尾へ (End)"));
+
   // Speed: one step slower and faster, and back to normal.
   auto* speed = child<QToolButton>(window, "speed");
   press(window, Qt::Key_BracketRight);
@@ -850,6 +868,34 @@ TEST_F(PlayerLive, KeysSkipJumpToMarksChangeSpeedAndRepeat) {
   press(window, Qt::Key_Escape);
   EXPECT_TRUE(window.isVisible());
   EXPECT_EQ(player->playState(), PlayState::Playing);
+}
+
+// A tick is one pixel wide and a pixel of this bar spans a quarter of a second: a click
+// beside it still lands on the mark, not on the time under the pointer.
+TEST(SeekBar, AClickOnAMarksTickLandsOnTheMark) {
+  SeekBar bar;
+  bar.resize(240, 17);
+  bar.setRange(0, 60000);
+  bar.setMarks({20800, 41300});
+  bar.show();
+  QSignalSpy asked(&bar, &SeekBar::seekRequested);
+  const auto clickAt = [&](int x) {
+    asked.clear();
+    QTest::mouseClick(&bar, Qt::LeftButton, {}, QPoint(x, bar.height() / 2));
+    QList<int> values;
+    for (const QList<QVariant>& call : asked) values << call.at(0).toInt();
+    return values;
+  };
+  for (const int beside : {0, 2, -3}) {
+    EXPECT_EQ(clickAt(bar.xOf(41300) + beside), QList<int>{41300}) << beside;
+    EXPECT_EQ(clickAt(bar.xOf(20800) + beside), QList<int>{20800}) << beside;
+  }
+  EXPECT_EQ(bar.value(), 20800);
+  // Farther away, the click means the time there.
+  const QList<int> between = clickAt(bar.xOf(20800) + 12);
+  ASSERT_EQ(between.size(), 1);
+  EXPECT_EQ(between[0], bar.valueAt(bar.xOf(20800) + 12));
+  EXPECT_GT(between[0], 21000);
 }
 
 TEST_F(PlayerLive, AClickOnTheSeekBarJumpsThere) {

@@ -8,9 +8,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QProxyStyle>
 #include <QPushButton>
+#include <QStyle>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
+#include <functional>
 #include <map>
 
 #include "app/FailureText.h"
@@ -79,6 +83,22 @@ QString wrappedTip(const QStringList& paragraphs) {
   return QStringLiteral("<table width=\"400\"><tr><td>%1</td></tr></table>").arg(html.join(QStringLiteral("<br>")));
 }
 
+// The window is as wide as it was drawn, 175 pixels, and three menu titles at the style's
+// spacing need more: closer together they fit, and none hides behind the bar's » button.
+class CompactMenuBarStyle : public QProxyStyle {
+ public:
+  using QProxyStyle::QProxyStyle;
+  int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override {
+    return metric == PM_MenuBarItemSpacing ? 0 : QProxyStyle::pixelMetric(metric, option, widget);
+  }
+  QSize sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& contents,
+                         const QWidget* widget) const override {
+    const QSize size = QProxyStyle::sizeFromContents(type, option, contents, widget);
+    if (type != CT_MenuBarItem || size.isEmpty()) return size;
+    return {std::min(size.width(), contents.width() + 4), size.height()};
+  }
+};
+
 // A look at the level for each of its peaks while the window is on screen.
 constexpr int kTickMs = 1000 / InputLevel::kPeaksPerSecond;
 constexpr int kBlinkMs = 500;
@@ -97,8 +117,9 @@ Form1::Form1(const Seams& seams, Settings& settings, QWidget* parent)
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   createControls();
-  createMenu();
   createCommands();
+  enableCommands(Phase::Idle);
+  createMenu();
   // A fixed window: the client area below the menu bar is 175 x 47 pixels.
   centralWidget()->setFixedSize(px(2625), px(705));
   FitTexts(centralWidget());
@@ -233,6 +254,14 @@ void Form1::createMenu() {
   QAction* recordings = file->addAction(QStringLiteral("録音一覧(&R)"), this, &Form1::openRecordings);
   QAction* bar2 = file->addSeparator();
   QAction* end = file->addAction(QStringLiteral("終了(&E)"), this, &Form1::endProgram);
+  // The recording commands of the context menu, with their keys, where the menu bar
+  // shows every command.
+  QMenu* recording = menuBar()->addMenu(QStringLiteral("録音(&R)"));
+  recording->setObjectName(QStringLiteral("MRecord"));
+  recording->addActions(centralWidget()->actions());
+  auto* compact = new CompactMenuBarStyle(QApplication::style()->name());
+  compact->setParent(menuBar());
+  menuBar()->setStyle(compact);
   QMenu* help = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
   help->setObjectName(QStringLiteral("MHelp"));
   QAction* contents = help->addAction(QStringLiteral("目次とキーワード(&C)"), this, &Form1::openHelp);
@@ -247,26 +276,32 @@ void Form1::createCommands() {
   // Keys that work whenever the window is active, whatever has the focus: the first letter
   // of each command's English name, as sound editors have them (R, P, S); L for listening
   // to the latest recording, M for a mark. Space and Enter stay with the focused button.
-  // The same commands are in the window's context menu, where their keys show.
-  auto command = [this](const char* name, const QString& text, const QList<QKeySequence>& keys, auto slot) {
+  // The same commands are in the window's context menu and the 録音 menu, where their keys
+  // show.
+  auto command = [this](const char* name, const QString& text, const QList<QKeySequence>& keys,
+                        std::function<void()> run) {
     auto* action = new QAction(text, this);
     action->setObjectName(QString::fromLatin1(name));
     action->setShortcuts(keys);
     action->setShortcutContext(Qt::WindowShortcut);
-    connect(action, &QAction::triggered, this, slot);
+    connect(action, &QAction::triggered, this, [this, run] {
+      // Qt lets a window's keys act in a tool window it owns as well; these act only here,
+      // where the user sees what they start.
+      if (QApplication::activeWindow() == this) run();
+    });
     centralWidget()->addAction(action);
     return action;
   };
-  command("recordCommand", QStringLiteral("録音 / 再開"), {QKeySequence(Qt::Key_R), QKeySequence(Qt::Key_MediaRecord)},
-          &Form1::record);
-  command("pauseCommand", QStringLiteral("一時停止 / 再開"), {QKeySequence(Qt::Key_P), QKeySequence(Qt::Key_MediaPause)},
-          [this] { session_->phase() == Phase::Paused ? record() : pause(); });
-  command("stopCommand", QStringLiteral("停止"), {QKeySequence(Qt::Key_S), QKeySequence(Qt::Key_MediaStop)}, &Form1::stop);
-  command("playCommand", QStringLiteral("最新の録音を再生"), {QKeySequence(Qt::Key_L), QKeySequence(Qt::Key_MediaPlay)},
-          [this] {
-            if (playButton_->isVisible()) playLatest();
-          });
-  markAction_ = command("markCommand", QStringLiteral("マークを付ける"), {QKeySequence(Qt::Key_M)}, &Form1::addMark);
+  recordAction_ = command("recordCommand", QStringLiteral("録音 / 再開"),
+                          {QKeySequence(Qt::Key_R), QKeySequence(Qt::Key_MediaRecord)}, [this] { record(); });
+  pauseAction_ = command("pauseCommand", QStringLiteral("一時停止 / 再開"),
+                         {QKeySequence(Qt::Key_P), QKeySequence(Qt::Key_MediaPause)},
+                         [this] { session_->phase() == Phase::Paused ? record() : pause(); });
+  stopAction_ = command("stopCommand", QStringLiteral("停止"), {QKeySequence(Qt::Key_S), QKeySequence(Qt::Key_MediaStop)},
+                        [this] { stop(); });
+  playAction_ = command("playCommand", QStringLiteral("最新の録音を再生"),
+                        {QKeySequence(Qt::Key_L), QKeySequence(Qt::Key_MediaPlay)}, [this] { playLatest(); });
+  markAction_ = command("markCommand", QStringLiteral("マークを付ける"), {QKeySequence(Qt::Key_M)}, [this] { addMark(); });
   centralWidget()->setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 
@@ -446,8 +481,7 @@ void Form1::showPhase(Phase phase) {
   pauseButton_->setVisible(look.pause);
   pauseGrey_->setVisible(look.pausedSign);
   stateBox_->setText(QString::number(stateNumber(phase)));
-  // A mark asked for as the recording starts lands at its first moment.
-  markAction_->setEnabled(phase == Phase::Starting || phase == Phase::Recording || phase == Phase::Paused);
+  enableCommands(phase);
 
   // Paused, the record button stays in place and takes clicks and keys at every moment of
   // its blink: only its picture blinks.
@@ -477,6 +511,17 @@ void Form1::showPhase(Phase phase) {
   // does.
   if (focused && (!focused->isVisible() || focused == centralWidget())) focusActingButton();
   announce(QString::fromUtf8(look.spoken));
+}
+
+void Form1::enableCommands(Phase phase) {
+  // The menus grey out what does nothing now. A stop or a mark asked for as the recording
+  // starts is taken: the mark lands at its first moment.
+  const bool underWay = phase == Phase::Starting || phase == Phase::Recording || phase == Phase::Paused;
+  recordAction_->setEnabled(phase == Phase::Idle || phase == Phase::Paused);
+  pauseAction_->setEnabled(phase == Phase::Recording || phase == Phase::Paused);
+  stopAction_->setEnabled(underWay);
+  playAction_->setEnabled(phase == Phase::Idle);
+  markAction_->setEnabled(underWay);
 }
 
 void Form1::focusActingButton() {

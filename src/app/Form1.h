@@ -79,6 +79,7 @@ class Form1 : public QMainWindow {
   void showTimeBoxHint();
   void setWarning(bool warning);
   void updateWatched();
+  void enableCommands(RecordingSession::Phase phase);
   void focusActingButton();
   void announce(const QString& text);
 
@@ -115,6 +116,10 @@ class Form1 : public QMainWindow {
   LevelMeter* levelMeter_;
   QTimer* tickTimer_;   // the time and the level while recording, 16 looks a second
   QTimer* blinkTimer_;  // the record button blinks while paused
+  QAction* recordAction_;
+  QAction* pauseAction_;
+  QAction* stopAction_;
+  QAction* playAction_;
   QAction* markAction_;
 
   bool askingBeforeStart_ = false;  // a question or the settings dialog is up for a start

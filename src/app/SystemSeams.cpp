@@ -27,9 +27,21 @@ void prepare(QMessageBox& box, const QString& text, Prompter::Icon icon) {
                                           : QMessageBox::Critical);
 }
 
+// A window manager does not always give the focus back to the window that opened a
+// dialog: Openbox passes over utility windows (the settings, the players) and gives it to
+// the main window behind them, whose keys then start a recording nobody sees.
+void giveFocusBack(const QPointer<QWidget>& owner) {
+  if (!owner) return;
+  QWidget* window = owner->window();
+  if (!window->isVisible() || window->isMinimized()) return;
+  window->raise();
+  window->activateWindow();
+}
+
 class SystemPrompter : public Prompter {
  public:
   Answer message(QWidget* owner, const QString& text, Icon icon, Buttons buttons) override {
+    const QPointer<QWidget> asking(owner);
     QMessageBox box(owner);
     prepare(box, text, icon);
     if (buttons == Buttons::YesNo) {
@@ -39,6 +51,7 @@ class SystemPrompter : public Prompter {
       box.setStandardButtons(QMessageBox::Ok);
     }
     const int result = box.exec();
+    giveFocusBack(asking);
     return result == QMessageBox::Yes ? Answer::Yes : result == QMessageBox::No ? Answer::No : Answer::Ok;
   }
 
@@ -48,6 +61,7 @@ class SystemPrompter : public Prompter {
     box->setWindowModality(Qt::NonModal);
     prepare(*box, text, icon);
     box->setStandardButtons(QMessageBox::Ok);
+    QObject::connect(box, &QDialog::finished, [asking = QPointer<QWidget>(owner)] { giveFocusBack(asking); });
     box->show();
   }
 
@@ -78,11 +92,17 @@ class SystemPrompter : public Prompter {
   }
 
   QString chooseFolder(QWidget* owner, const QString& title, const QString& start) override {
-    return QFileDialog::getExistingDirectory(owner, title, start, QFileDialog::ShowDirsOnly);
+    const QPointer<QWidget> asking(owner);
+    const QString folder = QFileDialog::getExistingDirectory(owner, title, start, QFileDialog::ShowDirsOnly);
+    giveFocusBack(asking);
+    return folder;
   }
 
   QString chooseFile(QWidget* owner, const QString& filter, const QString& folder) override {
-    return QFileDialog::getOpenFileName(owner, QString(), folder, filter);
+    const QPointer<QWidget> asking(owner);
+    const QString file = QFileDialog::getOpenFileName(owner, QString(), folder, filter);
+    giveFocusBack(asking);
+    return file;
   }
 };
 

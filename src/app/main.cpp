@@ -1,6 +1,7 @@
 #include <QApplication>
 
 #include "platform/ProcessEnd.h"
+#include "platform/StandardKeys.h"
 #include "platform/ToolWindow.h"
 #include "app/SystemSeams.h"
 #include "platform/ApplicationFolder.h"
@@ -16,6 +17,8 @@ int run(int argc, char* argv[]) {
   if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM")) qputenv("QT_XCB_NO_MITSHM", "1");
   QApplication app(argc, argv);
   tallowen::LoadQtTranslation();
+  tallowen::StandardKeys keys;
+  app.installEventFilter(&keys);
 
   const tallowen::Seams seams = tallowen::SystemSeams();
   // Settings that cannot be kept anywhere are said once, not lost without a word.

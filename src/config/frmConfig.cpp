@@ -180,7 +180,8 @@ void frmConfig::browse() {
 }
 
 void frmConfig::keyPressEvent(QKeyEvent* event) {
-  // Enter and Esc press neither OK nor Cancel.
+  // Enter and Esc press neither OK nor Cancel. Enter on a button presses that button
+  // before it comes here (platform/StandardKeys.h).
   if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
     event->accept();
     return;

@@ -40,6 +40,12 @@ QString speedText(double rate) {
   return QString::number(rate, 'f', tenths ? 1 : 2) + QStringLiteral("×");
 }
 
+void describe(QToolButton* button, const QString& accessibleName, const QString& keys, const QString& description) {
+  button->setAccessibleName(accessibleName);
+  button->setToolTip(keys.isEmpty() ? accessibleName : QStringLiteral("%1 (%2)").arg(accessibleName, keys));
+  button->setAccessibleDescription(description);
+}
+
 QToolButton* makeButton(QWidget* parent, const char* objectName, QStyle::StandardPixmap icon,
                         const QString& accessibleName, const QString& keys, const QString& description) {
   auto* button = new QToolButton(parent);
@@ -48,9 +54,7 @@ QToolButton* makeButton(QWidget* parent, const char* objectName, QStyle::Standar
   button->setIconSize(QSize(14, 14));
   button->setAutoRaise(true);
   button->setFocusPolicy(Qt::TabFocus);
-  button->setAccessibleName(accessibleName);
-  button->setToolTip(keys.isEmpty() ? accessibleName : QStringLiteral("%1 (%2)").arg(accessibleName, keys));
-  button->setAccessibleDescription(description);
+  describe(button, accessibleName, keys, description);
   return button;
 }
 
@@ -122,14 +126,14 @@ void MediaPlayer::buildControls() {
                            QStringLiteral("K キーでも再生と一時停止を切り替えます"));
   stopButton_ = makeButton(this, "stop", QStyle::SP_MediaStop, QStringLiteral("停止"), QString(),
                            QStringLiteral("止めて先頭に戻ります"));
-  startButton_ = makeButton(this, "start", QStyle::SP_MediaSkipBackward, QStringLiteral("先頭へ"),
-                            QStringLiteral("Home"), QStringLiteral("Home キー"));
+  // Named for the file's marks once they are known (describeSkips()).
+  startButton_ = makeButton(this, "start", QStyle::SP_MediaSkipBackward, QString(), QString(), QString());
   backButton_ = makeButton(this, "back", QStyle::SP_MediaSeekBackward, QStringLiteral("3 秒戻る"),
                            QStringLiteral("← / J"), QStringLiteral("← キーまたは J キー"));
   forwardButton_ = makeButton(this, "forward", QStyle::SP_MediaSeekForward, QStringLiteral("10 秒進む"),
                               QStringLiteral("→ / L"), QStringLiteral("→ キーまたは L キー"));
-  endButton_ = makeButton(this, "end", QStyle::SP_MediaSkipForward, QStringLiteral("末尾へ"), QStringLiteral("End"),
-                          QStringLiteral("End キー"));
+  endButton_ = makeButton(this, "end", QStyle::SP_MediaSkipForward, QString(), QString(), QString());
+  describeSkips();
   int x = 0;
   for (QToolButton* button : {playButton_, stopButton_}) {
     button->setGeometry(x, y, kRowHeight, kRowHeight);
@@ -182,10 +186,11 @@ void MediaPlayer::buildControls() {
   connect(seekBar_, &SeekBar::seekRequested, this, [this](int ms) { seekTo(ms); });
   connect(playButton_, &QToolButton::clicked, this, &MediaPlayer::togglePlay);
   connect(stopButton_, &QToolButton::clicked, this, &MediaPlayer::stop);
-  connect(startButton_, &QToolButton::clicked, this, &MediaPlayer::toStart);
+  // Without marks these go to the start and the end, as Home and End do.
+  connect(startButton_, &QToolButton::clicked, this, &MediaPlayer::previousMark);
   connect(backButton_, &QToolButton::clicked, this, &MediaPlayer::back);
   connect(forwardButton_, &QToolButton::clicked, this, &MediaPlayer::forward);
-  connect(endButton_, &QToolButton::clicked, this, &MediaPlayer::toEnd);
+  connect(endButton_, &QToolButton::clicked, this, &MediaPlayer::nextMark);
   connect(muteButton_, &QToolButton::toggled, this, [this](bool muted) {
     applyMute(muted);
     emit muteChosen(muted);
@@ -359,6 +364,19 @@ void MediaPlayer::setMarks(const QList<qint64>& marksMs) {
   std::sort(marks_.begin(), marks_.end());
   marks_.erase(std::unique(marks_.begin(), marks_.end()), marks_.end());
   seekBar_->setMarks(marks_);
+  describeSkips();
+}
+
+void MediaPlayer::describeSkips() {
+  if (marks_.isEmpty()) {
+    describe(startButton_, QStringLiteral("先頭へ"), QStringLiteral("Home"), QStringLiteral("Home キー"));
+    describe(endButton_, QStringLiteral("末尾へ"), QStringLiteral("End"), QStringLiteral("End キー"));
+  } else {
+    describe(startButton_, QStringLiteral("前のマークへ"), QStringLiteral("PageUp"),
+             QStringLiteral("Page Up キー。最初のマークより前では先頭へ"));
+    describe(endButton_, QStringLiteral("次のマークへ"), QStringLiteral("PageDown"),
+             QStringLiteral("Page Down キー。最後のマークより後では末尾へ"));
+  }
 }
 
 QString MediaPlayer::problem() const { return problemLabel_->text(); }
@@ -416,6 +434,7 @@ void MediaPlayer::nextMark() {
       return;
     }
   }
+  toEnd();  // no mark after: the end, as the start lies before the first
 }
 
 void MediaPlayer::slower() {
@@ -457,6 +476,7 @@ void MediaPlayer::seekTo(qint64 ms) {
   if (engine_->duration() >= 0) ms = std::min(ms, engine_->duration());
   // Leaving the loop ends it (the engine sees to that).
   engine_->seek(ms);
+  TraceMoment("player-seek", ms);
   showPosition();
 }
 

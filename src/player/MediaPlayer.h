@@ -52,7 +52,7 @@ class MediaPlayer : public QWidget {
   static const QList<double>& speeds();
 
   // Index marks, in milliseconds from the start: ticks on the seek bar, and where
-  // Page Up and Page Down go.
+  // Page Up and Page Down, ⏮ and ⏭ go.
   void setMarks(const QList<qint64>& marksMs);
   QList<qint64> marks() const { return marks_; }
 
@@ -108,6 +108,8 @@ class MediaPlayer : public QWidget {
   void placeLength();
   void showDuration(qint64 ms);
   void showRate();
+  // What ⏮ and ⏭ do: go to the marks when the file has some.
+  void describeSkips();
   void updateControls();
   qint64 positionMs() const;
 

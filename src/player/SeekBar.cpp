@@ -5,10 +5,15 @@
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <algorithm>
+#include <cstdlib>
 
 namespace tallowen {
 
 namespace {
+
+// A tick is a line one pixel wide, and a pixel spans seconds of a long recording: a click
+// this near it means the mark.
+constexpr int kTickReach = 3;
 
 struct Geometry {
   QRect groove;
@@ -60,6 +65,19 @@ int SeekBar::xOf(qint64 value) const {
                                          option.upsideDown);
 }
 
+int SeekBar::clickedValue(int x) const {
+  int value = valueAt(x);
+  int nearest = kTickReach + 1;
+  for (const qint64 mark : marks_) {
+    if (mark < minimum() || mark > maximum()) continue;
+    if (const int distance = std::abs(xOf(mark) - x); distance < nearest) {
+      nearest = distance;
+      value = int(mark);
+    }
+  }
+  return value;
+}
+
 void SeekBar::mousePressEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton && isEnabled() && maximum() > minimum()) {
     QStyleOptionSlider option;
@@ -67,7 +85,7 @@ void SeekBar::mousePressEvent(QMouseEvent* event) {
     const QPoint at = event->position().toPoint();
     if (!geometryOf(this, option).handle.contains(at)) {
       // The handle comes under the pointer, so that the press goes on as a drag of it.
-      const int value = valueAt(at.x());
+      const int value = clickedValue(at.x());
       setValue(value);
       emit seekRequested(value);
     }

@@ -7,7 +7,8 @@
 namespace tallowen {
 
 // The player's seek bar, in milliseconds: a click anywhere jumps there (and may go on as
-// a drag), index marks show as ticks, and an A-B loop as a band.
+// a drag), index marks show as ticks, a click on a tick lands on its mark, and an A-B loop
+// shows as a band.
 class SeekBar : public SpokenSlider {
   Q_OBJECT
  public:
@@ -31,6 +32,10 @@ class SeekBar : public SpokenSlider {
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  // Where a click at x lands: the mark whose tick is nearest, if one is within reach, or
+  // else the value at x.
+  int clickedValue(int x) const;
+
   QList<qint64> marks_;
   qint64 loopFrom_ = -1;
   qint64 loopTo_ = -1;
