@@ -16,6 +16,7 @@ int run(int argc, char* argv[]) {
   if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM")) qputenv("QT_XCB_NO_MITSHM", "1");
   QApplication app(argc, argv);
   tallowen::LoadQtTranslation();
+  tallowen::KeepWindowsOnScreen();
 
   const tallowen::Seams seams = tallowen::SystemSeams();
   // Settings that cannot be kept anywhere are said once, not lost without a word.
