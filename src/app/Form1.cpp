@@ -20,6 +20,7 @@
 #include "config/EncoderWarning.h"
 #include "config/frmConfig.h"
 #include "help/frmAbout.h"
+#include "platform/AccessibleText.h"
 #include "platform/ApplicationFolder.h"
 #include "platform/Pictures.h"
 #include "platform/TextFit.h"
@@ -191,7 +192,7 @@ void Form1::createControls() {
   settingsButton_->setToolTip(QStringLiteral("ファイルの保存場所と音質を変更する"));
   timeBox_ = new TimeBox(centralWidget());
   timeBox_->setObjectName(QStringLiteral("Label1"));
-  timeBox_->setAccessibleName(QStringLiteral("録音時間"));
+  NameByPurpose(timeBox_, QStringLiteral("録音時間"));
   timeBox_->setGeometry(px(120), 0, px(1455), px(255));
   timeBox_->setAlignment(Qt::AlignCenter);
   timeBox_->setFrameShape(QFrame::Box);
