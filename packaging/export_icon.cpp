@@ -1,6 +1,6 @@
-// Writes the program's icon as PNG files at the sizes of the desktop's icon theme, named
-// as the desktop entry names it:  export_icon ICON.xpm FOLDER NAME
-// The icon is drawn at 32 x 32 in 16 colours: larger sizes keep its hard pixels.
+// Writes the program's 32-pixel icon as PNG files at the theme's small sizes, named as the
+// desktop entry names it:  export_icon ICON.xpm FOLDER NAME
+// The picture is drawn at 32 x 32 in 16 colours; the larger sizes are drawn from icon.svg.
 #include <QCoreApplication>
 #include <QDir>
 #include <QImage>
@@ -12,11 +12,11 @@ int main(int argc, char* argv[]) {
   if (icon.isNull()) return 1;
   const QString out = QString::fromLocal8Bit(argv[2]);
   const QString name = QString::fromLocal8Bit(argv[3]);
-  for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+  for (int size : {16, 24, 32}) {
     const QString folder = QStringLiteral("%1/%2x%2/apps").arg(out).arg(size);
     QDir().mkpath(folder);
     const QImage scaled =
-        icon.scaled(size, size, Qt::IgnoreAspectRatio, size < 32 ? Qt::SmoothTransformation : Qt::FastTransformation);
+        size == icon.width() ? icon : icon.scaled(size, size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     if (!scaled.save(folder + QLatin1Char('/') + name + QStringLiteral(".png"))) return 1;
   }
   return 0;

@@ -10,6 +10,8 @@
 #include <QTest>
 
 #include "app/Form1.h"
+#include "app/LevelMeter.h"
+#include "app/TimeBox.h"
 #include "config/frmConfig.h"
 #include "help/frmAbout.h"
 #include "player/frmPlayer.h"
@@ -114,6 +116,44 @@ TEST_F(WindowText, EveryWindowShowsItsTextsWhole) {
   expectWhole(&player);
   frmAbout about(&sys_.launcher);
   expectWhole(&about);
+}
+
+// The time box draws its texts itself, at a size whose ink fits between its frame and the
+// level bar: the ink of each text stays clear of both, with the bar full at its loudest.
+TEST_F(WindowText, TheTimeBoxShowsEachTextWholeAboveTheLevelBar) {
+  Form1 form(sys_.seams(), sys_.settings);
+  form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  auto* box = form.findChild<TimeBox*>(QStringLiteral("Label1"));
+  auto* meter = box ? box->findChild<LevelMeter*>() : nullptr;
+  ASSERT_TRUE(box && meter);
+  meter->show();
+  meter->showPeak(1.0f);
+  const QRect frame = box->contentsRect();
+  ASSERT_GT(meter->y(), frame.top() + frame.height() / 2) << "the bar runs along the bottom";
+  for (const QString& status : {QStringLiteral("Stopping..."), QStringLiteral("00:00:00"), QStringLiteral("23:59:59"),
+                                QStringLiteral("入力なし"), QStringLiteral("一時停止中"), QStringLiteral("マーク 2"),
+                                QStringLiteral("マーク 100")}) {
+    box->setText(status);
+    const QImage image = box->grab().toImage();
+    const QColor background = box->palette().color(QPalette::Window);
+    QRect ink;
+    for (int y = frame.top(); y < meter->y(); ++y)
+      for (int x = frame.left(); x <= frame.right(); ++x) {
+        const QColor c = image.pixelColor(x, y);
+        if (std::abs(c.red() - background.red()) + std::abs(c.green() - background.green()) +
+                std::abs(c.blue() - background.blue()) >
+            150)
+          ink |= QRect(x, y, 1, 1);
+      }
+    const std::string what = status.toStdString();
+    ASSERT_FALSE(ink.isEmpty()) << what;
+    EXPECT_GT(ink.top(), frame.top()) << what << ": up to the frame";
+    EXPECT_LT(ink.bottom(), meter->y() - 1) << what << ": down to the bar at row " << meter->y();
+    EXPECT_GT(ink.left(), frame.left()) << what;
+    EXPECT_LT(ink.right(), frame.right()) << what;
+    EXPECT_GE(ink.height(), 6) << what << ": still a size to read";
+  }
 }
 
 }  // namespace

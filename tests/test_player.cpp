@@ -492,8 +492,18 @@ TEST_F(PlayerTest, EveryControlHasAJapaneseNameAndTheWindowOpensOnTheScreen) {
   ASSERT_TRUE(volume && volume->valueInterface());
   EXPECT_EQ(volume->text(QAccessible::Name), QStringLiteral("音量"));
   EXPECT_EQ(volume->text(QAccessible::Value), QStringLiteral("50 %"));
-  EXPECT_EQ(volume->valueInterface()->currentValue().toInt(), -600);
+  ASSERT_TRUE(volume->textInterface());
+  EXPECT_EQ(volume->textInterface()->text(0, -1), QStringLiteral("50 %"));
+  // The number a tool reads and sets is the percent it hears, never hundredths of a decibel.
+  EXPECT_EQ(volume->valueInterface()->currentValue().toDouble(), 50);
+  EXPECT_EQ(volume->valueInterface()->minimumValue().toDouble(), 0);
+  EXPECT_EQ(volume->valueInterface()->maximumValue().toDouble(), 100);
+  volume->valueInterface()->setCurrentValue(25);
+  EXPECT_EQ(volume->text(QAccessible::Value), QStringLiteral("25 %"));
+  EXPECT_EQ(control(window)->Volume(), -1204);
   volume->valueInterface()->setCurrentValue(0);
+  EXPECT_EQ(volume->text(QAccessible::Value), QStringLiteral("無音"));
+  volume->valueInterface()->setCurrentValue(100);
   EXPECT_EQ(control(window)->Volume(), 0);
   EXPECT_EQ(ReadSetting(kPlayerVolumeSetting), QStringLiteral("0"));
 }
@@ -530,7 +540,16 @@ TEST_F(PlayerLive, TheLatestRecordingPlaysWithItsNameAndLengthAndTakesTheFocus) 
   QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(child(*window, "seekBar"));
   ASSERT_TRUE(bar && bar->valueInterface());
   EXPECT_TRUE(bar->text(QAccessible::Value).endsWith(QStringLiteral(" / 00:00:06"))) << bar->text(QAccessible::Value).toStdString();
-  EXPECT_NEAR(bar->valueInterface()->maximumValue().toInt(), 6000, 100);
+  // In seconds, the unit of the time it says.
+  EXPECT_NEAR(bar->valueInterface()->maximumValue().toDouble(), 6, 0.1);
+  EXPECT_GT(bar->valueInterface()->currentValue().toDouble(), 0.5) << "a second in, not a thousand";
+  EXPECT_LT(bar->valueInterface()->currentValue().toDouble(), 6);
+  ASSERT_TRUE(bar->textInterface());
+  EXPECT_EQ(bar->textInterface()->text(0, -1), bar->text(QAccessible::Value));
+  QAccessibleInterface* elapsed = QAccessible::queryAccessibleInterface(child(*window, "Label1"));
+  ASSERT_TRUE(elapsed && elapsed->textInterface());
+  EXPECT_EQ(elapsed->text(QAccessible::Name), QStringLiteral("経過時間"));
+  EXPECT_TRUE(elapsed->textInterface()->text(0, -1).startsWith(QStringLiteral("00:00:0")));
 
   // Tab runs left to right over what acts, from the play button round to it again.
   QStringList order;

@@ -20,9 +20,11 @@
 #include "app/FailureText.h"
 #include "app/FirstStart.h"
 #include "app/LevelMeter.h"
+#include "app/TimeBox.h"
 #include "config/EncoderWarning.h"
 #include "config/frmConfig.h"
 #include "help/frmAbout.h"
+#include "platform/AccessibleText.h"
 #include "platform/ApplicationFolder.h"
 #include "platform/Pictures.h"
 #include "platform/TextFit.h"
@@ -124,9 +126,9 @@ Form1::Form1(const Seams& seams, Settings& settings, QWidget* parent)
   centralWidget()->setFixedSize(px(2625), px(705));
   FitTexts(centralWidget());
   setFixedSize(centralWidget()->width(), centralWidget()->height() + menuBar()->sizeHint().height());
-  // Along the bottom of the time box, below the digits, inside its frame.
+  // Along the bottom of the time box, below the texts, inside its frame.
   levelMeter_ = new LevelMeter(timeBox_);
-  levelMeter_->setGeometry(1, timeBox_->height() - 4, timeBox_->width() - 2, 3);
+  timeBox_->setBar(levelMeter_, 2);
   levelMeter_->hide();
 
   connect(session_, &RecordingSession::phaseChanged, this, &Form1::showPhase);
@@ -209,18 +211,15 @@ void Form1::createControls() {
   pauseButton_->setAccessibleDescription(QStringLiteral("録音を一時停止します。キーは P か Esc です。"));
   settingsButton_ = pictureButton("Command1", "settings", 1800, 375, QStringLiteral("設定"));
   settingsButton_->setToolTip(QStringLiteral("ファイルの保存場所と音質を変更する"));
-  timeBox_ = new QLabel(centralWidget());
+  timeBox_ = new TimeBox(centralWidget());
   timeBox_->setObjectName(QStringLiteral("Label1"));
-  timeBox_->setAccessibleName(QStringLiteral("録音時間"));
+  NameByPurpose(timeBox_, QStringLiteral("録音時間"));
   timeBox_->setGeometry(px(120), 0, px(1455), px(255));
   timeBox_->setAlignment(Qt::AlignCenter);
   timeBox_->setFrameShape(QFrame::Box);
   // The time box is 15 pixels high inside its frame, and its texts come and go while the
-  // window stands. A Japanese desktop's own font (Noto Sans CJK) has a line of 17 pixels
-  // and would cut the descenders of "Stopping...": the box takes Arial, and a smaller size
-  // of whatever stands in for it if that does not fit.
+  // window stands: the box takes Arial, and draws each text at a size whose ink fits.
   timeBox_->setFont(QFont(QStringLiteral("Arial"), 9));
-  FitLineToHeight(timeBox_);
   timeBox_->setAutoFillBackground(true);
   setWarning(false);
 

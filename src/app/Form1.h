@@ -21,6 +21,7 @@ class QTimer;
 namespace tallowen {
 
 class LevelMeter;
+class TimeBox;
 class frmAbout;
 class frmConfig;
 class frmPlayer;
@@ -111,7 +112,7 @@ class Form1 : public QMainWindow {
   QPushButton* playGrey_;
   QPushButton* pauseButton_;
   QPushButton* pauseGrey_;
-  QLabel* timeBox_;
+  TimeBox* timeBox_;
   QLineEdit* stateBox_;  // the number of the recording's state, out of sight
   LevelMeter* levelMeter_;
   QTimer* tickTimer_;   // the time and the level while recording, 16 looks a second

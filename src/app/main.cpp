@@ -19,6 +19,7 @@ int run(int argc, char* argv[]) {
   tallowen::LoadQtTranslation();
   tallowen::StandardKeys keys;
   app.installEventFilter(&keys);
+  tallowen::KeepWindowsOnScreen();
 
   const tallowen::Seams seams = tallowen::SystemSeams();
   // Settings that cannot be kept anywhere are said once, not lost without a word.

@@ -11,6 +11,7 @@
 #include <QStandardPaths>
 
 #include "config/EncoderWarning.h"
+#include "platform/AccessibleText.h"
 #include "platform/ApplicationFolder.h"
 #include "platform/LocaleCodec.h"
 #include "platform/Pictures.h"
@@ -63,7 +64,7 @@ frmConfig::frmConfig(const Seams& seams, Settings& settings, QWidget* parent)
   qualityBox_->setGeometry(place(120, 960, 6975, 300));
   qualityBox_->setEditable(true);
   qualityBox_->setInsertPolicy(QComboBox::NoInsert);  // typed text is taken as it is, not listed
-  qualityBox_->setAccessibleName(QStringLiteral("録音品質"));
+  NameByPurpose(qualityBox_, QStringLiteral("録音品質"));
   qualityBox_->lineEdit()->setAccessibleName(QStringLiteral("録音品質"));
   qualityLabel_->setBuddy(qualityBox_);
   okButton_ = new QPushButton(QStringLiteral("OK"), this);

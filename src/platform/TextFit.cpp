@@ -106,13 +106,6 @@ int fitChildren(QWidget* container) {
 
 }  // namespace
 
-void FitLineToHeight(QWidget* box) {
-  const int room = box->contentsRect().height();
-  QFont font = box->font();
-  while (QFontMetrics(font).height() > room && font.pointSizeF() > 6) font.setPointSizeF(font.pointSizeF() - 0.5);
-  box->setFont(font);
-}
-
 void FitTexts(QWidget* window) { fitChildren(window); }
 
 }  // namespace tallowen

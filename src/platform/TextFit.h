@@ -10,8 +10,4 @@ namespace tallowen {
 // the window grows rather than cut a text. Where the fonts fit, nothing moves.
 void FitTexts(QWidget* window);
 
-// For a box that must keep its size and whose texts change while it is shown: its font
-// gets smaller, half a point at a time, until a line of it fits the box's height.
-void FitLineToHeight(QWidget* box);
-
 }  // namespace tallowen

@@ -19,6 +19,11 @@ void MakeToolWindow(QWidget* window);
 // placed is left where the window manager puts it.
 void FitOnScreen(QWidget* window, std::optional<QPoint> at = std::nullopt);
 
+// From now on every window the program shows, message boxes and Qt's own file dialogs
+// included, is fitted to its screen as it is shown, and once more as it first appears,
+// when the window manager has framed and placed it: the frame it draws is known only then.
+void KeepWindowsOnScreen();
+
 // Deletes every top-level window that would be deleted when closed, but `except`: what is
 // still open when the program ends. A window may take others with it (a message box it
 // owns), so each is looked at only while it still exists.

@@ -13,6 +13,7 @@
 #include <climits>
 #include <cmath>
 
+#include "platform/AccessibleText.h"
 #include "platform/Trace.h"
 #include "player/PlaybackEngine.h"
 #include "player/PositionText.h"
@@ -107,15 +108,16 @@ void MediaPlayer::buildControls() {
     // The bar's range stops at INT_MAX ms; the length is the file's own.
     return PositionText(ms / 1000.0) + QStringLiteral(" / ") + PositionText(std::max(Duration(), 0.0));
   });
+  seekBar_->setValueUnit([](int ms) { return ms / 1000.0; }, [](double s) { return int(std::lround(s * 1000)); });
   lengthLabel_ = new QLabel(this);
   lengthLabel_->setObjectName(QStringLiteral("length"));
   lengthLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  lengthLabel_->setAccessibleName(QStringLiteral("全体の長さ"));
+  NameByPurpose(lengthLabel_, QStringLiteral("全体の長さ"));
   lengthLabel_->setToolTip(QStringLiteral("全体の長さ"));
   placeLength();
   problemLabel_ = new QLabel(this);
   problemLabel_->setObjectName(QStringLiteral("message"));
-  problemLabel_->setAccessibleName(QStringLiteral("再生できない理由"));
+  NameByPurpose(problemLabel_, QStringLiteral("再生できない理由"));
   problemLabel_->setGeometry(2, 0, kWidth - 2, kBarHeight);
   problemLabel_->setStyleSheet(QStringLiteral("color: #b00000;"));
   problemLabel_->hide();
@@ -179,6 +181,10 @@ void MediaPlayer::buildControls() {
     if (value <= kSliderFloor) return QStringLiteral("無音");
     return QStringLiteral("%1 %").arg(std::lround(100 * amplitudeOf(value)));
   });
+  // Heard in percent of the full amplitude, as it reads.
+  volumeSlider_->setValueUnit(
+      [](int value) { return value <= kSliderFloor ? 0.0 : double(std::lround(100 * amplitudeOf(value))); },
+      [](double percent) { return percent <= 0 ? kSliderFloor : int(std::lround(2000 * std::log10(percent / 100))); });
 
   connect(engine_, &PlaybackEngine::loopChanged, this,
           [this] { seekBar_->setLoop(engine_->loopFrom(), engine_->loopTo()); });

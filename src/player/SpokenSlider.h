@@ -16,6 +16,12 @@ class SpokenSlider : public QSlider {
   void setValueText(std::function<QString(int value)> words) { words_ = std::move(words); }
   QString valueText() const;
 
+  // The unit a screen reader hears the value in (a percent, seconds), and back: an
+  // assistive tool reads and sets the number in it, and never the slider's own steps.
+  void setValueUnit(std::function<double(int value)> toUnit, std::function<int(double inUnit)> fromUnit);
+  double inUnit(int value) const { return toUnit_ ? toUnit_(value) : value; }
+  int fromUnit(double inUnit) const;
+
   // With the focus here, the arrow, page and Home/End keys move this slider instead of
   // doing what the window's shortcuts do with them.
   void setKeepsNavigationKeys(bool keeps) { keepsNavigationKeys_ = keeps; }
@@ -31,6 +37,8 @@ class SpokenSlider : public QSlider {
 
  private:
   std::function<QString(int)> words_;
+  std::function<double(int)> toUnit_;
+  std::function<int(double)> fromUnit_;
   bool keepsNavigationKeys_ = false;
 };
 

@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "platform/AccessibleText.h"
 #include "platform/Pictures.h"
 #include "platform/TextFit.h"
 #include "platform/ToolWindow.h"
@@ -58,7 +59,7 @@ frmPlayer::frmPlayer(const Seams& seams, Settings& settings, Load load, QWidget*
   positionLabel_->setFrameShape(QFrame::Box);
   positionLabel_->setLineWidth(1);
   positionLabel_->setAlignment(Qt::AlignCenter);
-  positionLabel_->setAccessibleName(QStringLiteral("経過時間"));
+  NameByPurpose(positionLabel_, QStringLiteral("経過時間"));
 
   positionTimer_ = new QTimer(this);
   positionTimer_->setObjectName(QStringLiteral("Timer1"));

@@ -90,6 +90,7 @@ expected=(usr/bin/tallowen usr/bin/WMEDist
           usr/share/man/man1/tallowen.1.gz usr/share/man/man1/WMEDist.1.gz
           usr/share/man/ja/man1/tallowen.1.gz usr/share/man/ja/man1/WMEDist.1.gz)
 for size in 16 24 32 48 64 128 256; do expected+=("usr/share/icons/hicolor/${size}x$size/apps/$id.png"); done
+expected+=("usr/share/icons/hicolor/scalable/apps/$id.svg")
 shipped=$(cd "$root" && find . ! -type d -printf '%P\n' | LC_ALL=C sort)
 if [[ "$shipped" != "$(printf '%s\n' "${expected[@]}" | LC_ALL=C sort)" ]]; then
   diff <(printf '%s\n' "${expected[@]}" | LC_ALL=C sort) <(echo "$shipped") || true
@@ -98,6 +99,15 @@ fi
 for f in "${expected[@]}"; do
   [[ -s "$root/$f" ]] || fail "the package's $f is empty"
 done
+# Drawn for its size: each icon as large as its folder says, and the large ones the
+# microphone alone, with no opaque tile around it.
+for size in 16 24 32 48 64 128 256; do
+  icon=$root/usr/share/icons/hicolor/${size}x$size/apps/$id.png
+  [[ "$(identify -format '%wx%h' "$icon")" == "${size}x$size" ]] || fail "the $size-pixel icon is $(identify -format '%wx%h' "$icon")"
+done
+[[ "$(identify -format '%[opaque]' "$root/usr/share/icons/hicolor/256x256/apps/$id.png")" == [Ff]alse ]] ||
+  fail "the 256-pixel icon is an opaque tile"
+rsvg-convert -w 48 "$root/usr/share/icons/hicolor/scalable/apps/$id.svg" >/dev/null || fail "the scalable icon does not draw"
 for command in tallowen WMEDist; do
   [[ "$(readlink "$root/usr/bin/$command")" == "../lib/tallowen/$command" ]] ||
     fail "/usr/bin/$command is no link to the program"
