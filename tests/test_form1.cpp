@@ -650,7 +650,9 @@ TEST_F(Form1Live, ARecordingGoesOnlyWhereSomebodyChose) {
       << "the cut folder was never made";
 }
 
-TEST_F(Form1Live, AFailedStartSaysWhatFailedThenOpensHelpTopicOne) {
+// The first line names what failed, the system's own words come last, and the help page
+// about that cause follows; the install warning is for the recording module alone.
+TEST_F(Form1Live, AFailedStartSaysWhatFailedFirstThenOpensThePageOfThatCause) {
   MarkStarted();
   storeSettings();
   WriteSetting(kLastRecordingSetting, QStringLiteral("/earlier.wma"));
@@ -658,28 +660,65 @@ TEST_F(Form1Live, AFailedStartSaysWhatFailedThenOpensHelpTopicOne) {
   ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
   blocker.close();
   const QString impossible = dir_.filePath(QStringLiteral("file/rec"));
-  WriteSetting(kSaveFolderSetting, impossible);
+  const QString tone = sys_.sound.file;
+  struct Case {
+    const char* what;
+    std::function<void()> cause, mend;
+    QString firstLine;
+    int topic;
+  };
+  const Case cases[] = {
+      {"a save folder that cannot be made", [&] { WriteSetting(kSaveFolderSetting, impossible); },
+       [&] { WriteSetting(kSaveFolderSetting, saveFolder_); },
+       QStringLiteral("保存先フォルダー「%1」がなく、作成することもできません。").arg(impossible), 5},
+      {"no input", [&] { sys_.sound.file = dir_.filePath(QStringLiteral("no-microphone.wav")); },
+       [&] { sys_.sound.file = tone; }, QStringLiteral("録音デバイス「no-microphone.wav」が見つかりません。"), 2},
+      {"no sound server", [&] { sys_.sound.serverDown = true; }, [&] { sys_.sound.serverDown = false; },
+       QStringLiteral("音声サーバー (PipeWire または PulseAudio) が応答しません。"), 3},
+  };
   auto form = shownForm();
-  button(*form, "Command2")->click();
-  ASSERT_TRUE(waitUntil([&] { return !sys_.prompter.messages.empty(); }));
-  const Message& told = sys_.prompter.messages[0];
-  EXPECT_TRUE(told.text.startsWith(kUnavailable + QStringLiteral("\r\n"))) << told.text.toStdString();
-  EXPECT_TRUE(told.text.contains(QStringLiteral("保存先フォルダー「%1」").arg(impossible))) << told.text.toStdString();
-  EXPECT_EQ(told.icon, Prompter::Icon::Exclamation);
-  EXPECT_EQ(told.buttons, Prompter::Buttons::Ok);
-  EXPECT_EQ(told.owner, form.get());
-  ASSERT_EQ(sys_.help.calls.size(), 1u);
-  EXPECT_EQ(sys_.help.calls[0].owner, form.get());
-  EXPECT_EQ(sys_.help.calls[0].file, HelpFilePath());
-  EXPECT_EQ(sys_.help.calls[0].topic, 1);
-  EXPECT_EQ(lookOf(*form), kIdle);
-  EXPECT_EQ(ReadSetting(kLastRecordingSetting), QStringLiteral("/earlier.wma")) << "no file was made";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    sys_.prompter.messages.clear();
+    sys_.help.calls.clear();
+    c.cause();
+    button(*form, "Command2")->click();
+    ASSERT_TRUE(waitUntil([&] { return !sys_.prompter.messages.empty(); }));
+    const Message& told = sys_.prompter.messages[0];
+    const QStringList lines = told.text.split(QStringLiteral("\r\n"));
+    EXPECT_EQ(lines[0], c.firstLine) << told.text.toStdString();
+    EXPECT_FALSE(told.text.contains(QStringLiteral("Windows Media Encoder")));
+    EXPECT_TRUE(lines.last().startsWith(QStringLiteral("詳細: "))) << "the system's words, last";
+    EXPECT_EQ(told.icon, Prompter::Icon::Exclamation);
+    EXPECT_EQ(told.buttons, Prompter::Buttons::Ok);
+    EXPECT_EQ(told.owner, form.get());
+    ASSERT_EQ(sys_.help.calls.size(), 1u);
+    EXPECT_EQ(sys_.help.calls[0].owner, form.get());
+    EXPECT_EQ(sys_.help.calls[0].file, HelpFilePath());
+    EXPECT_EQ(sys_.help.calls[0].topic, c.topic);
+    EXPECT_EQ(lookOf(*form), kIdle);
+    EXPECT_EQ(ReadSetting(kLastRecordingSetting), QStringLiteral("/earlier.wma")) << "no file was made";
+    c.mend();
+  }
 
-  WriteSetting(kSaveFolderSetting, saveFolder_);
   button(*form, "Command2")->click();
   EXPECT_TRUE(reaches(*form, Phase::Recording)) << "the user can try again";
   button(*form, "Command3")->click();
   ASSERT_TRUE(reaches(*form, Phase::Idle));
+}
+
+TEST(StartFailureMessage, OnlyTheRecordingModuleItselfKeepsTheInstallWarning) {
+  const RecordingFailure missing{FailureCause::Component, QString(), QStringLiteral("libtallowen_codec.so: cannot open")};
+  const QString module = StartFailureMessage(missing);
+  EXPECT_TRUE(module.startsWith(kUnavailable)) << module.toStdString();
+  EXPECT_TRUE(module.endsWith(QStringLiteral("\r\n詳細: libtallowen_codec.so: cannot open")));
+  EXPECT_EQ(StartFailureHelpTopic(FailureCause::Component), 1);
+  // Another program holds the microphone: named, and what to do said before the details.
+  const QString held = StartFailureMessage({FailureCause::InputHeld, QStringLiteral("USB マイク"), QString()});
+  EXPECT_TRUE(held.startsWith(QStringLiteral("録音デバイス「USB マイク」は、ほかのプログラムが使っています。\r\n")))
+      << held.toStdString();
+  EXPECT_FALSE(held.contains(QStringLiteral("詳細"))) << "no details line without details";
+  EXPECT_EQ(StartFailureHelpTopic(FailureCause::InputHeld), 4);
 }
 
 // Closing the window and 終了 at every moment of a recording: the file is completed, and a

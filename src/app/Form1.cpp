@@ -16,7 +16,6 @@
 #include "app/FailureText.h"
 #include "app/FirstStart.h"
 #include "app/LevelMeter.h"
-#include "config/EncoderWarning.h"
 #include "config/frmConfig.h"
 #include "help/frmAbout.h"
 #include "platform/ApplicationFolder.h"
@@ -645,12 +644,10 @@ void Form1::announce(const QString& text) {
 
 void Form1::recordingFinished(const RecordingResult& result) {
   if (!result.started) {
-    // The component's warning, and what really failed in a line of its own.
+    // What failed comes first, and the help page about it follows.
     const RecordingFailure failure = result.failure.value_or(RecordingFailure{});
-    QString text = EncoderUnavailableMessage();
-    if (failure.cause != FailureCause::Component) text += kCrLf + FailureLine(failure);
-    seams_.prompter->message(this, text, Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
-    seams_.help->showTopic(this, HelpFilePath(), kEncoderHelpTopic);
+    seams_.prompter->message(this, StartFailureMessage(failure), Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
+    seams_.help->showTopic(this, HelpFilePath(), StartFailureHelpTopic(failure.cause));
     return;
   }
   // The list shows the new recording with its length.
@@ -667,7 +664,10 @@ void Form1::recordingFinished(const RecordingResult& result) {
   else
     return;
   text += kCrLf + QDir::toNativeSeparators(result.path);
-  if (result.failure) text += kCrLf + FailureLine(*result.failure);
+  if (result.failure) {
+    text += kCrLf + FailureLine(*result.failure);
+    if (const QString detail = DetailLine(*result.failure); !detail.isEmpty()) text += kCrLf + detail;
+  }
   seams_.prompter->message(this, text, Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
 }
 
