@@ -545,7 +545,7 @@ TEST_F(Form1Live, FirstUseAsksForTheQualityOnEveryStartUntilOneIsStored) {
   MarkStarted();
   WriteSetting(kSaveFolderSetting, saveFolder_);
   auto form = shownForm();
-  // The dialog closed without a choice: the first quality is offered, and recorded on Yes.
+  // The dialog closed without a choice: the quality for speech is offered, and recorded on Yes.
   sys_.prompter.answers = {Prompter::Answer::Ok, Prompter::Answer::Yes};
   button(*form, "Command2")->click();
   ASSERT_EQ(sys_.prompter.messages.size(), 2u);
@@ -553,13 +553,13 @@ TEST_F(Form1Live, FirstUseAsksForTheQualityOnEveryStartUntilOneIsStored) {
   EXPECT_EQ(sys_.prompter.messages[0].icon, Prompter::Icon::Information);
   ASSERT_EQ(sys_.prompter.modalWindows.size(), 1u);
   EXPECT_TRUE(qobject_cast<frmConfig*>(sys_.prompter.modalWindows[0]));
-  EXPECT_TRUE(sys_.prompter.messages[1].text.contains(ProfileCollection().item(0).name))
+  EXPECT_TRUE(sys_.prompter.messages[1].text.contains(ProfileCollection().forSpeech().name))
       << "a quality nobody chose is named before it is used";
   EXPECT_EQ(sys_.prompter.messages[1].buttons, Prompter::Buttons::YesNo);
   ASSERT_TRUE(reaches(*form, Phase::Recording));
   button(*form, "Command3")->click();
   ASSERT_TRUE(reaches(*form, Phase::Idle));
-  EXPECT_NEAR(probe(ReadSetting(kLastRecordingSetting)).bitRate, 24000, 2400);
+  EXPECT_NEAR(probe(ReadSetting(kLastRecordingSetting)).bitRate, 32000, 3200);
 
   // No: nothing starts.
   sys_.prompter.answers = {Prompter::Answer::Ok, Prompter::Answer::No};

@@ -346,18 +346,19 @@ bool Form1::prepareToRecord(RecordingPlan& plan) {
       return false;
     }
   }
-  // A quality nobody chose is never used without asking.
+  // A quality nobody chose is never used without asking; the one asked about is the one
+  // the dialog proposes.
   if (!plan.qualityChosen()) {
-    const Profile first = ProfileCollection().item(0);
+    const Profile speech = ProfileCollection().forSpeech();
     const QString text =
         plan.qualityText.isEmpty()
-            ? QStringLiteral("録音品質が選ばれていません。「%1」で録音しますか?").arg(first.name)
-            : QStringLiteral("録音品質「%1」に合う品質がありません。「%2」で録音しますか?").arg(plan.qualityText, first.name);
+            ? QStringLiteral("録音品質が選ばれていません。「%1」で録音しますか?").arg(speech.name)
+            : QStringLiteral("録音品質「%1」に合う品質がありません。「%2」で録音しますか?").arg(plan.qualityText, speech.name);
     if (seams_.prompter->message(this, text, Prompter::Icon::Question, Prompter::Buttons::YesNo) !=
             Prompter::Answer::Yes ||
         startWithdrawn_)
       return false;
-    plan.profile = first;
+    plan.profile = speech;
   }
   return !startWithdrawn_;
 }

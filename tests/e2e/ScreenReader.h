@@ -83,6 +83,19 @@ class ScreenReader {
     return found;
   }
 
+  // What is on screen, a line a control: for the message of a test that did not find one.
+  QString listing(qint64 pid) const {
+    QStringList lines;
+    for (const Accessible& a : controls(pid))
+      lines << QStringLiteral("%1 \"%2\" in \"%3\" at %4,%5 %6x%7")
+                   .arg(a.role, a.name.left(40), a.window)
+                   .arg(a.extents.x())
+                   .arg(a.extents.y())
+                   .arg(a.extents.width())
+                   .arg(a.extents.height());
+    return lines.join(QLatin1Char('\n'));
+  }
+
   // The first control on screen that `wanted` takes, once there is one.
   std::optional<Accessible> waitFor(qint64 pid, const std::function<bool(const Accessible&)>& wanted,
                                     int timeoutMs = 10000) const {

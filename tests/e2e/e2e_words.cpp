@@ -109,4 +109,76 @@ TEST_F(WordsLive, AStartThatFailsSaysWhyFirstAndOpensThePageOfThatCause) {
   }
 }
 
+// From the first start to the first recording as a new user goes, with the mouse: No to
+// the offer, record, OK to the first-use message, OK in the settings dialog, which proposes
+// the quality for speech and the folder. Then a click on the quality's text opens its list.
+TEST_F(WordsLive, TheFirstRecordingTakesFourClicksFromTheFirstStart) {
+  const QString offer = startProgram(false);
+  ASSERT_FALSE(offer.isEmpty()) << "the first-start offer did not come up";
+  const qint64 pid = program_.processId();
+  int clicks = 0;
+  auto control = [&](const char* role, const QString& window, const std::function<bool(const QString&)>& named) {
+    return reader_.waitFor(pid, [&](const Accessible& a) {
+      return a.role == QLatin1String(role) && a.window == window && named(a.name) && !a.extents.isEmpty();
+    });
+  };
+  auto button = [&](const QString& window, const QString& name) {
+    return control("push button", window, [&](const QString& n) { return n == name; });
+  };
+  auto click = [&](const std::optional<Accessible>& target, const char* what) {
+    if (!target) return false;
+    clickOn(*target);
+    ++clicks;
+    std::printf("click %d: %s\n", clicks, what);
+    return true;
+  };
+  const QString tallowen = QStringLiteral("Tallowen"), settings = QStringLiteral("Tallowen - 設定変更");
+
+  ASSERT_TRUE(click(control("push button", tallowen, [](const QString& n) { return n.startsWith(QStringLiteral("いいえ")); }),
+                    "いいえ to the offer"));
+  const QString window = findWindow(tallowen, 175);
+  ASSERT_FALSE(window.isEmpty()) << "the main window did not come up";
+  ASSERT_TRUE(click(button(tallowen, QStringLiteral("録音")), "record"));
+  ASSERT_TRUE(click(button(tallowen, QStringLiteral("OK")), "OK to the first-use message"));
+  const std::optional<Accessible> ok = button(settings, QStringLiteral("OK"));
+  screenshot(findWindow(settings), QStringLiteral("settings-first-use.png"));
+  ASSERT_TRUE(click(ok, "OK in the settings dialog"));
+  const qint64 first = trace_.waitFor("first-sample");
+  EXPECT_GT(first, 0) << "no recording after " << clicks << " clicks";
+  EXPECT_EQ(clicks, 4);
+  EXPECT_TRUE(findWindow(tallowen, 0, 300).isEmpty()) << "a question came before the recording";
+  if (first <= 0) return;
+
+  runFor(1000);
+  clickButton(window, 56);  // stop
+  ASSERT_GT(trace_.waitFor("file-closed", first), 0) << "the file was not completed";
+  const QString speech = QStringLiteral("音声 標準 (32 kbps, 22 kHz, モノラル)");
+  EXPECT_EQ(stored(QStringLiteral("Profile"), QStringLiteral("Prof")), speech);
+  const QString path = stored(QStringLiteral("LastRecorded"), QStringLiteral("FileName"));
+  EXPECT_TRUE(path.startsWith(app_ + QStringLiteral("/Rec/"))) << "in the folder proposed: " << path.toStdString();
+  const Probe probed = probe(path);
+  EXPECT_EQ(probed.sampleRate, 22050);
+  EXPECT_EQ(probed.channels, 1);
+
+  // A click on the quality's text, not on its arrow, opens the list. (The box is the
+  // dialog's one combo box: its name is its value.)
+  clickButton(window, 132);  // settings
+  const std::optional<Accessible> box =
+      control("combo box", settings, [](const QString&) { return true; });
+  ASSERT_TRUE(box) << "the settings dialog did not come up; on screen:\n" << reader_.listing(pid).toStdString();
+  xdotool({QStringLiteral("mousemove"), QString::number(box->extents.left() + 20), QString::number(box->centre().y()),
+           QStringLiteral("click"), QStringLiteral("1")});
+  // The list is open where it drops below the box; closed, it stands nowhere.
+  const std::optional<Accessible> better = reader_.waitFor(pid, [&](const Accessible& a) {
+    return a.role == QLatin1String("list item") && a.name.startsWith(QStringLiteral("音声 高音質")) &&
+           a.extents.top() >= box->extents.bottom() - 2 && a.extents.left() >= box->extents.left() - 4;
+  });
+  ASSERT_TRUE(better) << "the list did not open; on screen:\n" << reader_.listing(pid).toStdString();
+  screenshot(QStringLiteral("root"), QStringLiteral("settings-quality-list.png"));
+  clickOn(*better);
+  clickOn(*button(settings, QStringLiteral("OK")));
+  EXPECT_TRUE(waitUntil([&] { return stored(QStringLiteral("Profile"), QStringLiteral("Prof")).contains(QStringLiteral("48 kbps")); }, 3000))
+      << stored(QStringLiteral("Profile"), QStringLiteral("Prof")).toStdString();
+}
+
 }  // namespace
