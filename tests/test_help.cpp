@@ -718,10 +718,10 @@ TEST_F(HelpViewerTest, LinksHistoryContentsAndKeywordsMoveBetweenPages) {
   QTest::keyClick(field, Qt::Key_Return);
   EXPECT_EQ(viewer->currentPage(), QStringLiteral("/cannot_record.html"));
 
-  // No keyword starts with it, one contains it.
+  // No keyword starts with it: the first that contains it, in the reading's order.
   viewer->showKeyword(QStringLiteral("サーバー"));
-  EXPECT_EQ(list->currentItem()->text(), QStringLiteral("サウンドサーバー"));
-  EXPECT_EQ(viewer->currentPage(), QStringLiteral("/cannot_record.html"));
+  EXPECT_EQ(list->currentItem()->text(), QStringLiteral("音声サーバー"));
+  EXPECT_EQ(viewer->currentPage(), QStringLiteral("/sound_server.html"));
   viewer->showKeyword(QStringLiteral("レベル"));
   EXPECT_EQ(list->currentItem()->text(), QStringLiteral("レベルメーター")) << "one starts with it";
   EXPECT_EQ(viewer->currentPage(), QStringLiteral("/no_sound.html"));
