@@ -90,6 +90,11 @@ QString makeWma(const QString& folder, const QString& name, int frequency, int s
   return wma;
 }
 
+QByteArray readAll(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 // A copy of the ASF file `source` at `copy`, its header changed by `edit`, which gets the
 // File Properties Object and the first stream's WAVEFORMATEX.
 QString withHeader(const QString& source, const QString& copy, const std::function<void(uint8_t*, uint8_t*)>& edit) {
@@ -1152,8 +1157,10 @@ TEST_F(RecordingsWindowTest, RenameKeepsNamesUniqueAndTheLatestRecordingFollowsI
   EXPECT_TRUE(QFile::exists(latest));
   EXPECT_EQ(ReadSetting(kLastRecordingSetting), latest);
 
+  const QByteArray sound = readAll(latest);
   typeName(window, QStringLiteral("講義 第1回"));
   const QString renamed = saveFolder_->filePath(QStringLiteral("講義 第1回.wma"));
+  EXPECT_EQ(readAll(renamed), sound) << "FFmpeg's header has no room for a title: left as it was";
   EXPECT_FALSE(QFile::exists(latest));
   EXPECT_TRUE(QFile::exists(renamed)) << "the extension is kept";
   EXPECT_EQ(ReadSetting(kLastRecordingSetting), renamed) << "the play button plays it under its new name";
