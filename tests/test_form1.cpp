@@ -21,6 +21,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 #include <algorithm>
 #include <functional>
 
@@ -33,7 +34,9 @@
 #include "help/frmAbout.h"
 #include "platform/ApplicationFolder.h"
 #include "platform/ToolWindow.h"
+#include "player/RecordingList.h"
 #include "player/frmPlayer.h"
+#include "player/frmRecordings.h"
 #include "recording/AsfReader.h"
 #include "recording/AsfRepair.h"
 #include "recording/PulseSource.h"
@@ -89,6 +92,13 @@ Look lookOf(const Form1& f) {
 }
 
 const Look kIdle{true, false, false, true, true, false, false, false, QString(), false, false};
+// Idle after a recording: the time box names it for a few seconds.
+Look idleAfter(const QString& name) {
+  Look look = kIdle;
+  look.label = name;
+  return look;
+}
+const Look kIdleAfterTheFirst = idleAfter(QStringLiteral("2002-04-03_09-05"));
 const Look kStarting{false, true, false, true, false, true, false, false, QStringLiteral("Starting..."), false, false};
 const Look kStopping{false, true, false, true, false, true, false, false, QStringLiteral("Stopping..."), false, false};
 
@@ -383,10 +393,51 @@ TEST_F(Form1Live, EachPhaseOfTheRecordingHasItsLook) {
   button(*form, "Command3")->click();
   EXPECT_EQ(lookOf(*form), kStopping) << "at once, before the file is complete";
   ASSERT_TRUE(reaches(*form, Phase::Idle));
-  EXPECT_EQ(lookOf(*form), kIdle);
+  EXPECT_EQ(lookOf(*form), kIdleAfterTheFirst);
   EXPECT_EQ(stateBox->text(), QStringLiteral("5"));
   EXPECT_TRUE(sys_.prompter.messages.empty());
   EXPECT_TRUE(probe(expectedPath()).ok);
+}
+
+// Where a recording went: its name in the time box for a moment, the whole path in the
+// box's tooltip and for a screen reader, and the recordings window, if open, chooses it.
+TEST_F(Form1Live, AStoppedRecordingIsNamedInTheTimeBoxAndChosenInTheList) {
+  MarkStarted();
+  storeSettings();
+  {
+    QFile older(saveFolder_ + QStringLiteral("/older.wma"));
+    ASSERT_TRUE(older.open(QIODevice::WriteOnly));
+    older.write("an older recording");
+    ASSERT_TRUE(older.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+  }
+  auto form = shownForm();
+  action(*form, "MFRecordings")->trigger();
+  auto* list = openWindow<frmRecordings>("frmRecordings");
+  ASSERT_TRUE(list);
+  auto* view = find<QTreeView>(list, "recordingList");
+  ASSERT_EQ(list->list().rowCount(), 1);
+  view->setCurrentIndex(list->list().index(0, 0));  // the older one is chosen
+
+  const QFont own = timeBox(*form)->font();
+  for (const QString& name : {QStringLiteral("2002-04-03_09-05"), QStringLiteral("2002-04-03_09-05(2)")}) {
+    SCOPED_TRACE(name.toStdString());
+    button(*form, "Command2")->click();
+    ASSERT_TRUE(reaches(*form, Phase::Recording));
+    EXPECT_EQ(timeBox(*form)->font(), own) << "the box's own font while it records";
+    button(*form, "Command3")->click();
+    ASSERT_TRUE(reaches(*form, Phase::Idle));
+    QLabel* box = timeBox(*form);
+    const QString path = QDir::toNativeSeparators(expectedPath(name + QStringLiteral(".wma")));
+    EXPECT_EQ(box->text(), name);
+    EXPECT_LE(box->fontMetrics().horizontalAdvance(box->text()), box->contentsRect().width()) << "whole in the box";
+    EXPECT_GE(box->font().pointSizeF(), 7);
+    EXPECT_TRUE(box->toolTip().contains(path)) << box->toolTip().toStdString();
+    EXPECT_TRUE(box->accessibleDescription().contains(path)) << box->accessibleDescription().toStdString();
+    const int row = view->currentIndex().row();
+    ASSERT_GE(row, 0);
+    EXPECT_EQ(list->list().entry(row).path, expectedPath(name + QStringLiteral(".wma"))) << "the list chose it";
+  }
+  list->close();
 }
 
 // One click on the record button resumes, whatever moment of its blink it comes at; its
@@ -791,7 +842,7 @@ TEST_F(Form1Live, ARecordingThatEndsByItselfIsReportedWithItsFile) {
   button(*form, "Command2")->click();
   ASSERT_TRUE(reaches(*form, Phase::Recording));
   ASSERT_TRUE(reaches(*form, Phase::Idle, 15000));
-  EXPECT_EQ(lookOf(*form), kIdle);
+  EXPECT_EQ(lookOf(*form), kIdleAfterTheFirst);
   ASSERT_EQ(sys_.prompter.messages.size(), 1u);
   const QString told = sys_.prompter.messages[0].text;
   EXPECT_TRUE(told.startsWith(QStringLiteral("録音が止まりました。ここまでの録音は保存されています。\r\n") +
@@ -826,7 +877,7 @@ TEST_F(Form1Live, AStopWhoseLastWritesFailSaysSoAndKeepsTheRecording) {
   }
   button(*form, "Command3")->click();
   ASSERT_TRUE(reaches(*form, Phase::Idle));
-  EXPECT_EQ(lookOf(*form), kIdle);
+  EXPECT_EQ(lookOf(*form), kIdleAfterTheFirst);
   ASSERT_EQ(sys_.prompter.messages.size(), 2u) << sys_.prompter.messages.back().text.toStdString();
   EXPECT_TRUE(sys_.prompter.messages[1].text.startsWith(
       QStringLiteral("録音の最後を書き込めませんでした。それまでの録音は保存されています。\r\n") + expectedPath()))
@@ -1126,7 +1177,7 @@ TEST_F(Form1Live, LostMicrophoneEndsTheRecordingKeepsWhatWasWrittenAndSaysSo) {
   ASSERT_TRUE(unloaded);
   ASSERT_TRUE(ended);
 
-  EXPECT_EQ(lookOf(form), kIdle);
+  EXPECT_EQ(lookOf(form), kIdleAfterTheFirst);
   ASSERT_EQ(sys_.prompter.messages.size(), 1u);
   const QString told = sys_.prompter.messages[0].text;
   EXPECT_TRUE(told.contains(expectedPath()));

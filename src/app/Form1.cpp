@@ -82,6 +82,7 @@ QString wrappedTip(const QStringList& paragraphs) {
 constexpr int kTickMs = 1000 / InputLevel::kPeaksPerSecond;
 constexpr int kBlinkMs = 500;
 constexpr qint64 kFlashMs = 1000;  // a mark's number stays this long in the time box
+constexpr int kFileNameMs = 5000;   // and a recording's name after it stopped
 
 }  // namespace
 
@@ -199,6 +200,15 @@ void Form1::createControls() {
   // of whatever stands in for it if that does not fit.
   timeBox_->setFont(QFont(QStringLiteral("Arial"), 9));
   FitLineToHeight(timeBox_);
+  timeFont_ = timeBox_->font();
+  nameTimer_ = new QTimer(this);
+  nameTimer_->setSingleShot(true);
+  nameTimer_->setInterval(kFileNameMs);
+  connect(nameTimer_, &QTimer::timeout, this, [this] {
+    if (session_->phase() != Phase::Idle) return;
+    timeBox_->clear();
+    timeBox_->setFont(timeFont_);
+  });
   timeBox_->setAutoFillBackground(true);
   setWarning(false);
 
@@ -457,6 +467,8 @@ void Form1::showPhase(Phase phase) {
     blinkTimer_->start();
   else
     blinkTimer_->stop();
+  nameTimer_->stop();
+  timeBox_->setFont(timeFont_);
   if (look.caption) timeBox_->setText(QString::fromLatin1(look.caption));
   const bool running = phase == Phase::Recording || phase == Phase::Paused;
   levelMeter_->setVisible(running);
@@ -651,8 +663,7 @@ void Form1::recordingFinished(const RecordingResult& result) {
     seams_.help->showTopic(this, HelpFilePath(), StartFailureHelpTopic(failure.cause));
     return;
   }
-  // The list shows the new recording with its length.
-  if (frmRecordings* list = recordings_.window()) list->refresh();
+  showWhereItWent(result.path);
   QString text;
   if (result.endedByItself)
     text = result.complete ? QStringLiteral("録音が止まりました。ここまでの録音は保存されています。")
@@ -670,6 +681,24 @@ void Form1::recordingFinished(const RecordingResult& result) {
     if (const QString detail = DetailLine(*result.failure); !detail.isEmpty()) text += kCrLf + detail;
   }
   seams_.prompter->message(this, text, Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
+}
+
+void Form1::showWhereItWent(const QString& path) {
+  // The name for a few seconds, without the extension every recording has, as large as
+  // the box holds it; the whole path in the tooltip and for a screen reader.
+  const QString native = QDir::toNativeSeparators(path);
+  const QString name = QFileInfo(path).completeBaseName();
+  QFont font = timeFont_;
+  const int room = timeBox_->contentsRect().width() - 4;
+  while (QFontMetrics(font).horizontalAdvance(name) > room && font.pointSizeF() > 7)
+    font.setPointSizeF(font.pointSizeF() - 0.5);
+  timeBox_->setFont(font);
+  timeBox_->setText(QFontMetrics(font).elidedText(name, Qt::ElideMiddle, room));
+  nameTimer_->start();
+  timeBox_->setToolTip(wrappedTip({QStringLiteral("最後の録音: %1").arg(native)}));
+  announce(QStringLiteral("停止しました。録音は %1 に保存されました").arg(native));
+  // The list shows the new recording with its length, chosen.
+  if (frmRecordings* list = recordings_.window()) list->showRecording(path);
 }
 
 void Form1::closeEvent(QCloseEvent* event) {

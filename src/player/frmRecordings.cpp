@@ -196,6 +196,15 @@ void frmRecordings::refresh() {
     view_->setCurrentIndex(list_->index(row >= 0 ? row : 0, RecordingList::Name));
 }
 
+void frmRecordings::showRecording(const QString& path) {
+  refresh();
+  const int row = list_->rowOf(QFile::encodeName(QFileInfo(path).absoluteFilePath()));
+  if (row < 0) return;
+  const QModelIndex index = list_->index(row, RecordingList::Name);
+  view_->setCurrentIndex(index);
+  view_->scrollTo(index);
+}
+
 void frmRecordings::showCount() {
   const QString folder = saveFolder();
   QString text;

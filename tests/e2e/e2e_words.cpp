@@ -1,6 +1,8 @@
 // The real program telling the user what happened, as a screen reader hears it: why a
 // recording could not start, the first recording from the first start, and where a
 // recording went.
+#include <QElapsedTimer>
+#include <QImage>
 #include <QScopeGuard>
 
 #include "e2e/EndToEnd.h"
@@ -179,6 +181,84 @@ TEST_F(WordsLive, TheFirstRecordingTakesFourClicksFromTheFirstStart) {
   clickOn(*button(settings, QStringLiteral("OK")));
   EXPECT_TRUE(waitUntil([&] { return stored(QStringLiteral("Profile"), QStringLiteral("Prof")).contains(QStringLiteral("48 kbps")); }, 3000))
       << stored(QStringLiteral("Profile"), QStringLiteral("Prof")).toStdString();
+}
+
+// Dark pixels inside `area` of the screen (its frame left out): text drawn there.
+int inkIn(const QString& shot, const QRect& area) {
+  run(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), shot});
+  const QImage screen(shot);
+  int ink = 0;
+  const QRect inside = area.adjusted(2, 2, -2, -2) & screen.rect();
+  for (int y = inside.top(); y <= inside.bottom(); ++y)
+    for (int x = inside.left(); x <= inside.right(); ++x) ink += qGray(screen.pixel(x, y)) < 128;
+  return ink;
+}
+
+// A stop says where the file went: its name in the time box for a few seconds, its path to
+// a screen reader, the recordings window chooses it (so F2 renames this one), the rename
+// gives the file its new title, and the player names the file it plays.
+TEST_F(WordsLive, AStoppedRecordingSaysWhereItWentAndARenameRetitlesIt) {
+  QDir().mkpath(saveFolder_);
+  {
+    QFile older(saveFolder_ + QStringLiteral("/older.wma"));
+    ASSERT_TRUE(older.open(QIODevice::WriteOnly));
+    older.write("an older recording");
+    ASSERT_TRUE(older.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+  }
+  const QString window = startWithChoicesMade();
+  ASSERT_FALSE(window.isEmpty()) << "the main window did not come up";
+  const qint64 pid = program_.processId();
+  keys(window, {QStringLiteral("alt+f")});
+  keys(window, {QStringLiteral("r")});
+  const QString list = findWindow(QStringLiteral("Tallowen - 録音一覧"));
+  ASSERT_FALSE(list.isEmpty()) << "the recordings window did not come up";
+  // Beside the main window, as a window manager would place it; its one row, the older
+  // recording, is chosen.
+  xdotool({QStringLiteral("windowmove"), QStringLiteral("--sync"), list, QStringLiteral("300"), QStringLiteral("200")});
+
+  keys(window, {QStringLiteral("r")});
+  const qint64 first = trace_.waitFor("first-sample");
+  ASSERT_GT(first, 0) << "no sound reached the recording";
+  const std::optional<Accessible> box =
+      reader_.waitFor(pid, [&](const Accessible& a) { return a.name == QStringLiteral("録音時間"); });
+  ASSERT_TRUE(box) << "no time box:\n" << reader_.listing(pid).toStdString();
+  runFor(1000);
+  keys(window, {QStringLiteral("s")});
+  ASSERT_GT(trace_.waitFor("file-closed", first), 0) << "the file was not completed";
+  QElapsedTimer sinceStop;
+  sinceStop.start();
+  const QString path = stored(QStringLiteral("LastRecorded"), QStringLiteral("FileName"));
+  ASSERT_TRUE(path.startsWith(saveFolder_ + QLatin1Char('/'))) << path.toStdString();
+  // Told once the stop is over; while it stops, the box shows "Stopping...".
+  EXPECT_TRUE(reader_.waitFor(pid, [&](const Accessible& a) {
+    return a.name == QStringLiteral("録音時間") && a.description.contains(path);
+  })) << "the time box does not tell where the file is:\n" << reader_.listing(pid).toStdString();
+  const QString shot = work_.filePath(QStringLiteral("screen.png"));
+  EXPECT_GT(inkIn(shot, box->extents), 20) << "the time box shows nothing";
+  screenshot(window, QStringLiteral("stopped.png"));
+
+  // F2 renames what the list has chosen.
+  keys(list, {QStringLiteral("F2")});
+  xdotool({QStringLiteral("type"), QStringLiteral("meeting notes")});
+  keys(list, {QStringLiteral("Return")});
+  const QString renamed = saveFolder_ + QStringLiteral("/meeting notes.wma");
+  EXPECT_TRUE(waitUntil([&] { return QFile::exists(renamed); }, 3000)) << "the new recording was not the one chosen";
+  EXPECT_TRUE(QFile::exists(saveFolder_ + QStringLiteral("/older.wma")));
+  EXPECT_EQ(probe(renamed).title, QStringLiteral("meeting notes.wma")) << "the title in the file follows its name";
+  EXPECT_EQ(stored(QStringLiteral("LastRecorded"), QStringLiteral("FileName")), renamed);
+
+  // The name goes after a few seconds (before the player opens, which may cover the box).
+  EXPECT_TRUE(waitUntil([&] { return inkIn(shot, box->extents) == 0; }, 8000)) << "the name stays";
+  std::printf("the name went %.1f s after the stop was seen\n", sinceStop.elapsed() / 1000.0);
+
+  // Enter plays it; the player names it where the time is.
+  keys(list, {QStringLiteral("Return")});
+  ASSERT_FALSE(findWindow(QStringLiteral("Tallowen - 再生")).isEmpty()) << "the player did not come up";
+  const std::optional<Accessible> position = reader_.waitFor(pid, [&](const Accessible& a) {
+    return a.name == QStringLiteral("経過時間") && a.window == QStringLiteral("Tallowen - 再生");
+  });
+  ASSERT_TRUE(position);
+  EXPECT_EQ(position->description, QStringLiteral("再生中のファイル: ") + renamed);
 }
 
 }  // namespace
