@@ -118,6 +118,9 @@ class Form1Test : public ::testing::Test {
   void TearDown() override {
     QFile::remove(SettingsFilePath());
     DeleteWindowsLeftOpen();
+    // A window closed without an event loop after it waits for its deletion, and would be
+    // found by the next test among the top-level windows, in no set order.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   }
 
   std::unique_ptr<Form1> shownForm(Seams seams) {
