@@ -498,6 +498,42 @@ TEST_F(CaptureLive, TheDefaultInputRecordsWhatIsPlayed) {
   EXPECT_LT(longestSilenceSeconds(sound, 16000, 0.1, probed.duration - 0.1), 0.005);
 }
 
+// The sound server hands an input to another program by suspending it (pasuspender does,
+// and so does a device busy elsewhere): the start says so and leaves no file; once the
+// input is back, the same start records.
+TEST_F(CaptureLive, AnInputAnotherProgramHoldsIsSaidToBeHeld) {
+  if (!MicFeeder::available()) GTEST_SKIP() << "no test sound server (run through the test command)";
+  MicFeeder mic(440);
+  auto suspend = [](bool held) {
+    QProcess pactl;
+    pactl.start(QStringLiteral("pactl"), {QStringLiteral("suspend-source"), QStringLiteral("mic"),
+                                          QString::number(held ? 1 : 0)});
+    return pactl.waitForFinished(10000) && pactl.exitCode() == 0;
+  };
+  ASSERT_TRUE(suspend(true));
+  PulseSources server;
+  FakeClock clock;
+  RecordingSession session(server, clock);
+  std::vector<RecordingResult> results;
+  QObject::connect(&session, &RecordingSession::finished, [&](const RecordingResult& r) { results.push_back(r); });
+  const QString path = out(QStringLiteral("held.wma"));
+  session.start(RecordingSetup{path, ProfileCollection().item(0), AudioInput{}, {}});
+  const bool ended = waitUntil([&] { return !results.empty(); });
+  ASSERT_TRUE(suspend(false)) << "later tests need the microphone";
+  ASSERT_TRUE(ended);
+  EXPECT_FALSE(results[0].started);
+  ASSERT_TRUE(results[0].failure);
+  EXPECT_EQ(results[0].failure->cause, FailureCause::InputHeld) << results[0].failure->detail.toStdString();
+  EXPECT_FALSE(results[0].failure->subject.isEmpty()) << "the input is named";
+  EXPECT_FALSE(QFile::exists(path)) << "nothing left behind";
+
+  session.start(RecordingSetup{path, ProfileCollection().item(0), AudioInput{}, {}});
+  ASSERT_TRUE(waitUntil([&] { return session.phase() == Phase::Recording; }));
+  session.stop();
+  ASSERT_TRUE(waitUntil([&] { return session.phase() == Phase::Idle; }));
+  EXPECT_TRUE(results.back().started);
+}
+
 // Three tones whose sum does not repeat within a recording: a shifted stretch of it
 // matches the original only in place.
 double threeTones(int64_t i) {

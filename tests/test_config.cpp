@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -15,8 +16,11 @@
 #include "config/frmConfig.h"
 #include "app/FirstStart.h"
 #include "app/Form1.h"
+#include "recording/Profiles.h"
+#include "recording/RecordingPlan.h"
 #include "settings/modINI.h"
 #include "support/FakeSeams.h"
+#include "support/Wait.h"
 #include "support/Widgets.h"
 
 using namespace tallowen;
@@ -118,10 +122,42 @@ TEST_F(ConfigTest, LoadingKeepsTheStoredNameAndListsTheQualities) {
   QDir(QCoreApplication::applicationDirPath() + QStringLiteral("/Rec")).removeRecursively();
 }
 
-TEST_F(ConfigTest, NothingStoredChoosesNothing) {
+// Nothing stored: speech is proposed, and OK records with it, with no question after.
+TEST_F(ConfigTest, NothingStoredProposesTheQualityForSpeechAndOkKeepsIt) {
   auto dialog = loaded();
-  EXPECT_EQ(qualityBox(dialog.get())->count(), ProfileCollection().count());
-  EXPECT_TRUE(qualityBox(dialog.get())->currentText().isEmpty()) << "nothing stored, nothing chosen";
+  QComboBox* box = qualityBox(dialog.get());
+  EXPECT_EQ(box->count(), ProfileCollection().count());
+  EXPECT_EQ(box->currentText(), QStringLiteral("音声 標準 (32 kbps, 22 kHz, モノラル)"));
+  EXPECT_EQ(box->currentIndex(), 1) << "chosen in the list, not typed";
+  ok(*dialog, dir_.path());
+  EXPECT_EQ(ReadSetting(QStringLiteral("Profile"), QStringLiteral("Prof")), box->itemText(1));
+  EXPECT_TRUE(PlanRecording(ReadSetting(QStringLiteral("Profile"), QStringLiteral("Prof")), readFolder(), false)
+                  .qualityChosen());
+}
+
+TEST(ConfigProfiles, SpeechIsProposedInOneChannelWithItsSibilantsAtTheSmallestSize) {
+  EXPECT_EQ(ProfileCollection().forSpeech().bitRate, 32000);
+  // Whatever the list: mono and 22 kHz at least, the smallest of those.
+  const ProfileCollection other({{QStringLiteral("stereo"), 44100, 2, 64000},
+                                 {QStringLiteral("narrow"), 16000, 1, 24000},
+                                 {QStringLiteral("wide, large"), 44100, 1, 96000},
+                                 {QStringLiteral("wide"), 32000, 1, 48000}});
+  EXPECT_EQ(other.forSpeech().name, QStringLiteral("wide"));
+  // None fits: the first.
+  const ProfileCollection music({{QStringLiteral("stereo"), 44100, 2, 64000}, {QStringLiteral("cd"), 44100, 2, 128000}});
+  EXPECT_EQ(music.forSpeech().name, QStringLiteral("stereo"));
+}
+
+// A click on the box's text opens the list, as a click on its arrow does.
+TEST_F(ConfigTest, AClickOnTheQualityTextOpensItsList) {
+  auto dialog = loaded();
+  dialog->show();
+  QComboBox* box = qualityBox(dialog.get());
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
+  QTest::mouseClick(box->lineEdit(), Qt::LeftButton, {}, QPoint(10, box->lineEdit()->height() / 2));
+  ASSERT_TRUE(waitUntil([&] { return box->view()->isVisible(); }, 2000)) << "the list did not open";
+  box->hidePopup();
+  EXPECT_EQ(dialog->focusWidget(), box) << "and the box took the focus";
 }
 
 TEST_F(ConfigTest, AMissingRecordingModuleWarnsOpensHelpAndShowsWhatWasLoaded) {

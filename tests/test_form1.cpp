@@ -21,6 +21,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 #include <algorithm>
 #include <functional>
 
@@ -33,7 +34,9 @@
 #include "help/frmAbout.h"
 #include "platform/ApplicationFolder.h"
 #include "platform/ToolWindow.h"
+#include "player/RecordingList.h"
 #include "player/frmPlayer.h"
+#include "player/frmRecordings.h"
 #include "recording/AsfReader.h"
 #include "recording/AsfRepair.h"
 #include "recording/PulseSource.h"
@@ -96,6 +99,13 @@ Look lookOf(const Form1& f) {
 }
 
 const Look kIdle{true, false, false, true, true, false, false, false, QString(), false, false};
+// Idle after a recording: the time box names it for a few seconds.
+Look idleAfter(const QString& name) {
+  Look look = kIdle;
+  look.label = name;
+  return look;
+}
+const Look kIdleAfterTheFirst = idleAfter(QStringLiteral("2002-04-03_09-05"));
 const Look kStarting{false, true, false, true, false, true, false, false, QStringLiteral("Starting..."), false, false};
 const Look kStopping{false, true, false, true, false, true, false, false, QStringLiteral("Stopping..."), false, false};
 
@@ -115,6 +125,9 @@ class Form1Test : public ::testing::Test {
   void TearDown() override {
     QFile::remove(SettingsFilePath());
     DeleteWindowsLeftOpen();
+    // A window closed without an event loop after it waits for its deletion, and would be
+    // found by the next test among the top-level windows, in no set order.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   }
 
   std::unique_ptr<Form1> shownForm(Seams seams) {
@@ -397,10 +410,51 @@ TEST_F(Form1Live, EachPhaseOfTheRecordingHasItsLook) {
   button(*form, "Command3")->click();
   EXPECT_EQ(lookOf(*form), kStopping) << "at once, before the file is complete";
   ASSERT_TRUE(reaches(*form, Phase::Idle));
-  EXPECT_EQ(lookOf(*form), kIdle);
+  EXPECT_EQ(lookOf(*form), kIdleAfterTheFirst);
   EXPECT_EQ(stateBox->text(), QStringLiteral("5"));
   EXPECT_TRUE(sys_.prompter.messages.empty());
   EXPECT_TRUE(probe(expectedPath()).ok);
+}
+
+// Where a recording went: its name in the time box for a moment, the whole path in the
+// box's tooltip and for a screen reader, and the recordings window, if open, chooses it.
+TEST_F(Form1Live, AStoppedRecordingIsNamedInTheTimeBoxAndChosenInTheList) {
+  MarkStarted();
+  storeSettings();
+  {
+    QFile older(saveFolder_ + QStringLiteral("/older.wma"));
+    ASSERT_TRUE(older.open(QIODevice::WriteOnly));
+    older.write("an older recording");
+    ASSERT_TRUE(older.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+  }
+  auto form = shownForm();
+  action(*form, "MFRecordings")->trigger();
+  auto* list = openWindow<frmRecordings>("frmRecordings");
+  ASSERT_TRUE(list);
+  auto* view = find<QTreeView>(list, "recordingList");
+  ASSERT_EQ(list->list().rowCount(), 1);
+  view->setCurrentIndex(list->list().index(0, 0));  // the older one is chosen
+
+  const QFont own = timeBox(*form)->font();
+  for (const QString& name : {QStringLiteral("2002-04-03_09-05"), QStringLiteral("2002-04-03_09-05(2)")}) {
+    SCOPED_TRACE(name.toStdString());
+    button(*form, "Command2")->click();
+    ASSERT_TRUE(reaches(*form, Phase::Recording));
+    EXPECT_EQ(timeBox(*form)->font(), own) << "the box's own font while it records";
+    button(*form, "Command3")->click();
+    ASSERT_TRUE(reaches(*form, Phase::Idle));
+    QLabel* box = timeBox(*form);
+    const QString path = QDir::toNativeSeparators(expectedPath(name + QStringLiteral(".wma")));
+    EXPECT_EQ(box->text(), name);
+    EXPECT_LE(box->fontMetrics().horizontalAdvance(box->text()), box->contentsRect().width()) << "whole in the box";
+    EXPECT_GE(box->font().pointSizeF(), 7);
+    EXPECT_TRUE(box->toolTip().contains(path)) << box->toolTip().toStdString();
+    EXPECT_TRUE(box->accessibleDescription().contains(path)) << box->accessibleDescription().toStdString();
+    const int row = view->currentIndex().row();
+    ASSERT_GE(row, 0);
+    EXPECT_EQ(list->list().entry(row).path, expectedPath(name + QStringLiteral(".wma"))) << "the list chose it";
+  }
+  list->close();
 }
 
 // One click on the record button resumes, whatever moment of its blink it comes at; its
@@ -584,7 +638,7 @@ TEST_F(Form1Live, FirstUseAsksForTheQualityOnEveryStartUntilOneIsStored) {
   MarkStarted();
   WriteSetting(kSaveFolderSetting, saveFolder_);
   auto form = shownForm();
-  // The dialog closed without a choice: the first quality is offered, and recorded on Yes.
+  // The dialog closed without a choice: the quality for speech is offered, and recorded on Yes.
   sys_.prompter.answers = {Prompter::Answer::Ok, Prompter::Answer::Yes};
   button(*form, "Command2")->click();
   ASSERT_EQ(sys_.prompter.messages.size(), 2u);
@@ -592,13 +646,13 @@ TEST_F(Form1Live, FirstUseAsksForTheQualityOnEveryStartUntilOneIsStored) {
   EXPECT_EQ(sys_.prompter.messages[0].icon, Prompter::Icon::Information);
   ASSERT_EQ(sys_.prompter.modalWindows.size(), 1u);
   EXPECT_TRUE(qobject_cast<frmConfig*>(sys_.prompter.modalWindows[0]));
-  EXPECT_TRUE(sys_.prompter.messages[1].text.contains(ProfileCollection().item(0).name))
+  EXPECT_TRUE(sys_.prompter.messages[1].text.contains(ProfileCollection().forSpeech().name))
       << "a quality nobody chose is named before it is used";
   EXPECT_EQ(sys_.prompter.messages[1].buttons, Prompter::Buttons::YesNo);
   ASSERT_TRUE(reaches(*form, Phase::Recording));
   button(*form, "Command3")->click();
   ASSERT_TRUE(reaches(*form, Phase::Idle));
-  EXPECT_NEAR(probe(ReadSetting(kLastRecordingSetting)).bitRate, 24000, 2400);
+  EXPECT_NEAR(probe(ReadSetting(kLastRecordingSetting)).bitRate, 32000, 3200);
 
   // No: nothing starts.
   sys_.prompter.answers = {Prompter::Answer::Ok, Prompter::Answer::No};
@@ -689,7 +743,9 @@ TEST_F(Form1Live, ARecordingGoesOnlyWhereSomebodyChose) {
       << "the cut folder was never made";
 }
 
-TEST_F(Form1Live, AFailedStartSaysWhatFailedThenOpensHelpTopicOne) {
+// The first line names what failed, the system's own words come last, and the help page
+// about that cause follows; the install warning is for the recording module alone.
+TEST_F(Form1Live, AFailedStartSaysWhatFailedFirstThenOpensThePageOfThatCause) {
   MarkStarted();
   storeSettings();
   WriteSetting(kLastRecordingSetting, QStringLiteral("/earlier.wma"));
@@ -697,28 +753,65 @@ TEST_F(Form1Live, AFailedStartSaysWhatFailedThenOpensHelpTopicOne) {
   ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
   blocker.close();
   const QString impossible = dir_.filePath(QStringLiteral("file/rec"));
-  WriteSetting(kSaveFolderSetting, impossible);
+  const QString tone = sys_.sound.file;
+  struct Case {
+    const char* what;
+    std::function<void()> cause, mend;
+    QString firstLine;
+    int topic;
+  };
+  const Case cases[] = {
+      {"a save folder that cannot be made", [&] { WriteSetting(kSaveFolderSetting, impossible); },
+       [&] { WriteSetting(kSaveFolderSetting, saveFolder_); },
+       QStringLiteral("保存先フォルダー「%1」がなく、作成することもできません。").arg(impossible), 5},
+      {"no input", [&] { sys_.sound.file = dir_.filePath(QStringLiteral("no-microphone.wav")); },
+       [&] { sys_.sound.file = tone; }, QStringLiteral("録音デバイス「no-microphone.wav」が見つかりません。"), 2},
+      {"no sound server", [&] { sys_.sound.serverDown = true; }, [&] { sys_.sound.serverDown = false; },
+       QStringLiteral("音声サーバー (PipeWire または PulseAudio) が応答しません。"), 3},
+  };
   auto form = shownForm();
-  button(*form, "Command2")->click();
-  ASSERT_TRUE(waitUntil([&] { return !sys_.prompter.messages.empty(); }));
-  const Message& told = sys_.prompter.messages[0];
-  EXPECT_TRUE(told.text.startsWith(kUnavailable + QStringLiteral("\r\n"))) << told.text.toStdString();
-  EXPECT_TRUE(told.text.contains(QStringLiteral("保存先フォルダー「%1」").arg(impossible))) << told.text.toStdString();
-  EXPECT_EQ(told.icon, Prompter::Icon::Exclamation);
-  EXPECT_EQ(told.buttons, Prompter::Buttons::Ok);
-  EXPECT_EQ(told.owner, form.get());
-  ASSERT_EQ(sys_.help.calls.size(), 1u);
-  EXPECT_EQ(sys_.help.calls[0].owner, form.get());
-  EXPECT_EQ(sys_.help.calls[0].file, HelpFilePath());
-  EXPECT_EQ(sys_.help.calls[0].topic, 1);
-  EXPECT_EQ(lookOf(*form), kIdle);
-  EXPECT_EQ(ReadSetting(kLastRecordingSetting), QStringLiteral("/earlier.wma")) << "no file was made";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    sys_.prompter.messages.clear();
+    sys_.help.calls.clear();
+    c.cause();
+    button(*form, "Command2")->click();
+    ASSERT_TRUE(waitUntil([&] { return !sys_.prompter.messages.empty(); }));
+    const Message& told = sys_.prompter.messages[0];
+    const QStringList lines = told.text.split(QStringLiteral("\r\n"));
+    EXPECT_EQ(lines[0], c.firstLine) << told.text.toStdString();
+    EXPECT_FALSE(told.text.contains(QStringLiteral("Windows Media Encoder")));
+    EXPECT_TRUE(lines.last().startsWith(QStringLiteral("詳細: "))) << "the system's words, last";
+    EXPECT_EQ(told.icon, Prompter::Icon::Exclamation);
+    EXPECT_EQ(told.buttons, Prompter::Buttons::Ok);
+    EXPECT_EQ(told.owner, form.get());
+    ASSERT_EQ(sys_.help.calls.size(), 1u);
+    EXPECT_EQ(sys_.help.calls[0].owner, form.get());
+    EXPECT_EQ(sys_.help.calls[0].file, HelpFilePath());
+    EXPECT_EQ(sys_.help.calls[0].topic, c.topic);
+    EXPECT_EQ(lookOf(*form), kIdle);
+    EXPECT_EQ(ReadSetting(kLastRecordingSetting), QStringLiteral("/earlier.wma")) << "no file was made";
+    c.mend();
+  }
 
-  WriteSetting(kSaveFolderSetting, saveFolder_);
   button(*form, "Command2")->click();
   EXPECT_TRUE(reaches(*form, Phase::Recording)) << "the user can try again";
   button(*form, "Command3")->click();
   ASSERT_TRUE(reaches(*form, Phase::Idle));
+}
+
+TEST(StartFailureMessage, OnlyTheRecordingModuleItselfKeepsTheInstallWarning) {
+  const RecordingFailure missing{FailureCause::Component, QString(), QStringLiteral("libtallowen_codec.so: cannot open")};
+  const QString module = StartFailureMessage(missing);
+  EXPECT_TRUE(module.startsWith(kUnavailable)) << module.toStdString();
+  EXPECT_TRUE(module.endsWith(QStringLiteral("\r\n詳細: libtallowen_codec.so: cannot open")));
+  EXPECT_EQ(StartFailureHelpTopic(FailureCause::Component), 1);
+  // Another program holds the microphone: named, and what to do said before the details.
+  const QString held = StartFailureMessage({FailureCause::InputHeld, QStringLiteral("USB マイク"), QString()});
+  EXPECT_TRUE(held.startsWith(QStringLiteral("録音デバイス「USB マイク」は、ほかのプログラムが使っています。\r\n")))
+      << held.toStdString();
+  EXPECT_FALSE(held.contains(QStringLiteral("詳細"))) << "no details line without details";
+  EXPECT_EQ(StartFailureHelpTopic(FailureCause::InputHeld), 4);
 }
 
 // Closing the window and 終了 at every moment of a recording: the file is completed, and a
@@ -791,7 +884,7 @@ TEST_F(Form1Live, ARecordingThatEndsByItselfIsReportedWithItsFile) {
   button(*form, "Command2")->click();
   ASSERT_TRUE(reaches(*form, Phase::Recording));
   ASSERT_TRUE(reaches(*form, Phase::Idle, 15000));
-  EXPECT_EQ(lookOf(*form), kIdle);
+  EXPECT_EQ(lookOf(*form), kIdleAfterTheFirst);
   ASSERT_EQ(sys_.prompter.messages.size(), 1u);
   const QString told = sys_.prompter.messages[0].text;
   EXPECT_TRUE(told.startsWith(QStringLiteral("録音が止まりました。ここまでの録音は保存されています。\r\n") +
@@ -826,7 +919,7 @@ TEST_F(Form1Live, AStopWhoseLastWritesFailSaysSoAndKeepsTheRecording) {
   }
   button(*form, "Command3")->click();
   ASSERT_TRUE(reaches(*form, Phase::Idle));
-  EXPECT_EQ(lookOf(*form), kIdle);
+  EXPECT_EQ(lookOf(*form), kIdleAfterTheFirst);
   ASSERT_EQ(sys_.prompter.messages.size(), 2u) << sys_.prompter.messages.back().text.toStdString();
   EXPECT_TRUE(sys_.prompter.messages[1].text.startsWith(
       QStringLiteral("録音の最後を書き込めませんでした。それまでの録音は保存されています。\r\n") + expectedPath()))
@@ -1126,7 +1219,7 @@ TEST_F(Form1Live, LostMicrophoneEndsTheRecordingKeepsWhatWasWrittenAndSaysSo) {
   ASSERT_TRUE(unloaded);
   ASSERT_TRUE(ended);
 
-  EXPECT_EQ(lookOf(form), kIdle);
+  EXPECT_EQ(lookOf(form), kIdleAfterTheFirst);
   ASSERT_EQ(sys_.prompter.messages.size(), 1u);
   const QString told = sys_.prompter.messages[0].text;
   EXPECT_TRUE(told.contains(expectedPath()));

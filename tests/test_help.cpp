@@ -129,7 +129,31 @@ TEST(HelpFile, ContentsIndexAndContextTableLeadToPagesOfTheFile) {
   // chmcmd keeps the [MAP] page under its source's absolute path.
   EXPECT_EQ(book->topicPage(1), QStringLiteral("/cannot_record.html"));
   EXPECT_EQ(book->topicPage(100), QStringLiteral("/index.html"));
-  EXPECT_TRUE(book->topicPage(2).isEmpty());
+  EXPECT_TRUE(book->topicPage(6).isEmpty());
+}
+
+// Each cause a failed start names has its page: what the warning's first line said, what
+// to check, and keywords that find it.
+TEST(HelpFile, EachCauseOfAFailedStartHasItsPageAndItsKeywords) {
+  auto book = openBuiltBook();
+  ASSERT_TRUE(book);
+  QStringList keywordPages;
+  forEachEntry(book->index(), [&](const SitemapEntry& e) {
+    for (const QString& local : e.locals) keywordPages << book->find(local);
+  });
+  const std::tuple<int, const char*, std::vector<const char*>> wanted[] = {
+      {2, "/no_input.html", {"録音デバイス (マイク) が見つかりません。", "pactl list short sources", ".monitor"}},
+      {3, "/sound_server.html", {"音声サーバー (PipeWire または PulseAudio) が応答しません。", "pactl info", "sudo"}},
+      {4, "/input_held.html", {"は、ほかのプログラムが使っています。", "pasuspender", "fuser"}},
+      {5, "/save_folder.html", {"がなく、作成することもできません。", "にファイルを作成できません。", "df -h"}},
+  };
+  for (const auto& [topic, page, phrases] : wanted) {
+    ASSERT_EQ(book->topicPage(quint32(topic)), QString::fromLatin1(page));
+    const QString text = pageText(*book, QString::fromLatin1(page));
+    for (const char* phrase : phrases)
+      EXPECT_TRUE(text.contains(QString::fromUtf8(phrase))) << page << ": " << phrase;
+    EXPECT_TRUE(keywordPages.contains(QString::fromLatin1(page))) << page << " has no keyword";
+  }
 }
 
 TEST(HelpFile, TopicOneSaysWhatToCheckWhenRecordingCannotStart) {
@@ -174,7 +198,7 @@ TEST(HelpFile, EveryLinkAndPictureInItsPagesResolvesAndEveryPageIsInTheContents)
           << file.toStdString() << " -> " << target.toStdString();
     }
   }
-  EXPECT_EQ(pages, 13);
+  EXPECT_EQ(pages, 17);
   EXPECT_GE(links, 60);
 }
 
@@ -694,10 +718,10 @@ TEST_F(HelpViewerTest, LinksHistoryContentsAndKeywordsMoveBetweenPages) {
   QTest::keyClick(field, Qt::Key_Return);
   EXPECT_EQ(viewer->currentPage(), QStringLiteral("/cannot_record.html"));
 
-  // No keyword starts with it, one contains it.
+  // No keyword starts with it: the first that contains it, in the reading's order.
   viewer->showKeyword(QStringLiteral("サーバー"));
-  EXPECT_EQ(list->currentItem()->text(), QStringLiteral("サウンドサーバー"));
-  EXPECT_EQ(viewer->currentPage(), QStringLiteral("/cannot_record.html"));
+  EXPECT_EQ(list->currentItem()->text(), QStringLiteral("音声サーバー"));
+  EXPECT_EQ(viewer->currentPage(), QStringLiteral("/sound_server.html"));
   viewer->showKeyword(QStringLiteral("レベル"));
   EXPECT_EQ(list->currentItem()->text(), QStringLiteral("レベルメーター")) << "one starts with it";
   EXPECT_EQ(viewer->currentPage(), QStringLiteral("/no_sound.html"));

@@ -2,6 +2,8 @@
 
 #include <QDir>
 
+#include "config/EncoderWarning.h"
+
 namespace tallowen {
 
 QString FailureLine(const RecordingFailure& failure) {
@@ -24,6 +26,10 @@ QString FailureLine(const RecordingFailure& failure) {
       line = subject.isEmpty() ? QStringLiteral("録音デバイスが見つかりません。")
                                : QStringLiteral("録音デバイス「%1」を使えません。").arg(subject);
       break;
+    case FailureCause::InputHeld:
+      line = subject.isEmpty() ? QStringLiteral("録音デバイスは、ほかのプログラムが使っています。")
+                               : QStringLiteral("録音デバイス「%1」は、ほかのプログラムが使っています。").arg(subject);
+      break;
     case FailureCause::InputLost:
       line = subject.isEmpty() ? QStringLiteral("録音デバイスが使えなくなりました。")
                                : QStringLiteral("録音デバイス「%1」が使えなくなりました。").arg(subject);
@@ -41,8 +47,70 @@ QString FailureLine(const RecordingFailure& failure) {
       line = QStringLiteral("録音できません。");
       break;
   }
-  if (!failure.detail.isEmpty()) line += QStringLiteral(" (%1)").arg(failure.detail);
   return line;
+}
+
+QString DetailLine(const RecordingFailure& failure) {
+  return failure.detail.isEmpty() ? QString() : QStringLiteral("詳細: %1").arg(failure.detail);
+}
+
+QString StartFailureMessage(const RecordingFailure& failure) {
+  QStringList lines;
+  switch (failure.cause) {
+    case FailureCause::Component:
+    case FailureCause::Other:  // the encoder's own errors: the module is there but does not work
+      lines << EncoderUnavailableMessage();
+      break;
+    case FailureCause::NoInput:
+    case FailureCause::InputLost:
+      lines << (failure.subject.isEmpty() ? QStringLiteral("録音デバイス (マイク) が見つかりません。")
+                                          : QStringLiteral("録音デバイス「%1」が見つかりません。").arg(failure.subject))
+            << QStringLiteral("マイクがつながっているか、サウンドの設定で入力デバイスが無効になっていないかを"
+                              "確かめてから、もう一度録音してください。");
+      break;
+    case FailureCause::ServerLost:
+      lines << QStringLiteral("音声サーバー (PipeWire または PulseAudio) が応答しません。")
+            << QStringLiteral("音声サーバーが動いているかを確かめてから、もう一度録音してください。");
+      break;
+    case FailureCause::InputHeld:
+      lines << FailureLine(failure)
+            << QStringLiteral("そのプログラムを終了するか、その録音や通話を止めてから、もう一度録音してください。");
+      break;
+    case FailureCause::SaveFolder:
+    case FailureCause::SaveFolderWrite:
+    case FailureCause::FileExists:
+    case FailureCause::Write:
+    case FailureCause::FileLost:
+      lines << FailureLine(failure)
+            << QStringLiteral("設定ボタンで保存場所を確かめ、書き込めるフォルダーを選んでから、もう一度録音してください。");
+      break;
+  }
+  if (failure.cause != FailureCause::Component && failure.cause != FailureCause::Other)
+    lines << QStringLiteral("くわしくはヘルプをご覧ください。");
+  if (const QString detail = DetailLine(failure); !detail.isEmpty()) lines << detail;
+  return lines.join(QStringLiteral("\r\n"));
+}
+
+int StartFailureHelpTopic(FailureCause cause) {
+  switch (cause) {
+    case FailureCause::NoInput:
+    case FailureCause::InputLost:
+      return kNoInputHelpTopic;
+    case FailureCause::ServerLost:
+      return kSoundServerHelpTopic;
+    case FailureCause::InputHeld:
+      return kInputHeldHelpTopic;
+    case FailureCause::SaveFolder:
+    case FailureCause::SaveFolderWrite:
+    case FailureCause::FileExists:
+    case FailureCause::Write:
+    case FailureCause::FileLost:
+      return kSaveFolderHelpTopic;
+    case FailureCause::Component:
+    case FailureCause::Other:
+      break;
+  }
+  return kEncoderHelpTopic;
 }
 
 QString InterruptedRecordingsReport(const QList<InterruptedRecording>& found) {

@@ -21,7 +21,6 @@
 #include "app/FirstStart.h"
 #include "app/LevelMeter.h"
 #include "app/TimeBox.h"
-#include "config/EncoderWarning.h"
 #include "config/frmConfig.h"
 #include "help/frmAbout.h"
 #include "platform/AccessibleText.h"
@@ -105,6 +104,7 @@ class CompactMenuBarStyle : public QProxyStyle {
 constexpr int kTickMs = 1000 / InputLevel::kPeaksPerSecond;
 constexpr int kBlinkMs = 500;
 constexpr qint64 kFlashMs = 1000;  // a mark's number stays this long in the time box
+constexpr int kFileNameMs = 5000;   // and a recording's name after it stopped
 
 }  // namespace
 
@@ -220,6 +220,15 @@ void Form1::createControls() {
   // The time box is 15 pixels high inside its frame, and its texts come and go while the
   // window stands: the box takes Arial, and draws each text at a size whose ink fits.
   timeBox_->setFont(QFont(QStringLiteral("Arial"), 9));
+  timeFont_ = timeBox_->font();
+  nameTimer_ = new QTimer(this);
+  nameTimer_->setSingleShot(true);
+  nameTimer_->setInterval(kFileNameMs);
+  connect(nameTimer_, &QTimer::timeout, this, [this] {
+    if (session_->phase() != Phase::Idle) return;
+    timeBox_->clear();
+    timeBox_->setFont(timeFont_);
+  });
   timeBox_->setAutoFillBackground(true);
   setWarning(false);
 
@@ -381,18 +390,19 @@ bool Form1::prepareToRecord(RecordingPlan& plan) {
       return false;
     }
   }
-  // A quality nobody chose is never used without asking.
+  // A quality nobody chose is never used without asking; the one asked about is the one
+  // the dialog proposes.
   if (!plan.qualityChosen()) {
-    const Profile first = ProfileCollection().item(0);
+    const Profile speech = ProfileCollection().forSpeech();
     const QString text =
         plan.qualityText.isEmpty()
-            ? QStringLiteral("録音品質が選ばれていません。「%1」で録音しますか?").arg(first.name)
-            : QStringLiteral("録音品質「%1」に合う品質がありません。「%2」で録音しますか?").arg(plan.qualityText, first.name);
+            ? QStringLiteral("録音品質が選ばれていません。「%1」で録音しますか?").arg(speech.name)
+            : QStringLiteral("録音品質「%1」に合う品質がありません。「%2」で録音しますか?").arg(plan.qualityText, speech.name);
     if (seams_.prompter->message(this, text, Prompter::Icon::Question, Prompter::Buttons::YesNo) !=
             Prompter::Answer::Yes ||
         startWithdrawn_)
       return false;
-    plan.profile = first;
+    plan.profile = speech;
   }
   return !startWithdrawn_;
 }
@@ -490,6 +500,8 @@ void Form1::showPhase(Phase phase) {
     blinkTimer_->start();
   else
     blinkTimer_->stop();
+  nameTimer_->stop();
+  timeBox_->setFont(timeFont_);
   if (look.caption) timeBox_->setText(QString::fromLatin1(look.caption));
   const bool running = phase == Phase::Recording || phase == Phase::Paused;
   levelMeter_->setVisible(running);
@@ -689,16 +701,13 @@ void Form1::announce(const QString& text) {
 
 void Form1::recordingFinished(const RecordingResult& result) {
   if (!result.started) {
-    // The component's warning, and what really failed in a line of its own.
+    // What failed comes first, and the help page about it follows.
     const RecordingFailure failure = result.failure.value_or(RecordingFailure{});
-    QString text = EncoderUnavailableMessage();
-    if (failure.cause != FailureCause::Component) text += kCrLf + FailureLine(failure);
-    seams_.prompter->message(this, text, Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
-    seams_.help->showTopic(this, HelpFilePath(), kEncoderHelpTopic);
+    seams_.prompter->message(this, StartFailureMessage(failure), Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
+    seams_.help->showTopic(this, HelpFilePath(), StartFailureHelpTopic(failure.cause));
     return;
   }
-  // The list shows the new recording with its length.
-  if (frmRecordings* list = recordings_.window()) list->refresh();
+  showWhereItWent(result.path);
   QString text;
   if (result.endedByItself)
     text = result.complete ? QStringLiteral("録音が止まりました。ここまでの録音は保存されています。")
@@ -711,8 +720,29 @@ void Form1::recordingFinished(const RecordingResult& result) {
   else
     return;
   text += kCrLf + QDir::toNativeSeparators(result.path);
-  if (result.failure) text += kCrLf + FailureLine(*result.failure);
+  if (result.failure) {
+    text += kCrLf + FailureLine(*result.failure);
+    if (const QString detail = DetailLine(*result.failure); !detail.isEmpty()) text += kCrLf + detail;
+  }
   seams_.prompter->message(this, text, Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
+}
+
+void Form1::showWhereItWent(const QString& path) {
+  // The name for a few seconds, without the extension every recording has, as large as
+  // the box holds it; the whole path in the tooltip and for a screen reader.
+  const QString native = QDir::toNativeSeparators(path);
+  const QString name = QFileInfo(path).completeBaseName();
+  QFont font = timeFont_;
+  const int room = timeBox_->contentsRect().width() - 4;
+  while (QFontMetrics(font).horizontalAdvance(name) > room && font.pointSizeF() > 7)
+    font.setPointSizeF(font.pointSizeF() - 0.5);
+  timeBox_->setFont(font);
+  timeBox_->setText(QFontMetrics(font).elidedText(name, Qt::ElideMiddle, room));
+  nameTimer_->start();
+  timeBox_->setToolTip(wrappedTip({QStringLiteral("最後の録音: %1").arg(native)}));
+  announce(QStringLiteral("停止しました。録音は %1 に保存されました").arg(native));
+  // The list shows the new recording with its length, chosen.
+  if (frmRecordings* list = recordings_.window()) list->showRecording(path);
 }
 
 void Form1::closeEvent(QCloseEvent* event) {

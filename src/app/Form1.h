@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QFont>
 #include <QMainWindow>
 #include <thread>
 
@@ -72,6 +73,7 @@ class Form1 : public QMainWindow {
   void fileChanged(const QString& path, FileChange change);
   void showPhase(RecordingSession::Phase phase);
   void recordingFinished(const RecordingResult& result);
+  void showWhereItWent(const QString& path);
   void inputLostChanged(bool lost, qint64 gapMs, qint64 silenceMs);
   void marked(int number, bool stored);
   void tick();
@@ -121,6 +123,8 @@ class Form1 : public QMainWindow {
   QAction* pauseAction_;
   QAction* stopAction_;
   QAction* playAction_;
+  QTimer* nameTimer_;   // how long the time box names the recording that stopped
+  QFont timeFont_;      // the time box's own, which a long name shrinks for a moment
   QAction* markAction_;
 
   bool askingBeforeStart_ = false;  // a question or the settings dialog is up for a start

@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QStandardPaths>
 
@@ -66,6 +67,7 @@ frmConfig::frmConfig(const Seams& seams, Settings& settings, QWidget* parent)
   qualityBox_->setInsertPolicy(QComboBox::NoInsert);  // typed text is taken as it is, not listed
   NameByPurpose(qualityBox_, QStringLiteral("録音品質"));
   qualityBox_->lineEdit()->setAccessibleName(QStringLiteral("録音品質"));
+  qualityBox_->lineEdit()->installEventFilter(this);
   qualityLabel_->setBuddy(qualityBox_);
   okButton_ = new QPushButton(QStringLiteral("OK"), this);
   okButton_->setGeometry(place(120, 1320, 975, 375));
@@ -132,9 +134,24 @@ void frmConfig::load() {
     seams_.help->showTopic(this, HelpFilePath(), kEncoderHelpTopic);
   }
   // The combo box takes the first item added to an empty list as its text; the stored
-  // name stays, listed or not.
-  qualityBox_->setCurrentIndex(-1);
-  qualityBox_->setEditText(profile);
+  // name stays, listed or not. With none stored, speech is proposed: OK records with it.
+  qualityBox_->setCurrentIndex(profile.isEmpty() ? qualityBox_->findText(ProfileCollection().forSpeech().name) : -1);
+  if (!profile.isEmpty()) qualityBox_->setEditText(profile);
+}
+
+bool frmConfig::eventFilter(QObject* watched, QEvent* event) {
+  // A click on the box's text opens its list, as a click on its arrow does; the text can
+  // still be typed into from the keyboard. The list opens as the button comes up: opened
+  // at the press, it would take that release as a click beside it, and close.
+  const QEvent::Type type = event->type();
+  if (watched == qualityBox_->lineEdit() &&
+      (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick || type == QEvent::MouseButtonRelease) &&
+      static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+    qualityBox_->setFocus(Qt::MouseFocusReason);
+    if (type == QEvent::MouseButtonRelease) qualityBox_->showPopup();
+    return true;
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 QString frmConfig::storeProblem(const QString& what, const QString& value) const {

@@ -28,6 +28,7 @@ class frmConfig : public QDialog {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void load();

@@ -17,6 +17,7 @@
 #include "help/HelpBook.h"
 #include "help/HelpLog.h"
 #include "help/HelpPage.h"
+#include "platform/Trace.h"
 
 namespace tallowen {
 
@@ -225,6 +226,7 @@ void HelpViewer::showTopic(int topic) {
           QStringLiteral("このヘルプ ファイルには、トピック番号 %1 のページがありません。").arg(topic));
       return;
     }
+    TraceMoment("help-topic", topic);
     showPage(target);
   });
 }

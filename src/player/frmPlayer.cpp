@@ -1,5 +1,6 @@
 #include "player/frmPlayer.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
@@ -126,9 +127,12 @@ void frmPlayer::playFile(const QString& path) {
     for (const asf::Mark& mark : info->marks) marks << mark.ms;
   mediaPlayer_->setMarks(marks);
   showPosition();
-  const QString name = QFileInfo(path).fileName();
-  positionLabel_->setToolTip(name);
-  positionLabel_->setAccessibleDescription(name.isEmpty() ? QString() : QStringLiteral("再生中のファイル: ") + name);
+  // The window's size and title stay as they were: the file is named where the time is.
+  const QString playing =
+      path.isEmpty() ? QString()
+                     : QStringLiteral("再生中のファイル: %1").arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()));
+  positionLabel_->setToolTip(playing);
+  positionLabel_->setAccessibleDescription(playing);
 }
 
 void frmPlayer::keyPressEvent(QKeyEvent* event) {

@@ -24,6 +24,7 @@
 #include "platform/Pictures.h"
 #include "player/PlayerLog.h"
 #include "player/RecordingList.h"
+#include "recording/AsfTitle.h"
 #include "recording/RecordingJournal.h"
 #include "settings/Settings.h"
 
@@ -195,6 +196,15 @@ void frmRecordings::refresh() {
     view_->setCurrentIndex(list_->index(row >= 0 ? row : 0, RecordingList::Name));
 }
 
+void frmRecordings::showRecording(const QString& path) {
+  refresh();
+  const int row = list_->rowOf(QFile::encodeName(QFileInfo(path).absoluteFilePath()));
+  if (row < 0) return;
+  const QModelIndex index = list_->index(row, RecordingList::Name);
+  view_->setCurrentIndex(index);
+  view_->scrollTo(index);
+}
+
 void frmRecordings::showCount() {
   const QString folder = saveFolder();
   QString text;
@@ -329,6 +339,13 @@ void frmRecordings::rename(int row, const QString& typed) {
     }
   }
   qCInfo(lcPlayer) << "renamed" << from << "to" << to;
+  // Other players show the title the file keeps: it follows the name where the header has
+  // room for it, and is left as it was where it has none.
+  const RetitleOutcome retitled = RetitleAsfFile(to, name);
+  if (retitled.result == RetitleOutcome::Result::Retitled)
+    qCInfo(lcPlayer) << "its title is now" << name;
+  else if (retitled.result != RetitleOutcome::Result::Unchanged)
+    qCWarning(lcPlayer) << "the title in" << to << "was left as it was:" << retitled.error;
   // The play button plays the latest recording under its new name.
   if (entry.nameReads && samePath(settings_.lastRecording(), entry.path)) settings_.setLastRecording(toPath);
   list_->renamed(row, to);

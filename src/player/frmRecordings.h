@@ -28,6 +28,8 @@ class frmRecordings : public QDialog {
 
   // Lists the save folder again.
   void refresh();
+  // Lists it again with the recording at `path` chosen, where the list holds it.
+  void showRecording(const QString& path);
   RecordingList& list() { return *list_; }
 
  signals:

@@ -1,6 +1,7 @@
 #include "recording/AsfRepair.h"
 
 #include "recording/AsfFormat.h"
+#include "recording/FileAt.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -24,34 +25,6 @@ constexpr uint64_t kMinPacketBytes = 20, kMaxPacketBytes = 1 << 20;
 // Real files end in one index object or a few; more is not an index.
 constexpr int kMaxTrailingObjects = 64;
 constexpr int64_t kReadChunk = 256 * 1024;
-
-// Reads exactly `size` bytes at `offset`: 0, -1 at the end of the file, or an errno.
-int readAt(int fd, void* buffer, int64_t size, int64_t offset) {
-  auto* p = static_cast<char*>(buffer);
-  while (size > 0) {
-    const ssize_t n = ::pread(fd, p, size_t(size), off_t(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
-    if (n == 0) return -1;
-    p += n;
-    size -= n;
-    offset += n;
-  }
-  return 0;
-}
-
-int writeAt(int fd, const void* buffer, int64_t size, int64_t offset) {
-  const auto* p = static_cast<const char*>(buffer);
-  while (size > 0) {
-    const ssize_t n = ::pwrite(fd, p, size_t(size), off_t(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return n < 0 ? errno : EIO;
-    p += n;
-    size -= n;
-    offset += n;
-  }
-  return 0;
-}
 
 // Reads the fields of a data packet of `size` bytes of which only `available` are at
 // hand. A read past the packet's end, or a field that cannot be, marks it bad; a read
@@ -220,7 +193,7 @@ class Mender {
     for (int objects = 0; from < length_; ++objects) {
       uint8_t head[kObjectHeaderSize];
       if (objects == kMaxTrailingObjects || length_ - from < int64_t(kObjectHeaderSize)) return 0;
-      if (const int e = readAt(fd_, head, sizeof head, from); e != 0) return e;
+      if (const int e = ReadAt(fd_, head, sizeof head, from); e != 0) return e;
       bool known = false;
       for (const Guid& g : kTrailingObjects) known = known || isGuid(head, g);
       const uint64_t size = le(head + 16, 8);
@@ -238,7 +211,7 @@ class Mender {
     while (at > from) {
       const int64_t n = std::min(kReadChunk, at - from);
       chunk.resize(size_t(n));
-      if (const int e = readAt(fd_, chunk.data(), n, at - n); e != 0) return e;
+      if (const int e = ReadAt(fd_, chunk.data(), n, at - n); e != 0) return e;
       for (int64_t i = n; i > 0; --i)
         if (chunk[size_t(i - 1)] != 0) {
           *end = at - n + i;
@@ -270,7 +243,7 @@ AsfRepairOutcome RepairAsfDescriptor(int fd, const QString& name, int64_t keepAt
   const auto fileLength = uint64_t(st.st_size);
 
   uint8_t top[kHeaderObjectSize];
-  if (const int e = readAt(fd, top, sizeof top, 0); e != 0)
+  if (const int e = ReadAt(fd, top, sizeof top, 0); e != 0)
     return e < 0 ? m.damaged(QStringLiteral("not an ASF file")) : m.io(e);
   if (!isGuid(top, kHeaderObject)) return m.damaged(QStringLiteral("not an ASF file"));
   const std::optional<uint64_t> headerSizeRead = HeaderSize(top);
@@ -278,7 +251,7 @@ AsfRepairOutcome RepairAsfDescriptor(int fd, const QString& name, int64_t keepAt
     return m.damaged(QStringLiteral("the header is damaged"));
   const uint64_t headerSize = *headerSizeRead;
   QByteArray header(qsizetype(headerSize + kDataObjectSize), Qt::Uninitialized);
-  if (const int e = readAt(fd, header.data(), header.size(), 0); e != 0) return m.io(e);
+  if (const int e = ReadAt(fd, header.data(), header.size(), 0); e != 0) return m.io(e);
   auto* h = reinterpret_cast<uint8_t*>(header.data());
 
   const std::optional<std::vector<HeaderObject>> objects = HeaderObjects(h, headerSize);
@@ -345,7 +318,7 @@ AsfRepairOutcome RepairAsfDescriptor(int fd, const QString& name, int64_t keepAt
     const int64_t n = std::min(batch, (m.length() - dataEnd) / packetBytes * packetBytes);
     if (n == 0) break;
     buffer.resize(size_t(n));
-    if (const int e = readAt(fd, buffer.data(), n, dataEnd); e != 0) return m.io(e);
+    if (const int e = ReadAt(fd, buffer.data(), n, dataEnd); e != 0) return m.io(e);
     for (int64_t p = 0; p < n; p += packetBytes) {
       const PacketScan scan = scanPacket(buffer.data() + p, int(packetBytes), int(packetBytes));
       if (scan.verdict != PacketReader::Verdict::Whole) {
@@ -377,7 +350,7 @@ AsfRepairOutcome RepairAsfDescriptor(int fd, const QString& name, int64_t keepAt
       newLength = dataEnd;
     } else if (content - dataEnd < packetBytes) {
       std::vector<uint8_t> torn(size_t(content - dataEnd));
-      if (const int e = readAt(fd, torn.data(), int64_t(torn.size()), dataEnd); e != 0) return m.io(e);
+      if (const int e = ReadAt(fd, torn.data(), int64_t(torn.size()), dataEnd); e != 0) return m.io(e);
       const PacketScan scan = scanPacket(torn.data(), int(torn.size()), int(packetBytes));
       const size_t lead = std::min(torn.size(), size_t(first.lengthFlagsAt));
       const bool likeTheOthers =
@@ -417,7 +390,7 @@ AsfRepairOutcome RepairAsfDescriptor(int fd, const QString& name, int64_t keepAt
 
   // A torn packet goes first, so that the header never counts bytes the file lacks.
   if (newLength < m.length() && ::ftruncate(fd, off_t(newLength)) != 0) return m.io(errno);
-  if (const int e = writeAt(fd, header.constData(), header.size(), 0); e != 0) return m.io(e);
+  if (const int e = WriteAt(fd, header.constData(), header.size(), 0); e != 0) return m.io(e);
   if (::fsync(fd) != 0) return m.io(errno);
 
   AsfRepairOutcome out;

@@ -305,7 +305,9 @@ void Capture::onLost(SourceLoss why, const QString& detail) {
   const QString device = source_ ? source_->description() : QString();
   if (state_ == State::Opening) {
     // The input never opened.
-    const FailureCause cause = why == SourceLoss::ServerGone ? FailureCause::ServerLost : FailureCause::NoInput;
+    const FailureCause cause = why == SourceLoss::ServerGone ? FailureCause::ServerLost
+                               : why == SourceLoss::Held     ? FailureCause::InputHeld
+                                                             : FailureCause::NoInput;
     cleanUpFailedStart(RecordingFailure{cause, device, detail});
     return;
   }
@@ -316,6 +318,7 @@ void Capture::onLost(SourceLoss why, const QString& detail) {
       return;
     case SourceLoss::NoInput:
     case SourceLoss::DeviceGone:
+    case SourceLoss::Held:
       endLater(RecordingFailure{FailureCause::InputLost, device, detail});
       return;
     case SourceLoss::ServerGone:

@@ -24,6 +24,8 @@ class ProfileCollection {
   const Profile& item(int index) const;  // throws RecordingError outside 0..count-1
   // The first profile whose name contains the text (an empty text is in every name).
   const Profile* matching(const QString& text) const;
+  // The one proposed while none is chosen: a voice recorder's, for speech.
+  const Profile& forSpeech() const;
 
  private:
   std::vector<Profile> profiles_;

@@ -167,18 +167,27 @@ void PulseSource::contextChanged() {
 void PulseSource::streamChanged() {
   switch (pa_stream_get_state(stream_.get())) {
     case PA_STREAM_READY: {
-      ready_ = true;
       deviceName_ = pa_stream_get_device_name(stream_.get());
       description_ = QString::fromUtf8(deviceName_);
+      // The server keeps an input suspended while another program has it (pasuspender
+      // hands it over that way, and a device busy elsewhere cannot be resumed): a stream
+      // on it would record nothing. Said once the device's own name is known.
+      held_ = pa_stream_is_suspended(stream_.get()) == 1;
       // The device's own name for messages, when the server tells it.
       pa_operation* op = pa_context_get_source_info_by_index(
           context_.get(), pa_stream_get_device_index(stream_.get()),
-          [](pa_context*, const pa_source_info* info, int eol, void* self) {
-            if (eol == 0 && info && info->description)
-              static_cast<PulseSource*>(self)->description_ = QString::fromUtf8(info->description);
+          [](pa_context*, const pa_source_info* info, int eol, void* data) {
+            auto* self = static_cast<PulseSource*>(data);
+            if (eol == 0 && info && info->description) self->description_ = QString::fromUtf8(info->description);
+            if (eol != 0 && self->held_) self->reportHeld();
           },
           this);
       if (op) pa_operation_unref(op);
+      if (held_) {
+        if (!op) reportHeld();
+        return;
+      }
+      ready_ = true;
       applyBlock();
       emit ready();
       return;
@@ -188,10 +197,11 @@ void PulseSource::streamChanged() {
       const bool serverThere = pa_context_get_state(context_.get()) == PA_CONTEXT_READY;
       if (!serverThere)
         report(SourceLoss::ServerGone, pulseError(context_.get()));
+      else if (ready_)
+        report(SourceLoss::DeviceGone, QStringLiteral("The audio input %1 is gone.").arg(description_));
       else
-        report(ready_ ? SourceLoss::DeviceGone : SourceLoss::NoInput,
-               ready_ ? QStringLiteral("The audio input %1 is gone.").arg(description_)
-                      : pulseError(context_.get()));
+        report(pa_context_errno(context_.get()) == PA_ERR_BUSY ? SourceLoss::Held : SourceLoss::NoInput,
+               pulseError(context_.get()));
       return;
     }
     default:
@@ -237,6 +247,11 @@ void PulseSource::applyBlock() {
   const pa_buffer_attr attr = bufferAttr(pa_stream_get_sample_spec(stream_.get()), block_);
   if (pa_operation* op = pa_stream_set_buffer_attr(stream_.get(), &attr, nullptr, nullptr))
     pa_operation_unref(op);
+}
+
+void PulseSource::reportHeld() {
+  report(SourceLoss::Held, QStringLiteral("The audio input %1 is suspended by the sound server.")
+                               .arg(QString::fromUtf8(deviceName_)));
 }
 
 void PulseSource::report(SourceLoss why, const QString& detail) {

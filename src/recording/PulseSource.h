@@ -58,12 +58,14 @@ class PulseSource final : public SoundSource {
   void applyBlock();
   // Told once, from the event loop: the capture may drop the source in its answer.
   void report(SourceLoss why, const QString& detail);
+  void reportHeld();
 
   AudioInput input_;
   SoundFormat format_;
   QByteArray streamName_;
   std::chrono::milliseconds block_{20};
   bool ready_ = false;
+  bool held_ = false;  // suspended as it opened: another program has the device
   bool reported_ = false;
   QString description_;
   QByteArray deviceName_;

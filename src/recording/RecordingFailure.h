@@ -12,6 +12,7 @@ enum class FailureCause {
   SaveFolderWrite,  // the save folder takes no new file
   FileExists,       // every name of the minute was taken by another program meanwhile
   NoInput,          // no audio input, or not the one named
+  InputHeld,        // another program holds the input
   InputLost,        // the input went away while recording
   ServerLost,       // the sound server went away and did not come back in time
   Write,            // the file could not be written (a full disk, an I/O error)

@@ -22,6 +22,7 @@ enum class SourceLoss {
   NoInput,     // the input cannot be opened: none, or not the one named
   DeviceGone,  // the input was removed (a microphone pulled)
   ServerGone,  // the sound server cannot be reached: stopped, restarted, or not running
+  Held,        // another program holds the input, and the server cannot record from it
 };
 
 // One open input, on the capture thread, which runs an event loop. What it reports comes

@@ -97,12 +97,14 @@ TEST_F(EndToEndLive, SettingsDialogStoresTheFolderAndTheFirstRecordingAsksForAQu
   keys(dialog, {QStringLiteral("ctrl+a")});
   xdotool({QStringLiteral("type"), saveFolder_ + QLatin1Char('/')});
   screenshot(dialog, QStringLiteral("settings.png"));
+  // The quality proposed for speech, emptied: none is chosen.
+  keys(dialog, {QStringLiteral("Tab"), QStringLiteral("ctrl+a"), QStringLiteral("BackSpace")});
   keys(dialog, {QStringLiteral("Escape")});  // no cancel button: the dialog stays
   clickIn(dialog, 40, 100);  // OK
   EXPECT_TRUE(waitUntil([&] { return findWindow(QStringLiteral("Tallowen - 設定変更"), 0, 0).isEmpty(); }, 3000));
   EXPECT_EQ(stored(QStringLiteral("SaveTo"), QStringLiteral("Path")), saveFolder_) << "one separator less";
   EXPECT_TRUE(QFileInfo(saveFolder_).isDir()) << "the folder was made";
-  EXPECT_EQ(stored(QStringLiteral("Profile"), QStringLiteral("Prof")), QString()) << "no quality chosen yet";
+  EXPECT_EQ(stored(QStringLiteral("Profile"), QStringLiteral("Prof")), QString()) << "no quality chosen";
 
   clickButton(window, 24);  // record: no quality stored, so the program asks first
   const QString question = findWindow(QStringLiteral("Tallowen"));
@@ -110,8 +112,8 @@ TEST_F(EndToEndLive, SettingsDialogStoresTheFolderAndTheFirstRecordingAsksForAQu
   keys(question, {QStringLiteral("Return")});
   const QString modal = findWindow(QStringLiteral("Tallowen - 設定変更"));
   ASSERT_FALSE(modal.isEmpty()) << "the dialog did not come up for the first use";
-  keys(modal, {QStringLiteral("Tab"), QStringLiteral("Down"), QStringLiteral("Down"), QStringLiteral("Down"),
-               QStringLiteral("Down")});  // the fourth quality of the list
+  // Two below the quality proposed for speech: the fourth of the list.
+  keys(modal, {QStringLiteral("Tab"), QStringLiteral("Down"), QStringLiteral("Down")});
   clickIn(modal, 40, 100);  // OK: the recording starts
   const qint64 first = trace_.waitFor("first-sample");
   ASSERT_GT(first, 0) << "no sound reached the recording";
@@ -237,8 +239,8 @@ TEST_F(EndToEndLive, NoRecordingGoesWhereNobodyChose) {
   ASSERT_FALSE(modal.isEmpty()) << "the dialog did not come up for the first use";
   keys(modal, {QStringLiteral("ctrl+a")});
   xdotool({QStringLiteral("type"), saveFolder_});
-  keys(modal, {QStringLiteral("Tab"), QStringLiteral("Down"), QStringLiteral("Down"), QStringLiteral("Down"),
-               QStringLiteral("Down")});  // the fourth quality: 64 kb/s
+  keys(modal, {QStringLiteral("Tab"), QStringLiteral("Down"),
+               QStringLiteral("Down")});  // two below the one proposed for speech: 64 kb/s
   clickIn(modal, 40, 100);  // OK: nothing can be stored
   const QString cannotKeep = findWindow(QStringLiteral("Tallowen"));
   ASSERT_FALSE(cannotKeep.isEmpty()) << "the program did not say the settings cannot be kept";

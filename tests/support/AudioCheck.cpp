@@ -188,15 +188,14 @@ SmallDisk::~SmallDisk() {
   if (mounted_) run(QStringLiteral("umount"), {folder_});
 }
 
-bool MicrophoneModule::find() {
+bool ServerModule::find() {
   if (qEnvironmentVariableIsEmpty("TALLOWEN_TEST_MIC_FIFO")) return false;
   const QStringList lines = run(QStringLiteral("pactl"),
                                 {QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("modules")})
                                 .split(QLatin1Char('\n'));
   for (const QString& line : lines) {
     const QStringList fields = line.split(QLatin1Char('\t'));
-    if (fields.size() >= 3 && fields[1] == QLatin1String("module-pipe-source") &&
-        fields[2].contains(QLatin1String("source_name=mic "))) {
+    if (fields.size() >= 3 && fields[1] == module_ && (fields[2] + QLatin1Char(' ')).contains(argument_)) {
       id_ = fields[0];
       arguments_ = fields[2];
       return true;
@@ -205,19 +204,17 @@ bool MicrophoneModule::find() {
   return false;
 }
 
-bool MicrophoneModule::unload() {
+bool ServerModule::unload() {
   int status = -1;
   run(QStringLiteral("pactl"), {QStringLiteral("unload-module"), id_}, &status);
   return status == 0;
 }
 
-bool MicrophoneModule::restore() {
+bool ServerModule::restore() {
   int status = -1;
-  id_ = run(QStringLiteral("pactl"),
-            {QStringLiteral("load-module"), QStringLiteral("module-pipe-source"), arguments_}, &status)
-            .trimmed();
+  id_ = run(QStringLiteral("pactl"), {QStringLiteral("load-module"), module_, arguments_}, &status).trimmed();
   if (status != 0) return false;
-  run(QStringLiteral("pactl"), {QStringLiteral("set-default-source"), QStringLiteral("mic")}, &status);
+  run(QStringLiteral("pactl"), {setDefault_, name_}, &status);
   return status == 0;
 }
 

@@ -56,18 +56,40 @@ class SmallDisk {
   bool mounted_ = false;
 };
 
-// The test sound server's microphone taken away, as when a USB microphone is pulled, and
-// put back as it was.
-class MicrophoneModule {
+// A module of the test sound server taken away, and put back as it was, the default again.
+class ServerModule {
  public:
-  // Finds the module behind the default source "mic"; false without a test sound server.
+  // The module `module` whose arguments hold `argument`; `setDefault` is the pactl command
+  // that makes `name` the default again.
+  ServerModule(QString module, QString argument, QString setDefault, QString name)
+      : module_(std::move(module)), argument_(std::move(argument)), setDefault_(std::move(setDefault)),
+        name_(std::move(name)) {}
+  // False without a test sound server.
   bool find();
   bool unload();
   bool restore();
 
  private:
+  QString module_, argument_, setDefault_, name_;
   QString id_;
   QString arguments_;
+};
+
+// The test sound server's microphone, as when a USB microphone is pulled.
+class MicrophoneModule : public ServerModule {
+ public:
+  MicrophoneModule()
+      : ServerModule(QStringLiteral("module-pipe-source"), QStringLiteral("source_name=mic "),
+                     QStringLiteral("set-default-source"), QStringLiteral("mic")) {}
+};
+
+// The test sound server's output, whose monitor is an input too (the computer's own sound):
+// without it and the microphone, the server has no input at all.
+class OutputModule : public ServerModule {
+ public:
+  OutputModule()
+      : ServerModule(QStringLiteral("module-null-sink"), QStringLiteral("sink_name=tsink"),
+                     QStringLiteral("set-default-sink"), QStringLiteral("tsink")) {}
 };
 
 // The test sound server, stopped and started again, or frozen and thawed, as a user's system
