@@ -26,7 +26,10 @@ namespace {
 // Pixels of the label's text drawn in a box of the given size.
 int inkPixels(const QLabel& label, QSize size) {
   QLabel copy(label.text());
-  copy.setFont(label.font());
+  // The time box draws each text at the size that fits it, smaller than its own font where
+  // the desktop's font needs that.
+  const auto* box = qobject_cast<const TimeBox*>(&label);
+  copy.setFont(box ? box->fontFor(label.text()) : label.font());
   copy.setPalette(label.palette());
   copy.setAutoFillBackground(true);
   copy.setAlignment(label.alignment());
