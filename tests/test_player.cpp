@@ -321,7 +321,7 @@ TEST_F(PlayerTest, TheListShowsWhatAnImpossibleHeaderClaimsWithinBounds) {
   EXPECT_EQ(info->bitRate, std::numeric_limits<int>::max());
 
   WriteSetting(kSaveFolderSetting, folder.path());
-  frmRecordings window(sys_.seams(), sys_.settings, [] { return QString(); });
+  frmRecordings window(sys_.seams(), sys_.settings, [] { return LiveRecording{}; });
   window.show();
   const RecordingList& list = window.list();
   ASSERT_TRUE(waitUntil([&] { return list.complete(); }, 5000));
@@ -1108,7 +1108,7 @@ class RecordingsWindowTest : public PlayerTest {
   // The window over the save folder as the main window opens it, its list read whole and
   // its first row current; `recordingNow_` names the file being recorded.
   std::unique_ptr<frmRecordings> openOverFolder() {
-    auto window = std::make_unique<frmRecordings>(sys_.seams(), sys_.settings, [this] { return recordingNow_; });
+    auto window = std::make_unique<frmRecordings>(sys_.seams(), sys_.settings, [this] { return LiveRecording{recordingNow_, nullptr}; });
     activate(*window);
     EXPECT_TRUE(waitUntil([&] { return window->list().complete(); }));
     find<QTreeView>(window.get(), "recordingList")->setCurrentIndex(window->list().index(0, 0));

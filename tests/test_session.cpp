@@ -12,6 +12,7 @@
 #include <functional>
 
 #include "recording/AsfRepair.h"
+#include "recording/LoudnessCache.h"
 #include "recording/RecordingPlan.h"
 #include "recording/RecordingSession.h"
 #include "settings/Settings.h"
@@ -32,6 +33,7 @@ class SessionTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(dir_.isValid());
     state_.emplace("XDG_STATE_HOME", dir_.filePath(QStringLiteral("state")).toUtf8());
+    cache_.emplace("XDG_CACHE_HOME", dir_.filePath(QStringLiteral("cache")).toUtf8());
     QFile::remove(SettingsFilePath());
     sys_.sound.file = dir_.filePath(QStringLiteral("tone.wav"));
     writeToneWav(sys_.sound.file, 1000, 2, 44100, 2);
@@ -66,6 +68,7 @@ class SessionTest : public ::testing::Test {
 
   QTemporaryDir dir_;
   std::optional<ScopedEnv> state_;
+  std::optional<ScopedEnv> cache_;
   QString saveFolder_;
   FakeSystem sys_;
   std::optional<QString> folder_;  // another save folder than the usual
@@ -139,6 +142,9 @@ TEST_F(SessionLive, ARecordingGoesThroughItsPhasesAndNotesItsFileOnceMade) {
   EXPECT_TRUE(QFileInfo(saveFolder_).isDir()) << "a missing save folder is made";
   start();
   EXPECT_EQ(session_.phase(), Phase::Recording) << "a second start does nothing";
+  const std::shared_ptr<const LoudnessMeter> loudness = session_.loudness();
+  ASSERT_TRUE(loudness);
+  EXPECT_TRUE(waitUntil([&] { return loudness->blocks() >= 10; })) << "its waveform grows as it records";
 
   // Elapsed time: the steady clock's, frozen while paused, never going back.
   EXPECT_EQ(session_.elapsedMs(), 0);
@@ -173,6 +179,13 @@ TEST_F(SessionLive, ARecordingGoesThroughItsPhasesAndNotesItsFileOnceMade) {
   EXPECT_EQ(probed.title, QStringLiteral("2002-04-03_09-05.wma"));
   EXPECT_EQ(probed.author, QStringLiteral("Tallowen"));
   EXPECT_EQ(RepairAsfFile(expectedPath()).result, AsfRepairOutcome::Result::Sound);
+  EXPECT_FALSE(session_.loudness());
+  // Its waveform is known without decoding it: what was summed as it recorded.
+  const std::optional<Loudness> known = LoudnessCache().load(expectedPath());
+  ASSERT_TRUE(known);
+  EXPECT_EQ(known->levels, loudness->whole().levels);
+  EXPECT_NEAR(double(known->lengthMs()), double(results_[0].soundMs), 50);
+  EXPECT_GT(known->peakOver(0, known->lengthMs()), Loudness::levelOf(0.1f));
 
   // The same minute again: the next name, the first recording untouched.
   start();

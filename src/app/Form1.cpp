@@ -783,7 +783,8 @@ void Form1::playFile() {
 void Form1::openRecordings() {
   recordings_.open([this] {
     auto* window = new frmRecordings(seams_, settings_, [this] {
-      return session_->phase() == Phase::Idle ? QString() : session_->path();
+      if (session_->phase() == Phase::Idle) return LiveRecording{};
+      return LiveRecording{session_->path(), session_->loudness()};
     });
     connect(window, &frmRecordings::playRequested, this, &Form1::playRecording);
     return window;

@@ -19,6 +19,7 @@
 #include "player/PositionText.h"
 #include "player/SeekBar.h"
 #include "player/SpokenSlider.h"
+#include "recording/LoudnessMaker.h"
 
 namespace tallowen {
 
@@ -327,8 +328,23 @@ void MediaPlayer::setFileName(const QString& path) {
   } else {
     engine_->load(path, AutoStart);
   }
+  showLoudnessOf(file.isFile() ? path : QString());
   showPosition();
   updateControls();
+}
+
+void MediaPlayer::showLoudnessOf(const QString& path) {
+  seekBar_->setLoudness({});
+  if (path.isEmpty()) {
+    if (loudness_) loudness_->cancel();
+    return;
+  }
+  if (!loudness_) {
+    loudness_ = new LoudnessMaker(this);
+    // The seek bar is too narrow to show a waveform filling in: it shows the whole one.
+    connect(loudness_, &LoudnessMaker::ready, seekBar_, &SeekBar::setLoudness);
+  }
+  loudness_->make(path);
 }
 
 double MediaPlayer::CurrentPosition() const {

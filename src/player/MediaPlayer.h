@@ -12,6 +12,7 @@ class QToolButton;
 
 namespace tallowen {
 
+class LoudnessMaker;
 class PlaybackEngine;
 class SeekBar;
 class SpokenSlider;
@@ -112,8 +113,11 @@ class MediaPlayer : public QWidget {
   void describeSkips();
   void updateControls();
   qint64 positionMs() const;
+  // The file's loudness behind the seek bar, made off this thread.
+  void showLoudnessOf(const QString& path);
 
   PlaybackEngine* engine_;
+  LoudnessMaker* loudness_ = nullptr;
   SeekBar* seekBar_ = nullptr;
   QLabel* lengthLabel_ = nullptr;
   QLabel* problemLabel_ = nullptr;

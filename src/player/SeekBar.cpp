@@ -5,6 +5,7 @@
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 namespace tallowen {
@@ -38,6 +39,11 @@ SeekBar::SeekBar(QWidget* parent) : SpokenSlider(parent) {
 
 void SeekBar::setMarks(const QList<qint64>& marksMs) {
   marks_ = marksMs;
+  update();
+}
+
+void SeekBar::setLoudness(const Loudness& loudness) {
+  loudness_ = loudness;
   update();
 }
 
@@ -93,7 +99,31 @@ void SeekBar::mousePressEvent(QMouseEvent* event) {
   SpokenSlider::mousePressEvent(event);
 }
 
+void SeekBar::paintLoudness(QPainter& painter) {
+  // Column by column in the device's own pixels, from the groove's start to its end: the
+  // sound at each x is what the handle there would play.
+  const double dpr = devicePixelRatioF();
+  const int from = int(std::floor(xOf(minimum()) * dpr)), to = int(std::ceil(xOf(maximum()) * dpr));
+  if (to <= from) return;
+  QColor colour = palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::Text);
+  colour.setAlphaF(0.35);
+  const double centre = height() * dpr / 2.0, half = height() * dpr / 2.0 - dpr;
+  const double msPerColumn = double(maximum() - minimum()) / (to - from);
+  painter.save();
+  painter.scale(1 / dpr, 1 / dpr);
+  for (int c = from; c < to; ++c) {
+    const auto ms = qint64(minimum() + (c - from) * msPerColumn);
+    const double h = loudness_.peakOver(ms, ms + std::max<qint64>(1, qint64(msPerColumn))) / 255.0 * half;
+    if (h >= 0.5) painter.fillRect(QRectF(c, centre - h, 1, 2 * h), colour);
+  }
+  painter.restore();
+}
+
 void SeekBar::paintEvent(QPaintEvent* event) {
+  if (maximum() > minimum() && !loudness_.levels.empty()) {
+    QPainter behind(this);
+    paintLoudness(behind);
+  }
   SpokenSlider::paintEvent(event);
   if (maximum() <= minimum() || (marks_.isEmpty() && loopFrom_ < 0)) return;
   QPainter painter(this);

@@ -3,6 +3,9 @@
 #include <QList>
 
 #include "player/SpokenSlider.h"
+#include "recording/Loudness.h"
+
+class QPainter;
 
 namespace tallowen {
 
@@ -15,6 +18,9 @@ class SeekBar : public SpokenSlider {
   explicit SeekBar(QWidget* parent = nullptr);
 
   void setMarks(const QList<qint64>& marksMs);
+  // The file's loudness, drawn behind the groove; empty levels for none.
+  void setLoudness(const Loudness& loudness);
+  const Loudness& loudness() const { return loudness_; }
   // -1 for an end that is not set: A alone shows as a line, A and B as a band.
   void setLoop(qint64 fromMs, qint64 toMs);
 
@@ -36,6 +42,9 @@ class SeekBar : public SpokenSlider {
   // else the value at x.
   int clickedValue(int x) const;
 
+  void paintLoudness(QPainter& painter);
+
+  Loudness loudness_;
   QList<qint64> marks_;
   qint64 loopFrom_ = -1;
   qint64 loopTo_ = -1;

@@ -11,6 +11,9 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSplitter>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QStyle>
@@ -24,6 +27,7 @@
 #include "platform/Pictures.h"
 #include "player/PlayerLog.h"
 #include "player/RecordingList.h"
+#include "player/RecordingReview.h"
 #include "recording/AsfTitle.h"
 #include "recording/RecordingJournal.h"
 #include "settings/Settings.h"
@@ -66,7 +70,7 @@ bool samePath(const QString& a, const QString& b) {
 
 }  // namespace
 
-frmRecordings::frmRecordings(const Seams& seams, Settings& settings, std::function<QString()> recordingNow,
+frmRecordings::frmRecordings(const Seams& seams, Settings& settings, std::function<LiveRecording()> recordingNow,
                              QWidget* parent)
     : QDialog(parent), seams_(seams), settings_(settings), recordingNow_(std::move(recordingNow)) {
   setObjectName(QStringLiteral("frmRecordings"));
@@ -126,17 +130,25 @@ frmRecordings::frmRecordings(const Seams& seams, Settings& settings, std::functi
   for (QPushButton* b : {playButton_, renameButton_, deleteButton_, folderButton_}) buttons->addWidget(b);
   buttons->addStretch();
   buttons->addWidget(closeButton_);
+  review_ = new RecordingReview(this);
+  auto* split = new QSplitter(Qt::Vertical, this);
+  split->setChildrenCollapsible(false);
+  split->addWidget(view_);
+  split->addWidget(review_);
+  split->setStretchFactor(0, 1);
+  split->setStretchFactor(1, 1);
+  split->setSizes({260, 220});
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(summaryLabel_);
-  layout->addWidget(view_, 1);
+  layout->addWidget(split, 1);
   layout->addLayout(buttons);
-  resize(640, 420);
+  resize(720, 560);
 
-  auto* renameKey = new QAction(this);
+  auto* renameKey = new QAction(QStringLiteral("名前の変更(&R)"), this);
   renameKey->setShortcut(QKeySequence(Qt::Key_F2));
-  auto* deleteKey = new QAction(this);
+  auto* deleteKey = new QAction(QStringLiteral("ごみ箱に移す(&D)"), this);
   deleteKey->setShortcut(QKeySequence::Delete);
-  auto* refreshKey = new QAction(this);
+  auto* refreshKey = new QAction(QStringLiteral("一覧を新しくする(&N)"), this);
   refreshKey->setShortcut(QKeySequence::Refresh);
   for (QAction* a : {renameKey, deleteKey, refreshKey}) {
     a->setShortcutContext(Qt::WindowShortcut);
@@ -146,6 +158,7 @@ frmRecordings::frmRecordings(const Seams& seams, Settings& settings, std::functi
   // (While a name is typed, Delete stays with the name.)
   connect(deleteKey, &QAction::triggered, this, &frmRecordings::deleteCurrent);
   connect(refreshKey, &QAction::triggered, this, &frmRecordings::refresh);
+  buildMenus(renameKey, deleteKey, refreshKey);
 
   connect(view_, &QTreeView::activated, this, &frmRecordings::playCurrent);
   connect(playButton_, &QPushButton::clicked, this, &frmRecordings::playCurrent);
@@ -176,7 +189,47 @@ frmRecordings::frmRecordings(const Seams& seams, Settings& settings, std::functi
 
   refresh();
   connect(view_->selectionModel(), &QItemSelectionModel::currentChanged, this, &frmRecordings::updateButtons);
+  connect(view_->selectionModel(), &QItemSelectionModel::currentChanged, this, &frmRecordings::reviewCurrent);
+  connect(list_, &RecordingList::modelReset, this, &frmRecordings::reviewCurrent);
+  connect(list_, &RecordingList::rowsRemoved, this, &frmRecordings::reviewCurrent);
   updateButtons();
+  reviewCurrent();
+}
+
+void frmRecordings::buildMenus(QAction* rename, QAction* remove, QAction* refresh) {
+  auto* bar = new QMenuBar(this);
+  QMenu* file = bar->addMenu(QStringLiteral("ファイル(&F)"));
+  file->addAction(QStringLiteral("プレーヤーで再生(&P)"), QKeySequence(Qt::Key_Return), this, &frmRecordings::playCurrent)
+      ->setShortcutContext(Qt::WidgetShortcut);  // Enter stays with the list, which plays
+  file->addAction(rename);
+  file->addAction(remove);
+  file->addAction(QStringLiteral("フォルダーを開く(&O)"), this, &frmRecordings::openFolder);
+  file->addSeparator();
+  file->addAction(refresh);
+  file->addSeparator();
+  file->addAction(QStringLiteral("閉じる(&C)"), QKeySequence(Qt::Key_Escape), this, &QDialog::close)
+      ->setShortcutContext(Qt::WidgetShortcut);  // Esc closes as a dialog does
+  bar->addMenu(review_->playMenu());
+  bar->addMenu(review_->viewMenu());
+  layout()->setMenuBar(bar);
+}
+
+void frmRecordings::reviewCurrent() {
+  const int row = currentRow();
+  if (row < 0) {
+    review_->showNothing(list_->rowCount() == 0 ? QStringLiteral("録音はまだありません")
+                                                : QStringLiteral("録音が選ばれていません"));
+    return;
+  }
+  const RecordingEntry& entry = list_->entry(row);
+  const LiveRecording now = recordingNow_ ? recordingNow_() : LiveRecording{};
+  const bool live = samePath(entry.path, now.path) && now.loudness;
+  if (entry.path == review_->path() && live == review_->live()) return;
+  if (!entry.nameReads || !entry.readable) {
+    review_->showNothing(QStringLiteral("「%1」は読めないため、波形を表示できません。").arg(entry.name));
+    return;
+  }
+  review_->showRecording(entry.path, entry.headerValid ? entry.durationMs : 0, live ? now.loudness : nullptr);
 }
 
 QString frmRecordings::saveFolder() const {
@@ -270,7 +323,7 @@ void frmRecordings::say(const QString& text) {
 bool frmRecordings::busy(int row) {
   // Recorded by this program, or by another copy of it: their journal entries tell.
   const RecordingEntry& entry = list_->entry(row);
-  if (!samePath(entry.path, recordingNow_ ? recordingNow_() : QString()) && !BeingRecorded(entry.nativePath))
+  if (!samePath(entry.path, recordingNow_ ? recordingNow_().path : QString()) && !BeingRecorded(entry.nativePath))
     return false;
   say(QStringLiteral("録音中のファイルは、録音が終わるまで名前の変更も削除もできません。"));
   return true;

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <functional>
+#include <memory>
 
 #include "platform/Seams.h"
 
@@ -13,17 +14,25 @@ class QTreeView;
 
 namespace tallowen {
 
+class LoudnessMeter;
 class RecordingList;
+class RecordingReview;
 class Settings;
 
+// The recording this program is making: its file, and its loudness so far.
+struct LiveRecording {
+  QString path;
+  std::shared_ptr<const LoudnessMeter> loudness;
+};
+
 // The save folder's recordings, newest first: play, rename, move to the trash, and open
-// the folder in the file manager.
+// the folder in the file manager; and the chosen one's waveform, to look into and play.
 class frmRecordings : public QDialog {
   Q_OBJECT
  public:
-  // `recordingNow` tells the file this program records; another copy's recording is known
-  // by the journal. Neither is renamed nor deleted.
-  frmRecordings(const Seams& seams, Settings& settings, std::function<QString()> recordingNow,
+  // `recordingNow` tells the recording this program makes (an empty path for none);
+  // another copy's recording is known by the journal. Neither is renamed nor deleted.
+  frmRecordings(const Seams& seams, Settings& settings, std::function<LiveRecording()> recordingNow,
                 QWidget* parent = nullptr);
 
   // Lists the save folder again.
@@ -31,6 +40,7 @@ class frmRecordings : public QDialog {
   // Lists it again with the recording at `path` chosen, where the list holds it.
   void showRecording(const QString& path);
   RecordingList& list() { return *list_; }
+  RecordingReview& review() { return *review_; }
 
  signals:
   // The user asked to play this file.
@@ -53,11 +63,15 @@ class frmRecordings : public QDialog {
   void say(const QString& text);
   void showCount();
   void updateButtons();
+  // The chosen recording into the waveform, unless it shows there already.
+  void reviewCurrent();
+  void buildMenus(QAction* rename, QAction* remove, QAction* refresh);
 
   Seams seams_;
   Settings& settings_;
-  std::function<QString()> recordingNow_;
+  std::function<LiveRecording()> recordingNow_;
   RecordingList* list_;
+  RecordingReview* review_;
   QTreeView* view_;
   QLabel* summaryLabel_;
   QPushButton* playButton_;

@@ -12,6 +12,7 @@
 #include "recording/AsfRepair.h"
 #include "recording/AsfWriter.h"
 #include "recording/Codec.h"
+#include "recording/LoudnessCache.h"
 #include "recording/OutputFile.h"
 #include "recording/RecordingJournal.h"
 #include "recording/RecordingLog.h"
@@ -105,6 +106,7 @@ void Capture::begin() {
     writer_ = std::make_unique<AsfWriter>(*file_, encoder_->format(),
                                           AsfWriter::Texts{QFileInfo(madeAt_).fileName(), QStringLiteral("Tallowen")});
     level_.start(format_.sampleRate, format_.channels);
+    loudness_->start(format_.sampleRate, format_.channels);
     silence_.assign(size_t(format_.sampleRate / 10) * size_t(format_.channels), 0.0f);
     checkJournal();
     openSource(setup_.input);
@@ -232,6 +234,7 @@ void Capture::onAudio(const float* samples, int frames) {
 void Capture::consume(const float* samples, int frames) {
   if (frames <= 0 || writeFailed_ || !writer_) return;
   level_.feed(samples, frames);
+  loudness_->feed(samples, frames);
   try {
     encoder_->encode(samples, frames, *writer_);
     frames_ += frames;
@@ -516,6 +519,9 @@ void Capture::finish() {
         file_->close();
         complete = true;
         TraceMoment("file-closed");
+        // Its waveform is known: the file holds all the sound that was summed. A file made
+        // whole by a repair holds less, and is decoded when it is looked at.
+        LoudnessCache().store(file_->path(), loudness_->whole());
       } catch (const RecordingError& e) {
         if (!result.failure) result.failure = e.failure();
         takeFileChange();

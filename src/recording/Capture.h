@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "recording/InputLevel.h"
+#include "recording/Loudness.h"
 #include "recording/RecordingResult.h"
 #include "recording/RecordingSetup.h"
 #include "recording/SoundSource.h"
@@ -60,6 +61,9 @@ class Capture : public QObject {
 
   // Any thread.
   InputLevel& level() { return level_; }
+  // How loud the file is so far, for its waveform while it records: sound and silence put
+  // in alike. Any thread.
+  std::shared_ptr<const LoudnessMeter> loudness() const { return loudness_; }
 
  signals:
   // Sound goes into the file from now on.
@@ -123,6 +127,7 @@ class Capture : public QObject {
   // could not be finished goes through it, never through the name.
   QFile recording_;
   InputLevel level_;
+  const std::shared_ptr<LoudnessMeter> loudness_ = std::make_shared<LoudnessMeter>();
 
   enum class State { Opening, Running, Reconnecting, Ended };
   State state_ = State::Opening;

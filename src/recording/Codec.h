@@ -1,12 +1,13 @@
 #pragma once
-// What recording takes from FFmpeg, behind an interface: the WMA encoder alone. The code
-// that links FFmpeg is a module of its own (libtallowen_codec.so), loaded on first use:
-// FFmpeg brings its many shared libraries with it, and the program does not hold them
-// until it records.
+// What the program takes from FFmpeg, behind an interface: the WMA encoder, and a decoder
+// that tells how loud a file is. The code that links FFmpeg is a module of its own
+// (libtallowen_codec.so), loaded on first use: FFmpeg brings its many shared libraries with
+// it, and the program does not hold them until it records or draws a waveform.
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -53,12 +54,42 @@ class WmaEncoder {
   virtual void finish(BlockSink& out) = 0;
 };
 
+// Where a decoder puts how loud the sound is: the loudest sample (absolute, of all channels)
+// of each block of `sampleRate / 50` frames, counted from the start of the sound.
+class PeakSink {
+ public:
+  // Blocks `first` to `first + count - 1`, in order.
+  virtual void takePeaks(int64_t first, const float* peaks, int count) = 0;
+
+ protected:
+  ~PeakSink() = default;
+};
+
+// Reads a sound file from any point on, for how loud it is. One thread at a time; two
+// decoders of one file may run side by side.
+class SoundDecoder {
+ public:
+  virtual ~SoundDecoder() = default;
+  // From the file's header; 0 when it does not say.
+  virtual int64_t durationMs() const = 0;
+  virtual int sampleRate() const = 0;
+  // The frames of a block, as LoudnessMeter counts them.
+  int blockFrames() const { return sampleRate() / 50 > 0 ? sampleRate() / 50 : 1; }
+  // The blocks from `fromBlock` up to `toBlock` (exclusive; -1 for the end of the sound)
+  // go to `out`, each once and at its own index, found from the packets' times, so that
+  // decoders of two stretches meet without a gap or an overlap. False when `cancel` was set
+  // on the way; throws RecordingError with FFmpeg's words when the file cannot be read.
+  virtual bool decodePeaks(int64_t fromBlock, int64_t toBlock, PeakSink& out, const std::atomic<bool>& cancel) = 0;
+};
+
 class Codec {
  public:
   // What this FFmpeg lacks for recording, in words; empty when it has everything.
   virtual QString missingComponents() const = 0;
   // Throws RecordingError.
   virtual std::unique_ptr<WmaEncoder> createEncoder(const Profile& profile) = 0;
+  // The first sound stream of a file of any format FFmpeg reads; throws RecordingError.
+  virtual std::unique_ptr<SoundDecoder> openDecoder(const QString& path) = 0;
 
  protected:
   ~Codec() = default;  // the module keeps it for the life of the process
@@ -77,4 +108,4 @@ void CheckCodecModule();
 }  // namespace tallowen
 
 // The module's one entry point; the version in its name changes with the interface.
-#define TALLOWEN_CODEC_ENTRY "tallowen_codec_v5"
+#define TALLOWEN_CODEC_ENTRY "tallowen_codec_v6"

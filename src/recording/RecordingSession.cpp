@@ -159,6 +159,11 @@ std::optional<float> RecordingSession::nextPeak() {
   return capture_->level().nextPeak();
 }
 
+std::shared_ptr<const LoudnessMeter> RecordingSession::loudness() const {
+  if (phase_ == Phase::Idle || !capture_) return nullptr;
+  return capture_->loudness();
+}
+
 bool RecordingSession::inputSilent() const {
   return phase_ == Phase::Recording && capture_ && capture_->level().silent();
 }

@@ -14,6 +14,7 @@ namespace tallowen {
 
 class Capture;
 class Clock;
+class LoudnessMeter;
 class SoundSources;
 
 // One recording at a time, from the record button to the complete file. It owns the one
@@ -60,6 +61,8 @@ class RecordingSession : public QObject {
   bool inputLost() const { return inputLost_; }
   // The file of the recording running, or of the last one; empty until it is made.
   const QString& path() const { return path_; }
+  // How loud the recording running is so far; none while idle.
+  std::shared_ptr<const LoudnessMeter> loudness() const;
   // The bit rate of the recording running.
   int bitRate() const { return setup_.profile.bitRate; }
 

@@ -1,5 +1,6 @@
 // The entry point of libtallowen_codec.so: everything of the program that links FFmpeg.
 #include "recording/Codec.h"
+#include "recording/codec/PeakDecoder.h"
 #include "recording/codec/WmaEncoder.h"
 
 namespace tallowen {
@@ -12,12 +13,16 @@ class FFmpegCodec final : public Codec {
   std::unique_ptr<WmaEncoder> createEncoder(const Profile& profile) override {
     return std::make_unique<FFmpegWmaEncoder>(profile);
   }
+
+  std::unique_ptr<SoundDecoder> openDecoder(const QString& path) override {
+    return std::make_unique<FFmpegPeakDecoder>(path);
+  }
 };
 
 }  // namespace
 }  // namespace tallowen
 
-extern "C" __attribute__((visibility("default"))) tallowen::Codec* tallowen_codec_v5() {
+extern "C" __attribute__((visibility("default"))) tallowen::Codec* tallowen_codec_v6() {
   static tallowen::FFmpegCodec codec;
   return &codec;
 }
