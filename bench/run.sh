@@ -6,11 +6,14 @@
 #   bench/run.sh --startup  the start-up row alone
 #   bench/run.sh --recording  the rows of the 30 s recordings alone
 #   bench/run.sh --recordings-list  the recordings window over 5000 recordings alone
+#   bench/run.sh --waveform  the waveforms of 3 and 10 hours alone (about 3 minutes)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset bench >/dev/null
-cmake --build --preset bench --target tallowen tallowen_codec bare_window tallowen_bench recordings_list >/dev/null
+cmake --build --preset bench --target tallowen tallowen_codec bare_window tallowen_bench recordings_list waveform >/dev/null
 if [[ "${1:-}" == --recordings-list ]]; then exec build-bench/bench/recordings_list 5000; fi
+mkdir -p build-bench/run
+if [[ "${1:-}" == --waveform ]]; then TALLOWEN_TEST_TMP=$PWD/build-bench/run exec build-bench/bench/waveform 3 10; fi
 
 # Kept in the build folder, away from the other test runs' temporary folders.
 mkdir -p build-bench/run
@@ -28,4 +31,7 @@ trap 'test_env_stop; rm -rf "$work"' EXIT
 build-bench/bench/tallowen_bench --program build-bench/tallowen --bare build-bench/bench/bare_window \
   --work "$work" "$@"
 # The recordings window, with the full table only.
-if [[ $# == 0 ]]; then build-bench/bench/recordings_list 5000; fi
+if [[ $# == 0 ]]; then
+  build-bench/bench/recordings_list 5000
+  build-bench/bench/waveform 3 10
+fi

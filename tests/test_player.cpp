@@ -545,6 +545,10 @@ TEST_F(PlayerLive, TheLatestRecordingPlaysWithItsNameAndLengthAndTakesTheFocus) 
   EXPECT_LE(length->fontMetrics().horizontalAdvance(length->text()), length->contentsRect().width());
   // The timer shows the position by itself, and the seek bar says it in words.
   EXPECT_TRUE(waitUntil([&] { return child<QLabel>(*window, "Label1")->text() == QStringLiteral("00:00:01"); }, 5000));
+  // The tone's loudness behind the groove, over its whole length.
+  ASSERT_TRUE(waitUntil([&] { return !child<SeekBar>(*window, "seekBar")->loudness().levels.empty(); }, 5000));
+  EXPECT_NEAR(double(child<SeekBar>(*window, "seekBar")->loudness().lengthMs()), 6000, 100);
+  EXPECT_GT(child<SeekBar>(*window, "seekBar")->loudness().peakOver(1000, 5000), Loudness::levelOf(0.05f));
   QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(child(*window, "seekBar"));
   ASSERT_TRUE(bar && bar->valueInterface());
   EXPECT_TRUE(bar->text(QAccessible::Value).endsWith(QStringLiteral(" / 00:00:06"))) << bar->text(QAccessible::Value).toStdString();

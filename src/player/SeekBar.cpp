@@ -102,7 +102,7 @@ void SeekBar::mousePressEvent(QMouseEvent* event) {
 void SeekBar::paintLoudness(QPainter& painter) {
   // Column by column in the device's own pixels, from the groove's start to its end: the
   // sound at each x is what the handle there would play.
-  const double dpr = devicePixelRatioF();
+  const double dpr = painter.device()->devicePixelRatioF();
   const int from = int(std::floor(xOf(minimum()) * dpr)), to = int(std::ceil(xOf(maximum()) * dpr));
   if (to <= from) return;
   QColor colour = palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::Text);
@@ -113,8 +113,8 @@ void SeekBar::paintLoudness(QPainter& painter) {
   painter.scale(1 / dpr, 1 / dpr);
   for (int c = from; c < to; ++c) {
     const auto ms = qint64(minimum() + (c - from) * msPerColumn);
-    const double h = loudness_.peakOver(ms, ms + std::max<qint64>(1, qint64(msPerColumn))) / 255.0 * half;
-    if (h >= 0.5) painter.fillRect(QRectF(c, centre - h, 1, 2 * h), colour);
+    const int h = int(std::lround(loudness_.peakOver(ms, ms + std::max<qint64>(1, qint64(msPerColumn))) / 255.0 * half));
+    if (h > 0) painter.fillRect(QRect(c, int(std::lround(centre)) - h, 1, 2 * h), colour);
   }
   painter.restore();
 }

@@ -235,8 +235,11 @@ void WaveformView::mouseReleaseEvent(QMouseEvent* event) {
     // A click plays from that point.
     clearSelection();
     moveTo(msAt(event->position().x()), false);
-  } else if (selFrom_ >= 0) {
-    // A drag selects; playback stands at its start, ready to play it.
+  } else {
+    // A drag selects, up to where it was let go; playback stands at its start, ready to
+    // play it.
+    if (!click) setSelection(anchor_, msAt(std::clamp(event->position().x(), 0.0, double(width()))));
+    if (selFrom_ < 0) return update();
     const QSignalBlocker quiet(this);
     setValue(int(selFrom_));
     emit seekRequested(selFrom_);
@@ -339,7 +342,7 @@ void WaveformView::paintEvent(QPaintEvent*) {
 
   if (length_ > 0 && !loudness_.levels.empty()) {
     // Column by column in the device's own pixels: crisp at any scale.
-    const double dpr = devicePixelRatioF();
+    const double dpr = painter.device()->devicePixelRatioF();
     const int columns = int(std::ceil(width() * dpr));
     const double centre = wave.center().y() + 0.5;
     const double half = wave.height() / 2.0 - 1;
@@ -354,8 +357,9 @@ void WaveformView::paintEvent(QPaintEvent*) {
       const qint64 from = qint64(viewFrom_ + c * msPerColumn);
       const qint64 to = std::max<qint64>(from + 1, qint64(viewFrom_ + (c + 1) * msPerColumn));
       if (Loudness::blockAt(from) >= qint64(loudness_.levels.size())) break;
-      const double h = std::max(1.0, loudness_.peakOver(from, to) / 255.0 * half * dpr);
-      painter.fillRect(QRectF(c, centre * dpr - h, 1, 2 * h), c < playedTo ? played : ahead);
+      // Whole device pixels: no blurred edge at any scale.
+      const int h = std::max(1, int(std::lround(loudness_.peakOver(from, to) / 255.0 * half * dpr)));
+      painter.fillRect(QRect(c, int(std::lround(centre * dpr)) - h, 1, 2 * h), c < playedTo ? played : ahead);
     }
     painter.restore();
   } else {
