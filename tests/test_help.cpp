@@ -198,7 +198,7 @@ TEST(HelpFile, EveryLinkAndPictureInItsPagesResolvesAndEveryPageIsInTheContents)
           << file.toStdString() << " -> " << target.toStdString();
     }
   }
-  EXPECT_EQ(pages, 17);
+  EXPECT_EQ(pages, 18);
   EXPECT_GE(links, 60);
 }
 
@@ -221,6 +221,8 @@ TEST(HelpFile, KeywordsLeadToThePagesOnKeysMarksThePlayerAndTheRecordingsWindow)
        "/recordings.html",
        {"録音一覧(R)", "F2", "ごみ箱", "フォルダーを開く", "新しいもの"}},
       {"サウンドサーバー", "止まったとき", "/no_sound.html", {"60 秒", "同じファイル", "こはく色", "5 秒"}},
+      {"波形", nullptr, "/waveform.html", {"Ctrl", "10 秒", "Page Down", "Shift", "無音", "波形を作っています", "スライダー"}},
+      {"キー操作", "波形", "/waveform.html", {"Home", "Esc"}},
   };
   for (const auto& [keyword, sub, page, phrases] : wanted) {
     QString found;
