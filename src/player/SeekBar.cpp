@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "player/Colours.h"
+
 namespace tallowen {
 
 namespace {
@@ -105,8 +107,8 @@ void SeekBar::paintLoudness(QPainter& painter) {
   const double dpr = painter.device()->devicePixelRatioF();
   const int from = int(std::floor(xOf(minimum()) * dpr)), to = int(std::ceil(xOf(maximum()) * dpr));
   if (to <= from) return;
-  QColor colour = palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::Text);
-  colour.setAlphaF(0.35);
+  const QPalette::ColorGroup group = isEnabled() ? QPalette::Active : QPalette::Disabled;
+  const QColor colour = Mixed(palette().color(group, QPalette::Text), palette().color(group, QPalette::Window), 0.35);
   const double centre = height() * dpr / 2.0, half = height() * dpr / 2.0 - dpr;
   const double msPerColumn = double(maximum() - minimum()) / (to - from);
   painter.save();

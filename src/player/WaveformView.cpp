@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "player/Colours.h"
 #include "player/PositionText.h"
 
 namespace tallowen {
@@ -26,6 +27,7 @@ QString timeText(qint64 ms) { return PositionText(ms / 1000.0); }
 
 WaveformView::WaveformView(QWidget* parent) : SpokenSlider(parent) {
   setFocusPolicy(Qt::StrongFocus);
+  setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);  // a slider's height is fixed
   setKeepsNavigationKeys(true);
   setRange(0, 0);
   setAttribute(Qt::WA_OpaquePaintEvent);
@@ -347,8 +349,7 @@ void WaveformView::paintEvent(QPaintEvent*) {
     const double centre = wave.center().y() + 0.5;
     const double half = wave.height() / 2.0 - 1;
     const QColor played = pal.color(group, QPalette::Highlight);
-    QColor ahead = pal.color(group, QPalette::Text);
-    ahead.setAlphaF(0.6);
+    const QColor ahead = Mixed(pal.color(group, QPalette::Text), pal.color(group, QPalette::Base), 0.6);
     const double playedTo = xOf(value()) * dpr;
     painter.save();
     painter.scale(1 / dpr, 1 / dpr);

@@ -82,7 +82,7 @@ TEST_F(WaveformLive, ToneSilenceToneIsTallFlatTallAtItsTimes) {
   ASSERT_TRUE(wave) << "no waveform on screen:\n" << reader_.listing(pid).toStdString();
   runFor(500);  // drawn
   const QString list = findWindow(QStringLiteral("Tallowen - 録音一覧"));
-  screenshot(list, QStringLiteral("recordings-waveform.png"));
+  screenshot(list, QStringLiteral("recordings.png"));
 
   const QImage picture = screenPicture().copy(wave->extents);
   ASSERT_FALSE(picture.isNull());
@@ -99,6 +99,15 @@ TEST_F(WaveformLive, ToneSilenceToneIsTallFlatTallAtItsTimes) {
   for (double s : {0.5, 1.0, 1.5, 4.5, 5.0, 5.5})
     EXPECT_GT(at(s), height / 3) << "the tone at " << s << " s is not tall; the columns " << at(s) << " of " << height;
   for (double s : {2.5, 3.5}) EXPECT_LT(at(s), 6) << "the silence at " << s << " s is not flat: " << at(s);
+
+  // Enter plays it in the player, whose seek bar draws the same loudness.
+  const qint64 before = trace_.latest("player-length");
+  keys(list, {QStringLiteral("Return")});
+  const QString player = findWindow(QStringLiteral("Tallowen - 再生"));
+  ASSERT_FALSE(player.isEmpty()) << "the player did not come up";
+  EXPECT_GT(trace_.waitFor("player-length", before), 0);
+  runFor(1500);
+  screenshot(player, QStringLiteral("player-waveform.png"));
 }
 
 }  // namespace
