@@ -242,3 +242,36 @@ TEST_F(ReviewTest, ARecordingInProgressGrowsAndIsNotPlayedYet) {
   EXPECT_TRUE(waitUntil([&] { return review.waveform().lengthMs() == 3000; }, 3000));
   EXPECT_TRUE(find<QLabel>(&review, "reviewPosition")->text().startsWith(QStringLiteral("録音中 00:00:03")));
 }
+
+// The window plays the selection itself and stops at its end, at the speed chosen, with
+// the keys of its menu.
+TEST_F(ReviewTest, TheSelectionPlaysAndStopsAtItsEnd) {
+  const QString wma = dir_.filePath(QStringLiteral("talk.wma"));
+  QProcess ffmpeg;
+  ffmpeg.start(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"),
+                                          QStringLiteral("lavfi"), QStringLiteral("-i"),
+                                          QStringLiteral("sine=f=440:r=44100:d=8"), QStringLiteral("-c:a"),
+                                          QStringLiteral("wmav2"), QStringLiteral("-b:a"), QStringLiteral("64k"), wma});
+  ASSERT_TRUE(ffmpeg.waitForFinished(30000) && ffmpeg.exitCode() == 0);
+  QWidget window;
+  auto* review = new RecordingReview(&window);
+  window.resize(600, 200);
+  window.show();
+  review->showRecording(wma, 8000, nullptr);
+  WaveformView& wave = review->waveform();
+  ASSERT_TRUE(waitUntil([&] { return wave.loudness().lengthMs() > 7000; }, 10000));
+  auto* play = find<QToolButton>(review, "reviewPlayButton");
+  EXPECT_TRUE(play->isEnabled());
+  EXPECT_EQ(play->accessibleName(), QStringLiteral("波形の位置から再生"));
+
+  wave.setSelection(2000, 3500);
+  QTest::keyClick(&window, Qt::Key_BracketRight, Qt::ControlModifier);  // faster
+  EXPECT_EQ(find<QToolButton>(review, "reviewSpeedButton")->text(), QStringLiteral("1.25 倍"));
+  QTest::keyClick(&window, Qt::Key_Space, Qt::ControlModifier);
+  ASSERT_TRUE(waitUntil([&] { return play->accessibleName() == QStringLiteral("一時停止"); }, 10000)) << "it does not play";
+  EXPECT_TRUE(waitUntil([&] { return wave.value() > 2200; }, 5000)) << "it plays from the selection's start";
+  ASSERT_TRUE(waitUntil([&] { return play->accessibleName() == QStringLiteral("波形の位置から再生"); }, 10000))
+      << "it went on past the selection";
+  EXPECT_EQ(wave.value(), 3500);
+  EXPECT_TRUE(find<QLabel>(review, "reviewPosition")->text().startsWith(QStringLiteral("00:00:03 / 00:00:08")));
+}
