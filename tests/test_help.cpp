@@ -219,7 +219,7 @@ TEST(HelpFile, KeywordsLeadToThePagesOnKeysMarksThePlayerAndTheRecordingsWindow)
       {"録音一覧",
        nullptr,
        "/recordings.html",
-       {"録音一覧(R)", "F2", "ごみ箱", "フォルダーを開く", "新しいもの"}},
+       {"録音一覧(R)", "F2", "ごみ箱", "フォルダーを開く", "新しいもの", "Ctrl+Z", "Ctrl+C", "フォルダーに表示"}},
       {"サウンドサーバー", "止まったとき", "/no_sound.html", {"60 秒", "同じファイル", "こはく色", "5 秒"}},
       {"波形", nullptr, "/waveform.html", {"Ctrl", "10 秒", "Page Down", "Shift", "無音", "波形を作っています", "スライダー"}},
       {"キー操作", "波形", "/waveform.html", {"Home", "Esc"}},

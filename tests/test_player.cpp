@@ -16,6 +16,10 @@
 #include <QMenu>
 #include <QTreeView>
 #include <QDir>
+#include <QGuiApplication>
+#include <QUrl>
+#include <QMimeData>
+#include <QClipboard>
 #include <QLoggingCategory>
 #include <QProcess>
 #include <QPushButton>
@@ -1288,6 +1292,72 @@ TEST_F(RecordingsWindowTest, DeleteAsksAndMovesTheRecordingToTheTrashNeverUnlink
   EXPECT_TRUE(QFile::exists(trash() + QStringLiteral("/info/doomed.wma.trashinfo"))) << "it can be put back";
   EXPECT_EQ(column(window.list(), RecordingList::Name), QStringList{"kept.wma"});
   EXPECT_TRUE(QFile::exists(kept));
+
+  // For a while it can be put back, trash and all: by the bar's button or Ctrl+Z.
+  auto* bar = find(&window, "undoBar");
+  EXPECT_TRUE(bar->isVisible());
+  EXPECT_EQ(find<QLabel>(&window, "undoText")->text(), QStringLiteral("「doomed.wma」をごみ箱に移しました。"));
+  QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_FALSE(bar->isVisible());
+  QFile back(doomed);
+  ASSERT_TRUE(back.open(QIODevice::ReadOnly)) << "not put back";
+  EXPECT_EQ(back.readAll(), sound);
+  EXPECT_FALSE(QFile::exists(trash() + QStringLiteral("/files/doomed.wma")));
+  EXPECT_FALSE(QFile::exists(trash() + QStringLiteral("/info/doomed.wma.trashinfo"))) << "the trash still lists it";
+  EXPECT_TRUE(waitUntil([&] { return column(window.list(), RecordingList::Name).contains(QStringLiteral("doomed.wma")); }));
+
+  // Put back over nothing: a file that took the name meanwhile stays, the recording stays
+  // in the trash.
+  view->setCurrentIndex(window.list().index(window.list().rowOf(QFile::encodeName(doomed)), 0));
+  sys_.prompter.answers = {Prompter::Answer::Yes};
+  QTest::keyClick(view, Qt::Key_Delete);
+  ASSERT_FALSE(QFile::exists(doomed));
+  {
+    QFile taken(doomed);
+    ASSERT_TRUE(taken.open(QIODevice::WriteOnly));
+    taken.write("another file");
+  }
+  const size_t said = sys_.prompter.messages.size();
+  find<QPushButton>(&window, "undoButton")->click();
+  ASSERT_EQ(sys_.prompter.messages.size(), said + 1);
+  EXPECT_TRUE(sys_.prompter.messages.back().text.contains(QStringLiteral("ごみ箱に残っています")));
+  EXPECT_TRUE(QFile::exists(trash() + QStringLiteral("/files/doomed.wma")));
+  QFile other(doomed);
+  ASSERT_TRUE(other.open(QIODevice::ReadOnly));
+  EXPECT_EQ(other.readAll(), QByteArray("another file"));
+}
+
+// A recording goes to other programs as a file: dragged out of the list, copied with
+// Ctrl+C for a file manager to paste, or shown in its folder by the file manager.
+TEST_F(RecordingsWindowTest, ARecordingIsDraggedCopiedAndShownAsAFile) {
+  const QString talk = recording(tone_, QStringLiteral("講義 1.wma"), 100);
+  const auto opened = openOverFolder();
+  frmRecordings& window = *opened;
+  auto* view = find<QTreeView>(&window, "recordingList");
+  const QModelIndex row = window.list().index(0, RecordingList::Name);
+  EXPECT_TRUE(window.list().flags(row) & Qt::ItemIsDragEnabled);
+  EXPECT_TRUE(view->dragEnabled());
+  std::unique_ptr<QMimeData> dragged(window.list().mimeData({row, window.list().index(0, RecordingList::Size)}));
+  ASSERT_TRUE(dragged);
+  EXPECT_EQ(dragged->urls(), QList<QUrl>{QUrl::fromLocalFile(talk)}) << "once, however many columns";
+
+  QGuiApplication::clipboard()->clear();
+  QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+  const QMimeData* copied = QGuiApplication::clipboard()->mimeData();
+  ASSERT_TRUE(copied);
+  EXPECT_EQ(copied->urls(), QList<QUrl>{QUrl::fromLocalFile(talk)});
+  EXPECT_EQ(copied->data(QStringLiteral("x-special/gnome-copied-files")),
+            "copy\n" + QUrl::fromLocalFile(talk).toEncoded());
+
+  // Without a file manager on the desktop's bus, its folder opens.
+  sys_.launcher.started.clear();
+  QAction* show = nullptr;
+  for (QAction* a : window.findChildren<QAction*>())
+    if (a->text() == QStringLiteral("フォルダーに表示(&S)")) show = a;
+  ASSERT_TRUE(show) << "no menu command";
+  show->trigger();
+  ASSERT_TRUE(waitUntil([&] { return !sys_.launcher.started.empty(); }, 10000));
+  EXPECT_EQ(sys_.launcher.started[0], (QStringList{QStringLiteral("xdg-open"), saveFolder_->path()}));
 }
 
 namespace {

@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QLocale>
+#include <QMimeData>
+#include <QUrl>
 #include <algorithm>
 #include <vector>
 
@@ -244,7 +246,34 @@ QVariant RecordingList::headerData(int section, Qt::Orientation orientation, int
 Qt::ItemFlags RecordingList::flags(const QModelIndex& index) const {
   Qt::ItemFlags f = QAbstractTableModel::flags(index);
   if (index.column() == Name) f |= Qt::ItemIsEditable;
+  // A file whose name does not read cannot be named in a URI for another program.
+  if (index.isValid() && index.row() < entries_.size() && entries_[index.row()].nameReads) f |= Qt::ItemIsDragEnabled;
   return f;
+}
+
+QStringList RecordingList::mimeTypes() const { return {QStringLiteral("text/uri-list")}; }
+
+QMimeData* RecordingList::mimeData(const QModelIndexList& indexes) const {
+  QStringList paths;
+  for (const QModelIndex& index : indexes)
+    if (index.isValid() && index.row() < entries_.size() && entries_[index.row()].nameReads &&
+        !paths.contains(entries_[index.row()].path))
+      paths << entries_[index.row()].path;
+  return paths.isEmpty() ? nullptr : FilesAsMimeData(paths);
+}
+
+QMimeData* FilesAsMimeData(const QStringList& paths) {
+  QList<QUrl> urls;
+  QByteArray copied("copy");
+  for (const QString& path : paths) {
+    urls << QUrl::fromLocalFile(path);
+    copied += '\n' + urls.last().toEncoded();
+  }
+  auto* data = new QMimeData;  // the drag or the clipboard takes it
+  data->setUrls(urls);
+  // GNOME's Files and Nautilus-like managers paste this as a copy; the rest go by the URIs.
+  data->setData(QStringLiteral("x-special/gnome-copied-files"), copied);
+  return data;
 }
 
 bool RecordingList::setData(const QModelIndex& index, const QVariant& value, int role) {

@@ -8,7 +8,13 @@
 #include <memory>
 #include <thread>
 
+class QMimeData;
+
 namespace tallowen {
+
+// Files as the desktop passes them on: a list of URIs, and what a file manager pastes as a
+// copy of them.
+QMimeData* FilesAsMimeData(const QStringList& paths);
 
 // One recording of the save folder, as the list shows it.
 struct RecordingEntry {
@@ -57,6 +63,9 @@ class RecordingList : public QAbstractTableModel {
   QVariant data(const QModelIndex& index, int role) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
   Qt::ItemFlags flags(const QModelIndex& index) const override;
+  // A row dragged out is its file, for a file manager or a mail program.
+  QStringList mimeTypes() const override;
+  QMimeData* mimeData(const QModelIndexList& indexes) const override;
   bool setData(const QModelIndex& index, const QVariant& value, int role) override;
 
  signals:

@@ -1,6 +1,11 @@
 #include "player/frmRecordings.h"
 
 #include <QAction>
+#include <QClipboard>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDir>
 #include <QEvent>
 #include <QKeyEvent>
@@ -8,17 +13,20 @@
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QSplitter>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QStyle>
 #include <QTimer>
 #include <QTreeView>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -37,6 +45,8 @@ namespace tallowen {
 namespace {
 
 constexpr auto kCrLf = "\r\n";
+// How long a delete may be undone.
+constexpr int kUndoMs = 10000;
 
 QPushButton* button(const QString& text, const char* name, const QString& description, QWidget* parent) {
   auto* b = new QPushButton(text, parent);
@@ -91,6 +101,8 @@ frmRecordings::frmRecordings(const Seams& seams, Settings& settings, std::functi
   view_->setSelectionBehavior(QAbstractItemView::SelectRows);
   view_->setSelectionMode(QAbstractItemView::SingleSelection);
   view_->setEditTriggers(QAbstractItemView::EditKeyPressed);
+  view_->setDragEnabled(true);
+  view_->setDragDropMode(QAbstractItemView::DragOnly);  // into a file manager or a mail
   view_->setAccessibleName(QStringLiteral("録音の一覧"));
   view_->setAccessibleDescription(
       QStringLiteral("Enter キーで再生、F2 キーで名前の変更、Delete キーでごみ箱に移動します"));
@@ -126,6 +138,24 @@ frmRecordings::frmRecordings(const Seams& seams, Settings& settings, std::functi
                          QStringLiteral("保存先フォルダーをファイル マネージャーで開きます"), this);
   closeButton_ = button(QStringLiteral("閉じる(&C)"), "closeButton", QStringLiteral("この画面を閉じます (Esc)"), this);
 
+  // Offered for a while after a recording went to the trash, as a desktop's notice is.
+  undoBar_ = new QWidget(this);
+  undoBar_->setObjectName(QStringLiteral("undoBar"));
+  undoText_ = new QLabel(undoBar_);
+  undoText_->setObjectName(QStringLiteral("undoText"));
+  auto* undoButton = button(QStringLiteral("元に戻す(&U)"), "undoButton",
+                            QStringLiteral("ごみ箱に移した録音を元の場所に戻します (Ctrl+Z)"), undoBar_);
+  auto* undoRow = new QHBoxLayout(undoBar_);
+  undoRow->setContentsMargins(0, 0, 0, 0);
+  undoRow->addWidget(undoText_, 1);
+  undoRow->addWidget(undoButton);
+  undoBar_->hide();
+  undoTimer_ = new QTimer(this);
+  undoTimer_->setSingleShot(true);
+  undoTimer_->setInterval(kUndoMs);
+  connect(undoTimer_, &QTimer::timeout, this, &frmRecordings::forgetDelete);
+  connect(undoButton, &QPushButton::clicked, this, &frmRecordings::undoDelete);
+
   auto* buttons = new QHBoxLayout;
   for (QPushButton* b : {playButton_, renameButton_, deleteButton_, folderButton_}) buttons->addWidget(b);
   buttons->addStretch();
@@ -141,6 +171,7 @@ frmRecordings::frmRecordings(const Seams& seams, Settings& settings, std::functi
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(summaryLabel_);
   layout->addWidget(split, 1);
+  layout->addWidget(undoBar_);
   layout->addLayout(buttons);
   resize(720, 560);
 
@@ -150,7 +181,12 @@ frmRecordings::frmRecordings(const Seams& seams, Settings& settings, std::functi
   deleteKey->setShortcut(QKeySequence::Delete);
   auto* refreshKey = new QAction(QStringLiteral("一覧を新しくする(&N)"), this);
   refreshKey->setShortcut(QKeySequence::Refresh);
-  for (QAction* a : {renameKey, deleteKey, refreshKey}) {
+  undoAction_ = new QAction(QStringLiteral("元に戻す(&U)"), this);
+  undoAction_->setShortcut(QKeySequence::Undo);
+  undoAction_->setEnabled(false);
+  auto* copyKey = new QAction(QStringLiteral("コピー(&C)"), this);
+  copyKey->setShortcut(QKeySequence::Copy);
+  for (QAction* a : {renameKey, deleteKey, refreshKey, undoAction_, copyKey}) {
     a->setShortcutContext(Qt::WindowShortcut);
     addAction(a);
   }
@@ -158,7 +194,9 @@ frmRecordings::frmRecordings(const Seams& seams, Settings& settings, std::functi
   // (While a name is typed, Delete stays with the name.)
   connect(deleteKey, &QAction::triggered, this, &frmRecordings::deleteCurrent);
   connect(refreshKey, &QAction::triggered, this, &frmRecordings::refresh);
-  buildMenus(renameKey, deleteKey, refreshKey);
+  connect(undoAction_, &QAction::triggered, this, &frmRecordings::undoDelete);
+  connect(copyKey, &QAction::triggered, this, &frmRecordings::copyCurrent);
+  buildMenus(renameKey, deleteKey, refreshKey, copyKey);
 
   connect(view_, &QTreeView::activated, this, &frmRecordings::playCurrent);
   connect(playButton_, &QPushButton::clicked, this, &frmRecordings::playCurrent);
@@ -196,13 +234,17 @@ frmRecordings::frmRecordings(const Seams& seams, Settings& settings, std::functi
   reviewCurrent();
 }
 
-void frmRecordings::buildMenus(QAction* rename, QAction* remove, QAction* refresh) {
+void frmRecordings::buildMenus(QAction* rename, QAction* remove, QAction* refresh, QAction* copy) {
   auto* bar = new QMenuBar(this);
   QMenu* file = bar->addMenu(QStringLiteral("ファイル(&F)"));
   file->addAction(QStringLiteral("プレーヤーで再生(&P)"), QKeySequence(Qt::Key_Return), this, &frmRecordings::playCurrent)
       ->setShortcutContext(Qt::WidgetShortcut);  // Enter stays with the list, which plays
   file->addAction(rename);
   file->addAction(remove);
+  file->addAction(undoAction_);
+  file->addSeparator();
+  file->addAction(copy);
+  file->addAction(QStringLiteral("フォルダーに表示(&S)"), this, &frmRecordings::showInFolder);
   file->addAction(QStringLiteral("フォルダーを開く(&O)"), this, &frmRecordings::openFolder);
   file->addSeparator();
   file->addAction(refresh);
@@ -428,7 +470,8 @@ void frmRecordings::deleteCurrent() {
   // Into the desktop's trash, where it can be put back from: never removed for good. Qt
   // makes the trash folder, but not the data folder it lives in, which a new account may lack.
   QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
-  if (!QFile::moveToTrash(entry.path)) {
+  QString inTrash;
+  if (!QFile::moveToTrash(entry.path, &inTrash)) {
     if (!NameTaken(entry.nativePath))
       gone(entry.name);
     else
@@ -436,9 +479,69 @@ void frmRecordings::deleteCurrent() {
     return;
   }
   qCInfo(lcPlayer) << "moved to the trash:" << entry.path;
+  trashed_ = {entry.path, inTrash};
+  undoText_->setText(QStringLiteral("「%1」をごみ箱に移しました。").arg(entry.name));
+  undoBar_->setAccessibleName(undoText_->text());
+  undoBar_->show();
+  undoAction_->setEnabled(!inTrash.isEmpty());
+  undoTimer_->start();
   list_->removed(row);
   if (list_->rowCount() > 0)
     view_->setCurrentIndex(list_->index(std::clamp(row, 0, list_->rowCount() - 1), RecordingList::Name));
+}
+
+void frmRecordings::forgetDelete() {
+  undoTimer_->stop();
+  undoBar_->hide();
+  undoAction_->setEnabled(false);
+  trashed_ = {};
+}
+
+void frmRecordings::undoDelete() {
+  const Trashed back = trashed_;
+  forgetDelete();
+  if (back.inTrash.isEmpty()) return;
+  const QString name = QFileInfo(back.original).fileName();
+  // Never over a file that took its name meanwhile.
+  if (QFileInfo(back.original).exists() || QFileInfo(back.original).isSymLink()) {
+    say(QStringLiteral("「%1」という名前のファイルがもうあるため、元に戻せません。録音はごみ箱に残っています。").arg(name));
+    return;
+  }
+  if (!QFile::rename(back.inTrash, back.original)) {
+    say(QStringLiteral("「%1」を元に戻せませんでした。録音はごみ箱に残っています。").arg(name));
+    return;
+  }
+  // What the trash kept of it, so that it does not list a file it no longer holds.
+  const QFileInfo trashed(back.inTrash);
+  QFile::remove(trashed.dir().absoluteFilePath(QStringLiteral("../info/%1.trashinfo").arg(trashed.fileName())));
+  qCInfo(lcPlayer) << "put back from the trash:" << back.original;
+  showRecording(back.original);
+}
+
+void frmRecordings::copyCurrent() {
+  const int row = currentRow();
+  if (row < 0) return;
+  if (QMimeData* data = list_->mimeData({list_->index(row, RecordingList::Name)}))
+    QGuiApplication::clipboard()->setMimeData(data);
+}
+
+void frmRecordings::showInFolder() {
+  const int row = currentRow();
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (row < 0 || !list_->entry(row).nameReads || !bus.isConnected()) return openFolder();
+  // The desktop's file managers answer this; without one, the folder opens as before.
+  QDBusMessage call =
+      QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+                                     QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+  call << QStringList{QUrl::fromLocalFile(list_->entry(row).path).toString()} << QString();
+  auto* reply = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000), this);
+  connect(reply, &QDBusPendingCallWatcher::finished, this, [this, reply] {
+    reply->deleteLater();
+    if (reply->isError()) {
+      qCInfo(lcPlayer) << "no file manager showed the file:" << reply->error().message();
+      openFolder();
+    }
+  });
 }
 
 void frmRecordings::openFolder() {

@@ -57,6 +57,13 @@ class frmRecordings : public QDialog {
   void renameCurrent();
   void rename(int row, const QString& typed);
   void deleteCurrent();
+  // Puts the recording last moved to the trash back where it was.
+  void undoDelete();
+  void forgetDelete();
+  // The chosen recording onto the clipboard as a file, for a file manager to paste.
+  void copyCurrent();
+  // The file manager, with the chosen recording selected in its folder.
+  void showInFolder();
   void openFolder();
   bool busy(int row);
   void gone(const QString& name);
@@ -65,7 +72,7 @@ class frmRecordings : public QDialog {
   void updateButtons();
   // The chosen recording into the waveform, unless it shows there already.
   void reviewCurrent();
-  void buildMenus(QAction* rename, QAction* remove, QAction* refresh);
+  void buildMenus(QAction* rename, QAction* remove, QAction* refresh, QAction* copy);
 
   Seams seams_;
   Settings& settings_;
@@ -79,6 +86,13 @@ class frmRecordings : public QDialog {
   QPushButton* deleteButton_;
   QPushButton* folderButton_;
   QPushButton* closeButton_;
+  QWidget* undoBar_;
+  QLabel* undoText_;
+  QAction* undoAction_;
+  QTimer* undoTimer_;  // how long a delete may be undone
+  struct Trashed {
+    QString original, inTrash;
+  } trashed_;
   QFileSystemWatcher* watcher_;
   QTimer* changed_;  // the folder changed: listed again once it settles
 };
