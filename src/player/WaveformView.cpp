@@ -64,8 +64,10 @@ void WaveformView::setRecording(qint64 lengthMs, const QList<Mark>& marks) {
 void WaveformView::setLoudness(const Loudness& loudness, int percent) {
   loudness_ = loudness;
   percent_ = std::clamp(percent, 0, 100);
-  if (loudness_.lengthMs() > length_) {
+  // Complete, the loudness is the sound's own length, whatever the header claimed.
+  if (loudness_.lengthMs() > length_ || (percent_ == 100 && !loudness_.levels.empty() && loudness_.lengthMs() != length_)) {
     length_ = loudness_.lengthMs();
+    if (value() > length_) setValue(int(length_));
     lengthChanged();
   }
   update();

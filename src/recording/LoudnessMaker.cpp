@@ -17,6 +17,8 @@ namespace {
 // is copied once.
 constexpr int kProgressMs = 100;
 
+constexpr int64_t kMostBlocksAhead = int64_t(Loudness::kBlocksPerSecond) * 24 * 3600;
+
 const bool metaTypes = [] {
   qRegisterMetaType<tallowen::Loudness>("tallowen::Loudness");
   return true;
@@ -96,8 +98,11 @@ void LoudnessMaker::run(const std::shared_ptr<Job>& job, int piece) {
       std::unique_ptr<SoundDecoder> decoder = LoadedCodec().openDecoder(job->path);
       int64_t from = 0, to = -1;
       if (piece == 0) {
-        const int64_t blocks = decoder->durationMs() / Loudness::kBlockMs;
-        const bool split = decoder->durationMs() >= kSplitMs;
+        // A header may claim anything (40,000 hours): room for a day at most is made ahead,
+        // and a claim beyond it is decoded from the start in one piece, growing as it goes.
+        const int64_t claimed = decoder->durationMs() / Loudness::kBlockMs;
+        const int64_t blocks = std::min(claimed, kMostBlocksAhead);
+        const bool split = decoder->durationMs() >= kSplitMs && claimed <= kMostBlocksAhead;
         {
           std::lock_guard<std::mutex> hold(job->lock);
           job->levels.assign(size_t(blocks), 0);
