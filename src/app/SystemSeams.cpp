@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QProcess>
 #include <QWidget>
+#include <algorithm>
 
 #include "help/HTMLHelp.h"
 #include "recording/PulseSource.h"
@@ -102,6 +103,15 @@ class SystemPrompter : public Prompter {
     const QPointer<QWidget> asking(owner);
     const QString file = QFileDialog::getOpenFileName(owner, QString(), folder, filter);
     giveFocusBack(asking);
+    return file;
+  }
+  QString chooseSaveFile(QWidget* owner, const QString& title, const QString& suggested, const QStringList& filters,
+                         int* chosen) override {
+    const QPointer<QWidget> asking(owner);
+    QString filter = filters.value(chosen ? *chosen : 0);
+    const QString file = QFileDialog::getSaveFileName(owner, title, suggested, filters.join(QStringLiteral(";;")), &filter);
+    giveFocusBack(asking);
+    if (chosen) *chosen = std::max<int>(int(filters.indexOf(filter)), 0);
     return file;
   }
 };

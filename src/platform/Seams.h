@@ -34,6 +34,11 @@ class Prompter {
   // The open-file dialog: a file path, or empty when cancelled. `filter` as Qt writes it
   // ("Description (*.ext)"); an empty folder leaves the dialog in its own default.
   virtual QString chooseFile(QWidget* owner, const QString& filter, const QString& folder) = 0;
+  // The save dialog, with `suggested` as the file and `filters` to choose the kind by (the
+  // chosen one back in `chosen`); it asks before a file is written over. Empty when
+  // cancelled.
+  virtual QString chooseSaveFile(QWidget* owner, const QString& title, const QString& suggested,
+                                 const QStringList& filters, int* chosen) = 0;
 };
 
 // Starting outside programs, without waiting for them.

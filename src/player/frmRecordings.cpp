@@ -21,9 +21,11 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QSplitter>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QStyle>
+#include <QTime>
 #include <QTimer>
 #include <QTreeView>
 #include <QUrl>
@@ -36,8 +38,10 @@
 #include "player/PlayerLog.h"
 #include "player/RecordingList.h"
 #include "player/RecordingReview.h"
+#include "recording/AsfReader.h"
 #include "recording/AsfTitle.h"
 #include "recording/RecordingJournal.h"
+#include "recording/SoundExport.h"
 #include "settings/Settings.h"
 
 namespace tallowen {
@@ -186,7 +190,10 @@ frmRecordings::frmRecordings(const Seams& seams, Settings& settings, std::functi
   undoAction_->setEnabled(false);
   auto* copyKey = new QAction(QStringLiteral("コピー(&C)"), this);
   copyKey->setShortcut(QKeySequence::Copy);
-  for (QAction* a : {renameKey, deleteKey, refreshKey, undoAction_, copyKey}) {
+  auto* exportKey = new QAction(QStringLiteral("書き出し(&E)..."), this);
+  exportKey->setObjectName(QStringLiteral("exportCommand"));
+  exportKey->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+  for (QAction* a : {renameKey, deleteKey, refreshKey, undoAction_, copyKey, exportKey}) {
     a->setShortcutContext(Qt::WindowShortcut);
     addAction(a);
   }
@@ -196,7 +203,10 @@ frmRecordings::frmRecordings(const Seams& seams, Settings& settings, std::functi
   connect(refreshKey, &QAction::triggered, this, &frmRecordings::refresh);
   connect(undoAction_, &QAction::triggered, this, &frmRecordings::undoDelete);
   connect(copyKey, &QAction::triggered, this, &frmRecordings::copyCurrent);
-  buildMenus(renameKey, deleteKey, refreshKey, copyKey);
+  connect(exportKey, &QAction::triggered, this, &frmRecordings::exportCurrent);
+  export_ = new SoundExport(this);
+  connect(export_, &SoundExport::finished, this, &frmRecordings::exportEnded);
+  buildMenus(renameKey, deleteKey, refreshKey, copyKey, exportKey);
 
   connect(view_, &QTreeView::activated, this, &frmRecordings::playCurrent);
   connect(playButton_, &QPushButton::clicked, this, &frmRecordings::playCurrent);
@@ -234,7 +244,7 @@ frmRecordings::frmRecordings(const Seams& seams, Settings& settings, std::functi
   reviewCurrent();
 }
 
-void frmRecordings::buildMenus(QAction* rename, QAction* remove, QAction* refresh, QAction* copy) {
+void frmRecordings::buildMenus(QAction* rename, QAction* remove, QAction* refresh, QAction* copy, QAction* exporting) {
   auto* bar = new QMenuBar(this);
   QMenu* file = bar->addMenu(QStringLiteral("ファイル(&F)"));
   file->addAction(QStringLiteral("プレーヤーで再生(&P)"), QKeySequence(Qt::Key_Return), this, &frmRecordings::playCurrent)
@@ -244,6 +254,7 @@ void frmRecordings::buildMenus(QAction* rename, QAction* remove, QAction* refres
   file->addAction(undoAction_);
   file->addSeparator();
   file->addAction(copy);
+  file->addAction(exporting);
   file->addAction(QStringLiteral("フォルダーに表示(&S)"), this, &frmRecordings::showInFolder);
   file->addAction(QStringLiteral("フォルダーを開く(&O)"), this, &frmRecordings::openFolder);
   file->addSeparator();
@@ -542,6 +553,97 @@ void frmRecordings::showInFolder() {
       openFolder();
     }
   });
+}
+
+namespace {
+
+const QStringList& exportFilters() {
+  // In the order of ExportFormat.
+  static const QStringList filters{QStringLiteral("MP3 (*.mp3)"), QStringLiteral("M4A (AAC) (*.m4a)"),
+                                   QStringLiteral("Opus (*.opus)"), QStringLiteral("FLAC (*.flac)"),
+                                   QStringLiteral("WAV (*.wav)")};
+  return filters;
+}
+
+QString stretchText(qint64 ms) {
+  return QTime::fromMSecsSinceStartOfDay(0).addMSecs(int(ms % 86400000)).toString(QStringLiteral("HH-mm-ss"));
+}
+
+}  // namespace
+
+void frmRecordings::exportCurrent() {
+  const int row = currentRow();
+  if (row < 0) return;
+  const RecordingEntry entry = list_->entry(row);
+  if (busy(row)) return;
+  if (!entry.nameReads) {
+    say(QStringLiteral("「%1」は名前に読み取れない文字があるため、書き出せません。F2 キーで名前を変えてください。").arg(entry.name));
+    return;
+  }
+  if (export_->running()) {
+    say(QStringLiteral("ほかの録音を書き出しています。終わってからもう一度選んでください。"));
+    return;
+  }
+  // The stretch selected in its waveform, or the whole recording.
+  const WaveformView& wave = review_->waveform();
+  const bool stretch = samePath(review_->path(), entry.path) && wave.selectionFrom() >= 0;
+  const QFileInfo file(entry.path);
+  QString base = file.completeBaseName();
+  if (stretch) base += QStringLiteral("_%1-%2").arg(stretchText(wave.selectionFrom()), stretchText(wave.selectionTo()));
+  int chosen = exportFilter_;
+  const auto format = [](int index) { return ExportFormat(std::clamp(index, 0, int(ExportFormat::Wav))); };
+  QString target = seams_.prompter->chooseSaveFile(
+      this, QStringLiteral("書き出し"), file.dir().filePath(base + QLatin1Char('.') + SoundExport::suffixOf(format(chosen))),
+      exportFilters(), &chosen);
+  if (target.isEmpty()) return;
+  exportFilter_ = chosen;
+  const QString suffix = SoundExport::suffixOf(format(chosen));
+  if (QFileInfo(target).suffix().compare(suffix, Qt::CaseInsensitive) != 0) target += QLatin1Char('.') + suffix;
+
+  ExportJob job;
+  job.source = entry.path;
+  job.target = target;
+  job.format = format(chosen);
+  if (stretch) {
+    job.fromMs = wave.selectionFrom();
+    job.toMs = wave.selectionTo();
+  }
+  const std::optional<AsfInfo> info = ReadAsfInfo(entry.path);
+  job.title = info && !info->title.isEmpty() ? info->title : file.completeBaseName();
+  if (info && info->created.isValid()) job.began = info->created.toString(Qt::ISODate);
+  if (info)
+    for (const asf::Mark& mark : info->marks) job.chapters.push_back({mark.ms, mark.name});
+  if (!export_->start(job)) return;
+  exportTarget_ = target;
+  // Beside the window, not over it: the window goes on while the file is written.
+  exportProgress_ = new QProgressDialog(QStringLiteral("「%1」を書き出しています…").arg(QFileInfo(target).fileName()),
+                                        QStringLiteral("キャンセル"), 0, 1000, this);
+  exportProgress_->setObjectName(QStringLiteral("exportProgress"));
+  exportProgress_->setWindowTitle(QStringLiteral("Tallowen - 書き出し"));
+  exportProgress_->setWindowModality(Qt::NonModal);
+  exportProgress_->setAutoClose(false);
+  exportProgress_->setAutoReset(false);
+  exportProgress_->setMinimumDuration(300);
+  connect(export_, &SoundExport::progress, exportProgress_, &QProgressDialog::setValue);
+  connect(exportProgress_, &QProgressDialog::canceled, export_, &SoundExport::cancel);
+  qCInfo(lcPlayer) << "exporting" << entry.path << "to" << target;
+}
+
+void frmRecordings::exportEnded(bool done, const QString& why) {
+  if (exportProgress_) {
+    exportProgress_->disconnect(this);
+    exportProgress_->deleteLater();
+    exportProgress_ = nullptr;
+  }
+  const QString name = QFileInfo(exportTarget_).fileName();
+  if (done) {
+    qCInfo(lcPlayer) << "exported" << exportTarget_;
+    seams_.prompter->notice(this, QStringLiteral("「%1」に書き出しました。").arg(QDir::toNativeSeparators(exportTarget_)),
+                            Prompter::Icon::Information);
+  } else if (!why.isEmpty()) {
+    qCWarning(lcPlayer) << "the export failed:" << why;
+    say(QStringLiteral("「%1」に書き出せませんでした。ファイルは作られていません。").arg(name) + QString::fromLatin1(kCrLf) + why);
+  }
 }
 
 void frmRecordings::openFolder() {

@@ -8,6 +8,7 @@
 
 class QFileSystemWatcher;
 class QLabel;
+class QProgressDialog;
 class QPushButton;
 class QTimer;
 class QTreeView;
@@ -18,6 +19,7 @@ class LoudnessMeter;
 class RecordingList;
 class RecordingReview;
 class Settings;
+class SoundExport;
 
 // The recording this program is making: its file, and its loudness so far.
 struct LiveRecording {
@@ -64,6 +66,9 @@ class frmRecordings : public QDialog {
   void copyCurrent();
   // The file manager, with the chosen recording selected in its folder.
   void showInFolder();
+  // The chosen recording, or the stretch selected in its waveform, into another format.
+  void exportCurrent();
+  void exportEnded(bool done, const QString& why);
   void openFolder();
   bool busy(int row);
   void gone(const QString& name);
@@ -72,7 +77,7 @@ class frmRecordings : public QDialog {
   void updateButtons();
   // The chosen recording into the waveform, unless it shows there already.
   void reviewCurrent();
-  void buildMenus(QAction* rename, QAction* remove, QAction* refresh, QAction* copy);
+  void buildMenus(QAction* rename, QAction* remove, QAction* refresh, QAction* copy, QAction* exporting);
 
   Seams seams_;
   Settings& settings_;
@@ -93,6 +98,10 @@ class frmRecordings : public QDialog {
   struct Trashed {
     QString original, inTrash;
   } trashed_;
+  SoundExport* export_;
+  QProgressDialog* exportProgress_ = nullptr;
+  QString exportTarget_;
+  int exportFilter_ = 0;  // the format chosen last
   QFileSystemWatcher* watcher_;
   QTimer* changed_;  // the folder changed: listed again once it settles
 };

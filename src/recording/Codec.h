@@ -1,14 +1,16 @@
 #pragma once
-// What the program takes from FFmpeg, behind an interface: the WMA encoder, and a decoder
-// that tells how loud a file is. The code that links FFmpeg is a module of its own
+// What the program takes from FFmpeg, behind an interface: the WMA encoder, a decoder
+// that tells how loud a file is, and the export into other formats. The code that links FFmpeg is a module of its own
 // (libtallowen_codec.so), loaded on first use: FFmpeg brings its many shared libraries with
 // it, and the program does not hold them until it records or draws a waveform.
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "recording/Profiles.h"
@@ -82,6 +84,25 @@ class SoundDecoder {
   virtual bool decodePeaks(int64_t fromBlock, int64_t toBlock, PeakSink& out, const std::atomic<bool>& cancel) = 0;
 };
 
+// A recording, or a stretch of it, in a format every phone and computer plays.
+enum class ExportFormat { Mp3, M4a, Opus, Flac, Wav };
+
+struct ExportJob {
+  QString source;
+  QString target;  // written as it goes: the caller writes to a temporary name and renames
+  ExportFormat format = ExportFormat::Mp3;
+  int64_t fromMs = 0;
+  int64_t toMs = -1;  // -1 for the end
+  int bitRate = 0;    // 0 for what suits speech in that format
+  QString title;
+  QString began;  // when the recording began, ISO 8601, for the file's date tag
+  struct Chapter {
+    int64_t ms = 0;  // in the source
+    QString name;
+  };
+  QList<Chapter> chapters;  // those inside the stretch become the file's chapters
+};
+
 class Codec {
  public:
   // What this FFmpeg lacks for recording, in words; empty when it has everything.
@@ -90,6 +111,11 @@ class Codec {
   virtual std::unique_ptr<WmaEncoder> createEncoder(const Profile& profile) = 0;
   // The first sound stream of a file of any format FFmpeg reads; throws RecordingError.
   virtual std::unique_ptr<SoundDecoder> openDecoder(const QString& path) = 0;
+  // Decodes the stretch and encodes it into `job.target`, telling `progress` (0 to 1000)
+  // now and then. False when `cancel` was set on the way; throws RecordingError with
+  // FFmpeg's words when it cannot be done. Either way the target may be left half written.
+  virtual bool exportSound(const ExportJob& job, const std::function<void(int permille)>& progress,
+                           const std::atomic<bool>& cancel) = 0;
 
  protected:
   ~Codec() = default;  // the module keeps it for the life of the process
@@ -108,4 +134,4 @@ void CheckCodecModule();
 }  // namespace tallowen
 
 // The module's one entry point; the version in its name changes with the interface.
-#define TALLOWEN_CODEC_ENTRY "tallowen_codec_v6"
+#define TALLOWEN_CODEC_ENTRY "tallowen_codec_v7"

@@ -66,6 +66,8 @@ Probe probe(const QString& path) {
   r.channels = stream.value(QStringLiteral("channels")).toInt();
   r.bitRate = stream.value(QStringLiteral("bit_rate")).toString().toDouble();
   r.title = tags.value(QStringLiteral("title")).toString();
+  // Ogg keeps its tags with the stream.
+  if (r.title.isEmpty()) r.title = stream.value(QStringLiteral("tags")).toObject().value(QStringLiteral("title")).toString();
   // FFmpeg reads the ASF author field back as "artist".
   r.author = tags.value(QStringLiteral("artist")).toString();
   return r;
@@ -235,5 +237,34 @@ bool SoundServer::stop() { return testEnv(QStringLiteral("test_sound_stop")); }
 bool SoundServer::start() { return testEnv(QStringLiteral("test_sound_start")); }
 bool SoundServer::freeze() { return testEnv(QStringLiteral("kill -STOP $(test_sound_pids)")); }
 bool SoundServer::thaw() { return testEnv(QStringLiteral("kill -CONT $(test_sound_pids)")); }
+
+QString makeWma(const QString& folder, const QString& name, int frequency, int seconds, const QList<int>& marksMs) {
+  const QString wav = folder + QStringLiteral("/") + name + QStringLiteral(".wav");
+  const QString wma = folder + QStringLiteral("/") + name + QStringLiteral(".wma");
+  const QString meta = folder + QStringLiteral("/") + name + QStringLiteral(".txt");
+  writeToneWav(wav, frequency, seconds, 44100, 2);
+  QStringList args{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-i"), wav};
+  if (!marksMs.isEmpty()) {
+    QFile chapters(meta);
+    if (chapters.open(QIODevice::WriteOnly)) {
+      chapters.write(";FFMETADATA1\n");
+      for (int i = 0; i < marksMs.size(); ++i)
+        chapters.write(QStringLiteral("[CHAPTER]\nTIMEBASE=1/1000\nSTART=%1\nEND=%2\ntitle=mark %3\n")
+                           .arg(marksMs[i])
+                           .arg(marksMs[i] + 1)
+                           .arg(i + 1)
+                           .toUtf8());
+    }
+    args << QStringLiteral("-i") << meta << QStringLiteral("-map") << QStringLiteral("0") << QStringLiteral("-map_chapters")
+         << QStringLiteral("1");
+  }
+  args << QStringLiteral("-c:a") << QStringLiteral("wmav2") << QStringLiteral("-b:a") << QStringLiteral("64k") << wma;
+  QProcess p;
+  p.start(QStringLiteral("ffmpeg"), args);
+  p.waitForFinished(30000);
+  QFile::remove(wav);
+  QFile::remove(meta);
+  return wma;
+}
 
 }  // namespace tallowen::test

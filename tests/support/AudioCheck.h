@@ -1,6 +1,7 @@
 #pragma once
 // Independent judges of what the recorder wrote: ffprobe and ffmpeg, run as programs.
 
+#include <QList>
 #include <QProcess>
 #include <QString>
 #include <vector>
@@ -9,6 +10,9 @@ namespace tallowen::test {
 
 // A sine tone as a 16-bit WAV file.
 void writeToneWav(const QString& path, double frequency, double seconds, int sampleRate, int channels);
+// A WMA file of a sine tone in `folder` (stereo, 44.1 kHz, 64 kb/s), made by ffmpeg rather
+// than by the program itself, with index marks "mark 1", "mark 2", ... at `marksMs`.
+QString makeWma(const QString& folder, const QString& name, int frequency, int seconds, const QList<int>& marksMs = {});
 
 struct Probe {
   bool ok = false;

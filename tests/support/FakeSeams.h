@@ -53,6 +53,19 @@ class FakePrompter : public Prompter {
     fileRequests.push_back({owner, filter, folder});
     return fileAnswer;
   }
+  QString chooseSaveFile(QWidget*, const QString&, const QString& suggested, const QStringList& filters,
+                         int* chosen) override {
+    saveRequests.push_back({suggested, filters});
+    if (chosen) *chosen = saveFilter;
+    return saveAnswer;
+  }
+  struct SaveRequest {
+    QString suggested;
+    QStringList filters;
+  };
+  std::vector<SaveRequest> saveRequests;
+  QString saveAnswer;  // empty: cancelled
+  int saveFilter = 0;
 
   struct FolderRequest {
     QWidget* owner;
