@@ -6,14 +6,16 @@
 #   bench/run.sh --startup  the start-up row alone
 #   bench/run.sh --recording  the rows of the 30 s recordings alone
 #   bench/run.sh --recordings-list  the recordings window over 5000 recordings alone
-#   bench/run.sh --waveform  the waveforms of 3 and 10 hours alone (about 3 minutes)
+#   bench/run.sh --waveform  the waveforms of 3 and 10 hours alone (about 10 minutes)
+#   bench/run.sh --export    an hour exported to MP3 against ffmpeg alone (about 2 minutes)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset bench >/dev/null
-cmake --build --preset bench --target tallowen tallowen_codec bare_window tallowen_bench recordings_list waveform >/dev/null
+cmake --build --preset bench --target tallowen tallowen_codec bare_window tallowen_bench recordings_list waveform export_speed >/dev/null
 if [[ "${1:-}" == --recordings-list ]]; then exec build-bench/bench/recordings_list 5000; fi
 mkdir -p build-bench/run
 if [[ "${1:-}" == --waveform ]]; then TALLOWEN_TEST_TMP=$PWD/build-bench/run exec build-bench/bench/waveform 3 10; fi
+if [[ "${1:-}" == --export ]]; then TALLOWEN_TEST_TMP=$PWD/build-bench/run exec build-bench/bench/export_speed 60; fi
 
 # Kept in the build folder, away from the other test runs' temporary folders.
 mkdir -p build-bench/run
@@ -34,4 +36,5 @@ build-bench/bench/tallowen_bench --program build-bench/tallowen --bare build-ben
 if [[ $# == 0 ]]; then
   build-bench/bench/recordings_list 5000
   build-bench/bench/waveform 3 10
+  build-bench/bench/export_speed 60
 fi
