@@ -156,14 +156,15 @@ TEST_F(MakerTest, AForeignFileIsDecodedAndThenKnown) {
   EXPECT_GE(range(*made, 4200, 5900).second, kHalfScale - 3);
   EXPECT_TRUE(cache_.load(wma));
 
-  QElapsedTimer took;
-  took.start();
+  // What the cache holds is what comes, not a decode: told apart by a level changed there.
+  Loudness known = *made;
+  known.levels[0] = 7;
+  ASSERT_TRUE(cache_.store(wma, known));
   progressed_ = 0;
   const std::optional<Loudness> again = make(maker, wma);
   ASSERT_TRUE(again);
-  EXPECT_EQ(again->levels, made->levels);
+  EXPECT_EQ(again->levels, known.levels);
   EXPECT_EQ(progressed_, 0);
-  EXPECT_LT(took.elapsed(), 150);
 }
 
 // A long file is decoded in two pieces at once; where they meet there is neither a gap nor

@@ -217,12 +217,14 @@ TEST_F(ReviewTest, AForeignFilesWaveformIsMadeWithoutHoldingTheWindow) {
   EXPECT_GE(wave.loudness().peakOver(600000, 600100), Loudness::levelOf(0.1f)) << "the tone (at an eighth of full scale) is there in the middle";
   EXPECT_TRUE(LoudnessCache().load(wma));
 
+  // Chosen again, it comes from the cache: told apart from a decode by a level changed there.
+  Loudness known = wave.loudness();
+  known.levels.at(0) = 7;
+  ASSERT_TRUE(LoudnessCache().store(wma, known));
   review.showNothing(QStringLiteral("録音が選ばれていません"));
   EXPECT_EQ(wave.lengthMs(), 0);
-  took.restart();
   review.showRecording(wma, 1200000, nullptr);
-  ASSERT_TRUE(waitUntil([&] { return wave.loudness().lengthMs() >= 1199000; }, 5000));
-  EXPECT_LT(took.elapsed(), 150) << "known from the cache";
+  EXPECT_TRUE(waitUntil([&] { return !wave.loudness().levels.empty() && wave.loudness().levels[0] == 7; }, 5000));
 }
 
 // A recording still being recorded grows on screen from its meter, and waits to be played.
