@@ -14,22 +14,12 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "ProcStatus.h"
 #include "platform/Seams.h"
 #include "player/RecordingList.h"
 #include "player/frmRecordings.h"
+#include "settings/Settings.h"
 #include "settings/modINI.h"
-
-namespace {
-
-long statusKb(const char* field) {
-  QFile status(QStringLiteral("/proc/self/status"));
-  if (!status.open(QIODevice::ReadOnly)) return -1;
-  for (const QByteArray& line : status.readAll().split('\n'))
-    if (line.startsWith(field)) return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toLong();
-  return -1;
-}
-
-}  // namespace
 
 int main(int argc, char* argv[]) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -65,7 +55,8 @@ int main(int argc, char* argv[]) {
   tallowen::Seams seams{};
   QElapsedTimer clock;
   clock.start();
-  tallowen::frmRecordings window(seams, [] { return QString(); });
+  tallowen::Settings settings;
+  tallowen::frmRecordings window(seams, settings, [] { return tallowen::LiveRecording{}; });
   window.show();
   QCoreApplication::processEvents();
   const qint64 shownMs = clock.elapsed();

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "ProcStatus.h"
 #include "player/WaveformView.h"
 #include "recording/Loudness.h"
 #include "recording/LoudnessCache.h"
@@ -23,14 +24,6 @@
 using namespace tallowen;
 
 namespace {
-
-long statusKb(const char* field) {
-  QFile status(QStringLiteral("/proc/self/status"));
-  if (!status.open(QIODevice::ReadOnly)) return -1;
-  for (const QByteArray& line : status.readAll().split('\n'))
-    if (line.startsWith(field)) return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toLong();
-  return -1;
-}
 
 // Speech-like: a second of tone, half a second of silence, over and over.
 bool makeFile(const QString& path, int hours) {

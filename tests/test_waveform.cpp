@@ -174,6 +174,17 @@ class ReviewTest : public ::testing::Test {
     ASSERT_TRUE(dir_.isValid());
     cache_.emplace("XDG_CACHE_HOME", dir_.filePath(QStringLiteral("cache")).toUtf8());
   }
+  // A sine tone at an eighth of full scale, as WMA made by ffmpeg; empty when it could not.
+  QString sine(const QString& name, int frequency, int seconds) const {
+    const QString wma = dir_.filePath(name);
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"),
+                 {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("lavfi"),
+                  QStringLiteral("-i"), QStringLiteral("sine=f=%1:r=44100:d=%2").arg(frequency).arg(seconds),
+                  QStringLiteral("-c:a"), QStringLiteral("wmav2"), QStringLiteral("-b:a"), QStringLiteral("64k"), wma});
+    return ffmpeg.waitForFinished(60000) && ffmpeg.exitCode() == 0 ? wma : QString();
+  }
+
   QTemporaryDir dir_;
   std::optional<ScopedEnv> cache_;
 };
@@ -181,13 +192,8 @@ class ReviewTest : public ::testing::Test {
 // A file not made here is decoded while the window goes on: its thread never holds for
 // 16 ms, the waveform fills in, and the next time the file is chosen it is there at once.
 TEST_F(ReviewTest, AForeignFilesWaveformIsMadeWithoutHoldingTheWindow) {
-  const QString wma = dir_.filePath(QStringLiteral("foreign.wma"));
-  QProcess ffmpeg;
-  ffmpeg.start(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"),
-                                          QStringLiteral("lavfi"), QStringLiteral("-i"),
-                                          QStringLiteral("sine=f=500:r=44100:d=1200"), QStringLiteral("-c:a"),
-                                          QStringLiteral("wmav2"), QStringLiteral("-b:a"), QStringLiteral("64k"), wma});
-  ASSERT_TRUE(ffmpeg.waitForFinished(60000) && ffmpeg.exitCode() == 0);
+  const QString wma = sine(QStringLiteral("foreign.wma"), 500, 1200);
+  ASSERT_FALSE(wma.isEmpty());
 
   RecordingReview review;
   review.resize(700, 200);
@@ -248,13 +254,8 @@ TEST_F(ReviewTest, ARecordingInProgressGrowsAndIsNotPlayedYet) {
 // The window plays the selection itself and stops at its end, at the speed chosen, with
 // the keys of its menu.
 TEST_F(ReviewTest, TheSelectionPlaysAndStopsAtItsEnd) {
-  const QString wma = dir_.filePath(QStringLiteral("talk.wma"));
-  QProcess ffmpeg;
-  ffmpeg.start(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"),
-                                          QStringLiteral("lavfi"), QStringLiteral("-i"),
-                                          QStringLiteral("sine=f=440:r=44100:d=8"), QStringLiteral("-c:a"),
-                                          QStringLiteral("wmav2"), QStringLiteral("-b:a"), QStringLiteral("64k"), wma});
-  ASSERT_TRUE(ffmpeg.waitForFinished(30000) && ffmpeg.exitCode() == 0);
+  const QString wma = sine(QStringLiteral("talk.wma"), 440, 8);
+  ASSERT_FALSE(wma.isEmpty());
   QWidget window;
   auto* review = new RecordingReview(&window);
   window.resize(600, 200);
